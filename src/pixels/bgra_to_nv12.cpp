@@ -1,0 +1,50 @@
+#include "pixels/bgra_to_nv12.h"
+
+#include <cstdint>
+
+namespace nimbra {
+
+std::size_t nv12_size(std::size_t width, std::size_t height) {
+  const std::size_t chroma_row = (width + 1) / 2 * 2;
+  return width * height + (height + 1) / 2 * chroma_row;
+}
+
+namespace {
+
+bool fits(ByteView bgra, std::size_t width, std::size_t height, MutableBytes nv12) {
+  return width != 0 && height != 0 && bgra.size() >= width * height * 4 &&
+         nv12.size() >= nv12_size(width, height);
+}
+
+}  // namespace
+
+void bgra_to_nv12_reference(ByteView bgra, std::size_t width, std::size_t height, MutableBytes nv12) {
+  if (!fits(bgra, width, height, nv12)) return;
+  for (std::size_t i = 0; i < width * height; ++i) {
+    const int b = bgra[i * 4], g = bgra[i * 4 + 1], r = bgra[i * 4 + 2];
+    nv12[i] = static_cast<std::uint8_t>(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16);
+  }
+  const std::size_t chroma_row = (width + 1) / 2 * 2;
+  std::uint8_t* uv = nv12.data() + width * height;
+  for (std::size_t cy = 0; cy < (height + 1) / 2; ++cy) {
+    const std::size_t r0 = 2 * cy, r1 = r0 + 1 < height ? r0 + 1 : height - 1;
+    for (std::size_t cx = 0; cx < (width + 1) / 2; ++cx) {
+      const std::size_t x0 = 2 * cx, x1 = x0 + 1 < width ? x0 + 1 : width - 1;
+      int sum[3] = {0, 0, 0};
+      for (std::size_t row : {r0, r1}) {
+        for (std::size_t col : {x0, x1}) {
+          for (int k = 0; k < 3; ++k) sum[k] += bgra[(row * width + col) * 4 + k];
+        }
+      }
+      const int b = sum[0] >> 2, g = sum[1] >> 2, r = sum[2] >> 2;
+      uv[cy * chroma_row + 2 * cx] = static_cast<std::uint8_t>(((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128);
+      uv[cy * chroma_row + 2 * cx + 1] = static_cast<std::uint8_t>(((112 * r - 94 * g - 18 * b + 128) >> 8) + 128);
+    }
+  }
+}
+
+void bgra_to_nv12(ByteView bgra, std::size_t width, std::size_t height, MutableBytes nv12) {
+  bgra_to_nv12_reference(bgra, width, height, nv12);
+}
+
+}  // namespace nimbra

@@ -1,0 +1,55 @@
+#include "sys/process.h"
+
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/win/hresult.h"
+
+namespace nimbra::platform {
+
+void prepare_std_streams() {
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+}
+
+[[noreturn]] void exit_process(int status) { ExitProcess(static_cast<UINT>(status)); }
+
+Result<std::size_t> read_stdin(MutableBytes buffer) {
+  DWORD got = 0;
+  const DWORD want = buffer.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(buffer.size());
+  if (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer.data(), want, &got, nullptr)) return std::size_t{got};
+  const DWORD error = GetLastError();
+  if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return std::size_t{0};
+  return fail(error_text(HRESULT_FROM_WIN32(error)));
+}
+
+Status write_stdout(ByteView bytes) {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  while (!bytes.empty()) {
+    DWORD done = 0;
+    const DWORD want = bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());
+    if (!WriteFile(out, bytes.data(), want, &done, nullptr)) {
+      return fail(error_text(HRESULT_FROM_WIN32(GetLastError())));
+    }
+    bytes = bytes.subspan(done);
+  }
+  return {};
+}
+
+void write_stderr_line(std::string_view line) {
+  std::string text(line);
+  text += '\n';
+  DWORD done = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
+}
+
+bool env_present(const char* name) { return GetEnvironmentVariableA(name, nullptr, 0) != 0 || GetLastError() != ERROR_ENVVAR_NOT_FOUND; }
+
+std::string error_text(std::uint32_t code) { return hresult_text(static_cast<HRESULT>(code)); }
+
+}  // namespace nimbra::platform
