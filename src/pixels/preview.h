@@ -1,0 +1,19 @@
+#pragma once
+// The host's still previews: 640 x 360 BGRA with alpha 255, one source
+// sample per pixel, no filtering.
+#include <cstdint>
+
+#include "sys/bytes.h"
+
+namespace nimbra {
+
+inline constexpr std::uint32_t kPreviewWidth = 640;
+inline constexpr std::uint32_t kPreviewHeight = 360;
+inline constexpr std::size_t kPreviewBytes = std::size_t{kPreviewWidth} * kPreviewHeight * 4;
+
+// `out` holds kPreviewBytes. An NV12 picture shorter than w * h * 3 / 2
+// gives an all-zero preview.
+void preview_from_nv12(ByteView nv12, std::uint32_t w, std::uint32_t h, MutableBytes out);
+void preview_from_bgra(ByteView bgra, std::uint32_t w, std::uint32_t h, MutableBytes out);
+
+}  // namespace nimbra
