@@ -39,6 +39,12 @@ class CaptureSource {
   virtual Status enable_gpu(Size, std::optional<Size>) { return fail(kGpuScreenOnly); }
   virtual Result<bool> grab_gpu(Bytes&, Bytes*, std::uint32_t) { return fail(kGpuScreenOnly); }
   virtual Status gpu_repeat(Bytes&, Bytes*) { return fail(kGpuScreenOnly); }
+
+  // The loop's one call per frame: the GPU path fills main_out (and
+  // second_out when given), the CPU path fills out.
+  Result<bool> grab_frame(bool use_gpu, Bytes& out, Bytes& main_out, Bytes* second_out, std::uint32_t wait_ms) {
+    return use_gpu ? grab_gpu(main_out, second_out, wait_ms) : grab(out, wait_ms);
+  }
 };
 
 using SourceOpener = std::function<Result<std::unique_ptr<CaptureSource>>()>;
