@@ -1,0 +1,17 @@
+#include "platform/capture_sources.h"
+
+#include "platform/linux/x11_screen_source.h"
+#include "platform/linux/x11_window_source.h"
+
+namespace nimbra::platform {
+
+Result<std::unique_ptr<CaptureSource>> open_screen() { return x11::ScreenSource::open(nullptr, true); }
+Result<std::unique_ptr<CaptureSource>> open_screen_fallback() { return x11::ScreenSource::open(nullptr, false); }
+Result<std::unique_ptr<CaptureSource>> open_window(std::int64_t window) {
+  return x11::WindowSource::open(nullptr, window, true);
+}
+Result<std::unique_ptr<CaptureSource>> open_window_fallback(std::int64_t window) {
+  return x11::WindowSource::open(nullptr, window, false);
+}
+
+}  // namespace nimbra::platform

@@ -1,0 +1,55 @@
+#pragma once
+// The primary monitor of an X display. With MIT-SHM and DAMAGE a grab waits
+// for the screen to change, so a still screen costs one idle wait per frame;
+// the plain-request fallback delivers an image whenever asked.
+#include <xcb/damage.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "capture/capture_source.h"
+#include "platform/linux/x11_connection.h"
+#include "platform/linux/x11_image.h"
+
+namespace nimbra::platform::x11 {
+
+struct Rect {
+  std::int16_t x = 0;
+  std::int16_t y = 0;
+  std::uint16_t width = 0;
+  std::uint16_t height = 0;
+};
+
+// The RandR primary output's CRTC, or the whole root window.
+Rect primary_monitor(const Connection& connection);
+
+class ScreenSource final : public CaptureSource {
+ public:
+  // `display` null means $DISPLAY. Without shared memory the source uses
+  // plain requests and never waits.
+  static Result<std::unique_ptr<CaptureSource>> open(const char* display, bool shared_memory);
+  ~ScreenSource() override;
+
+  SourceKind kind() const override {
+    return damage_ != 0 ? SourceKind::DesktopDuplication : SourceKind::GdiScreen;
+  }
+  std::int32_t width() const override { return rect_.width; }
+  std::int32_t height() const override { return rect_.height; }
+  Result<bool> grab(Bytes& out, std::uint32_t wait_ms) override;
+
+ private:
+  explicit ScreenSource(std::unique_ptr<Connection> connection) : connection_(std::move(connection)) {}
+  Status watch_damage();
+  Result<bool> wait_for_damage(std::uint32_t wait_ms);
+  bool take_damage_events();
+
+  std::unique_ptr<Connection> connection_;
+  Rect rect_;
+  std::unique_ptr<ShmSegment> shm_;
+  bool shared_memory_ = false;
+  xcb_damage_damage_t damage_ = 0;
+  std::uint8_t damage_event_ = 0;
+  bool delivered_ = false;
+};
+
+}  // namespace nimbra::platform::x11
