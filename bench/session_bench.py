@@ -1,0 +1,179 @@
+#!/usr/bin/env python3
+"""A whole capture session against ffmpeg doing the same job, on a private
+Xvfb showing desktop-like moving content (a scrolling text window and a
+moving box on a still background, 1920x1080).
+
+Job: capture 1920x1080 at 30 fps, area-scale to 1280x720, H.264 (x264
+superfast/zerolatency, 2.5 Mbit/s), plus a 640x360 layer at 15 fps (1 Mbit/s).
+Reports each process's CPU seconds per second of session and their ratio
+(goal: nimbra-capture at most 0.8 of ffmpeg), and, when the stage profiler is
+built, the CPU time per frame of each stage inside the helper.
+
+  bench/session_bench.py --exe build/linux/nimbra-capture [--seconds 20]
+      [--stages build/linux/bench/nimbra_session_stages]
+"""
+import argparse
+import os
+import random
+import resource
+import subprocess
+import sys
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "process"))
+sys.path.insert(0, os.path.join(HERE, "..", "tools"))
+
+import x11_paint  # noqa: E402
+from host_client import command_record, read_messages  # noqa: E402
+
+W, H = 1920, 1080
+
+
+class Xvfb:
+    def __init__(self):
+        r, w = os.pipe()
+        self.proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", f"{W}x{H}x24",
+                                      "-nolisten", "tcp", "-noreset"], pass_fds=(w,),
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(w)
+        number = b""
+        while not number.endswith(b"\n"):
+            chunk = os.read(r, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(r)
+        self.display = ":" + number.decode().strip()
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait()
+
+
+class Desktop(threading.Thread):
+    """Keeps the screen moving like a desktop in use, 30 times a second."""
+
+    def __init__(self, display):
+        super().__init__(daemon=True)
+        self.painter = x11_paint.Painter(display)
+        self.stop_flag = threading.Event()
+        background = bytearray(W * 4)
+        for x in range(W):
+            background[x * 4:x * 4 + 4] = bytes((60 + x // 16 % 40, 90, 120 + x // 30 % 50, 255))
+        self.painter.put_bgra(self.painter.root, 0, 0, W, 1, bytes(background))
+        for y in range(1, H):  # spread the first row over the screen, server side
+            self.painter.copy_area(self.painter.root, 0, 0, 0, y, W, 1)
+        self.painter.sync()
+
+    def run(self):
+        p = self.painter
+        rng = random.Random(1)
+        win_x, win_y, win_w, win_h, line = 240, 160, 960, 640, 16
+        box = bytes([40, 200, 240, 255]) * (96 * 96)
+        frame = 0
+        next_time = time.monotonic()
+        while not self.stop_flag.is_set():
+            # The text window scrolls by one line and gets a new line of "glyphs".
+            p.copy_area(p.root, win_x, win_y + line, win_x, win_y, win_w, win_h - line)
+            strip = bytearray(b"\xf0\xf0\xf0\xff" * (win_w * line))
+            x = 8
+            while x < win_w - 16:
+                word = rng.randint(2, 9) * 8
+                for gy in range(3, line - 3):
+                    for gx in range(x, min(x + word, win_w - 8), 2):
+                        strip[(gy * win_w + gx) * 4:(gy * win_w + gx) * 4 + 3] = b"\x20\x20\x20"
+                x += word + 8
+            p.put_bgra(p.root, win_x, win_y + win_h - line, win_w, line, bytes(strip), sync=False)
+            bx = 100 + (frame * 12) % (W - 300)
+            p.put_bgra(p.root, bx, 900, 96, 96, box, sync=False)
+            p.sync()
+            frame += 1
+            next_time += 1 / 30
+            time.sleep(max(0.0, next_time - time.monotonic()))
+
+
+def cpu_of_children():
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
+def run_nimbra(exe, display, seconds):
+    env = dict(os.environ, DISPLAY=display)
+    before = cpu_of_children()
+    proc = subprocess.Popen([exe, "--source", "s:0", "--parent", str(os.getpid()), "--width", "1280",
+                             "--height", "720", "--fps", "30", "--bitrate", "2500000", "--low", "640x360",
+                             "--low-fps", "15", "--low-bitrate", "1000000"],
+                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+    counts = {}
+
+    def reader():
+        for kind, _ in read_messages(proc.stdout):
+            counts[kind] = counts.get(kind, 0) + 1
+
+    t = threading.Thread(target=reader, daemon=True)
+    t.start()
+    proc.stdin.write(command_record(11))
+    proc.stdin.flush()
+    time.sleep(seconds)
+    proc.stdin.close()
+    proc.wait(10)
+    t.join(5)
+    cpu = cpu_of_children() - before
+    err = proc.stderr.read().decode(errors="replace")
+    return cpu, counts, err
+
+
+def run_ffmpeg(display, seconds):
+    x264 = ["-c:v", "libx264", "-preset", "superfast", "-tune", "zerolatency", "-threads", "1",
+            "-profile:v", "high", "-bf", "0", "-sc_threshold", "0", "-keyint_min", "1",
+            "-x264-params", "rc-lookahead=0:sync-lookahead=0:mbtree=0:8x8dct=1"]
+    cmd = ["ffmpeg", "-hide_banner", "-loglevel", "error", "-f", "x11grab", "-draw_mouse", "0",
+           "-framerate", "30", "-video_size", f"{W}x{H}", "-i", display + "+0,0", "-t", str(seconds),
+           "-filter_complex",
+           "[0:v]split=2[a][b];[a]scale=1280:720:flags=area,format=nv12[m];"
+           "[b]fps=15,scale=640:360:flags=area,format=nv12[l]",
+           "-map", "[m]"] + x264 + ["-g", "60", "-b:v", "2500k", "-maxrate", "2500k", "-bufsize", "2500k",
+                                  "-f", "h264", "-y", "/dev/null",
+                                  "-map", "[l]"] + x264 + ["-g", "30", "-b:v", "1000k", "-maxrate", "1000k",
+                                                         "-bufsize", "1000k", "-f", "h264", "-y", "/dev/null"]
+    before = cpu_of_children()
+    subprocess.run(cmd, stdin=subprocess.DEVNULL, check=True, timeout=seconds + 30)
+    return cpu_of_children() - before
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--seconds", type=float, default=20)
+    parser.add_argument("--stages", help="the stage profiler program, if built")
+    args = parser.parse_args()
+
+    xvfb = Xvfb()
+    desktop = Desktop(xvfb.display)
+    desktop.start()
+    try:
+        time.sleep(1)
+        ours, counts, err = run_nimbra(args.exe, xvfb.display, args.seconds)
+        theirs = run_ffmpeg(xvfb.display, args.seconds)
+        print(f"session: {args.seconds:.0f} s, 1920x1080 -> 1280x720@30 + 640x360@15")
+        print(f"nimbra-capture: {ours / args.seconds:.3f} CPU s per s "
+              f"(main {counts.get(2, 0) + counts.get(3, 0)} chunks, low {counts.get(5, 0) + counts.get(6, 0)}, "
+              f"previews {counts.get(7, 0)})")
+        print(f"ffmpeg:         {theirs / args.seconds:.3f} CPU s per s")
+        print(f"ratio:          {ours / theirs:.2f} (goal <= 0.80)")
+        for line in err.splitlines():
+            if not line.startswith("[capture] "):
+                print("unexpected stderr:", line)
+        if args.stages:
+            subprocess.run([args.stages, "--display", xvfb.display, "--seconds", str(min(args.seconds, 10))],
+                           check=False)
+    finally:
+        desktop.stop_flag.set()
+        desktop.join(2)
+        xvfb.stop()
+
+
+if __name__ == "__main__":
+    main()
