@@ -130,7 +130,7 @@ def run_ffmpeg(display, seconds):
             "-profile:v", "high", "-bf", "0", "-sc_threshold", "0", "-keyint_min", "1",
             "-x264-params", "rc-lookahead=0:sync-lookahead=0:mbtree=0:8x8dct=1"]
     cmd = ["ffmpeg", "-hide_banner", "-loglevel", "error", "-f", "x11grab", "-draw_mouse", "0",
-           "-framerate", "30", "-video_size", f"{W}x{H}", "-i", display + "+0,0", "-t", str(seconds),
+           "-framerate", "30", "-video_size", f"{W}x{H}", "-t", str(seconds), "-i", display + "+0,0",
            "-filter_complex",
            "[0:v]split=2[a][b];[a]scale=1280:720:flags=area,format=nv12[m];"
            "[b]fps=15,scale=640:360:flags=area,format=nv12[l]",
