@@ -10,7 +10,7 @@ Reports each process's CPU seconds per second of session and their ratio
 built, the CPU time per frame of each stage inside the helper.
 
   bench/session_bench.py --exe build/linux/nimbra-capture [--seconds 20]
-      [--stages build/linux/bench/nimbra_session_stages]
+      [--stages build/linux/bench/session_stages_bench]
 """
 import argparse
 import os
@@ -125,6 +125,42 @@ def run_nimbra(exe, display, seconds):
     return cpu, counts, err
 
 
+def run_latency(exe, display, painter, samples=20):
+    """Change-to-stdout latency: a still screen gets one change; how long until
+    the helper's chunk for it arrives (the grab waits on the change itself)."""
+    env = dict(os.environ, DISPLAY=display)
+    proc = subprocess.Popen([exe, "--source", "s:0", "--parent", str(os.getpid())], stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
+    arrivals = []
+    cond = threading.Condition()
+
+    def reader():
+        for kind, _ in read_messages(proc.stdout):
+            with cond:
+                arrivals.append((time.monotonic(), kind))
+                cond.notify_all()
+
+    threading.Thread(target=reader, daemon=True).start()
+    box = bytes([255, 255, 255, 255]) * (48 * 48)
+    delays = []
+    time.sleep(1.0)
+    for i in range(samples):
+        time.sleep(0.25)
+        with cond:
+            seen = len(arrivals)
+        painter.put_bgra(painter.root, 300 + 60 * i, 60, 48, 48, box)
+        changed = time.monotonic()
+        with cond:
+            cond.wait_for(lambda: any(k in (2, 3) for _, k in arrivals[seen:]), timeout=2)
+            got = [t for t, k in arrivals[seen:] if k in (2, 3)]
+        if got:
+            delays.append((got[0] - changed) * 1000)
+    proc.stdin.close()
+    proc.wait(10)
+    delays.sort()
+    return delays
+
+
 def run_ffmpeg(display, seconds):
     x264 = ["-c:v", "libx264", "-preset", "superfast", "-tune", "zerolatency", "-threads", "1",
             "-profile:v", "high", "-bf", "0", "-sc_threshold", "0", "-keyint_min", "1",
@@ -166,9 +202,14 @@ def main():
         for line in err.splitlines():
             if not line.startswith("[capture] "):
                 print("unexpected stderr:", line)
+        desktop.stop_flag.set()
+        desktop.join(2)
+        delays = run_latency(args.exe, xvfb.display, desktop.painter)
+        if delays:
+            print(f"change-to-stdout latency: median {delays[len(delays) // 2]:.1f} ms, "
+                  f"max {delays[-1]:.1f} ms over {len(delays)} changes")
         if args.stages:
-            subprocess.run([args.stages, "--display", xvfb.display, "--seconds", str(min(args.seconds, 10))],
-                           check=False)
+            subprocess.run([args.stages], check=False)
     finally:
         desktop.stop_flag.set()
         desktop.join(2)

@@ -29,8 +29,10 @@ Result<std::unique_ptr<Connection>> Connection::open(const char* display) {
   if (const int error = xcb_connection_has_error(connection); error != 0) {
     xcb_disconnect(connection);
     const char* name = display != nullptr ? display : std::getenv("DISPLAY");
-    return fail("X11: нет соединения с дисплеем \"" + std::string(name != nullptr ? name : "") + "\" (" +
-                std::to_string(error) + ")");
+    if (name == nullptr || *name == '\0') return fail("X11: дисплей не задан (DISPLAY пуст)");
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(error));
+    return fail("X11: нет соединения с дисплеем \"" + std::string(name) + "\" (" + code + ")");
   }
   xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(connection));
   for (int i = 0; i < screen_number && it.rem > 0; ++i) xcb_screen_next(&it);
