@@ -108,6 +108,14 @@ Result<bool> ScreenSource::grab(Bytes& out, std::uint32_t wait_ms) {
                            shared_memory_ ? &shm_ : nullptr, out);
   if (!read) {
     if (connection_->broken()) return fail(kConnectionLost);
+    // The monitor may have changed its mode under us: the next grab reads
+    // the new rectangle, and the loop scales whatever size comes.
+    const Rect now = primary_monitor(*connection_);
+    if (now.x != rect_.x || now.y != rect_.y || now.width != rect_.width || now.height != rect_.height) {
+      rect_ = now;
+      delivered_ = false;
+      return false;
+    }
     // Like a failed BitBlt, a refused plain read is just no new image.
     if (!shared_memory_) return false;
     return fail(read.error());

@@ -36,6 +36,7 @@ class ScreenSource final : public CaptureSource {
   std::int32_t width() const override { return rect_.width; }
   std::int32_t height() const override { return rect_.height; }
   Result<bool> grab(Bytes& out, std::uint32_t wait_ms) override;
+  Status enable_gpu(Size, std::optional<Size>) override { return fail("GPU-конвертера в Linux-сборке нет"); }
 
  private:
   explicit ScreenSource(std::unique_ptr<Connection> connection) : connection_(std::move(connection)) {}
