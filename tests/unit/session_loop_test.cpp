@@ -140,6 +140,40 @@ TEST(SessionLoop, AStillDuplicationEncodesNothingUntilAKeyRequest) {
   }
 }
 
+TEST(SessionLoop, AStillGpuDuplicationRepeatsItsLastPictureForAKeyRequest) {
+  SessionRig rig;
+  rig.source.kind = SourceKind::DesktopDuplication;
+  rig.source.gpu_possible = true;
+  rig.source.nv12.assign(64 * 36 * 3 / 2, 77);
+  rig.source.script = [](std::size_t index) -> Result<bool> { return index == 0; };
+  const Instant start = rig.clock.now();
+  rig.clock.at(start + 1s, [&] { rig.flags.main_key_request = true; });
+  rig.source.dies_at = start + 2s;
+  EXPECT_EQ(rig.run(), kExitOrderly);
+  EXPECT_EQ(rig.source.gpu_repeats, 1);
+  ASSERT_EQ(rig.encoders.encodes.size(), 2u);
+  EXPECT_TRUE(rig.encoders.encodes[1].force_key);
+  EXPECT_EQ(rig.encoders.encodes[1].digest, frame_digest(rig.source.nv12));
+}
+
+TEST(SessionLoop, AHiddenWindowKeepsTheLoopPacedWithoutEncoding) {
+  SessionRig rig;
+  rig.settings.source = SourceSpec{false, 9};
+  rig.source.kind = SourceKind::GdiWindow;
+  // The first image comes, then the window is minimised.
+  rig.source.script = [](std::size_t index) -> Result<bool> { return index == 0; };
+  rig.clock.at(rig.clock.now() + 500ms, [&] { rig.flags.main_key_request = true; });
+  rig.source.dies_at = rig.clock.now() + 990ms;
+  EXPECT_EQ(rig.run(), kExitOrderly);
+  EXPECT_EQ(rig.source.grabs.size(), 30u);
+  for (std::size_t i = 1; i < rig.source.grabs.size(); ++i) {
+    EXPECT_EQ(rig.source.grabs[i].at - rig.source.grabs[i - 1].at, Duration(33'333'333));
+  }
+  // A key request re-encodes the last image still in the grab buffer.
+  ASSERT_EQ(rig.encoders.encodes.size(), 2u);
+  EXPECT_TRUE(rig.encoders.encodes[1].force_key);
+}
+
 TEST(SessionLoop, ForceableEncoderGetsTheKeyRequestOnTheNextFrame) {
   SessionRig rig;
   make_every_frame_new(rig);
