@@ -110,11 +110,10 @@ class CommandLineTest(unittest.TestCase):
                 json.loads(messages[0][1])
                 self.assertEqual(err.decode().splitlines(), want_lines)
 
-    def test_argument_that_is_not_unicode(self):
-        if self.target.platform != "win":
-            self.skipTest("only Windows arguments are UTF-16")
-        # Wine turns these UTF-8 encoded surrogates into a lone UTF-16 surrogate.
-        for value in (b"\xed\xa0\x80", b"s:0\xed\xb0\x80"):
+    def test_argument_that_is_not_utf8(self):
+        # Wine hands these to the program as U+FFFD; a lone UTF-16 surrogate
+        # can only come from a Windows parent (see the Windows unit tests).
+        for value in (b"\xed\xa0\x80", b"s:0\xed\xb0\x80", b"\xff"):
             with self.subTest(value=value):
                 status, out, err = self.target.run([b"--source", value, b"--parent", b"4242"])
                 self.assertEqual((status, out, err), (64, b"", b""))
