@@ -5,7 +5,7 @@
 #include <utility>
 #include <variant>
 
-#include "capture/status_json.h"
+#include "capture/low_error_json.h"
 #include "pixels/bgra_to_nv12.h"
 #include "pixels/box_downscale.h"
 
@@ -38,7 +38,10 @@ Bytes LowEncoder::on_frame(LowFrame frame) {
         create_encoder_({settings_.width, settings_.height, settings_.fps, settings_.bitrate});
     if (!created) {
       diagnostic_("[capture] облегчённый энкодер: " + created.error());
-      if (failures_ >= kFailureLimit - 1) writer_.write(MessageKind::Json, low_error_object(created.error()));
+      if (failures_ >= kFailureLimit - 1) {
+        const std::string json = low_error_json(created.error());
+        writer_.write(MessageKind::Json, ByteView(reinterpret_cast<const std::uint8_t*>(json.data()), json.size()));
+      }
       ++failures_;
       return std::move(frame.pixels);
     }

@@ -4,9 +4,9 @@
 #include <string>
 #include <utility>
 
-#include "capture/status_json.h"
 #include "pixels/area_scale.h"
 #include "pixels/preview.h"
+#include "wire/handshake.h"
 
 namespace nimbra {
 namespace {
@@ -42,7 +42,7 @@ std::optional<int> CaptureSession::start() {
   Result<std::unique_ptr<H264Encoder>> encoder = create_encoder();
   if (!encoder) {
     ports_.diagnostic("[capture] энкодер: " + encoder.error());
-    ports_.writer.write(MessageKind::Json, error_object(encoder.error()));
+    send_error(ports_.writer, encoder.error());
     return kExitNoEncoder;
   }
   encoder_ = std::move(*encoder);
@@ -212,7 +212,7 @@ std::optional<int> CaptureSession::process_frame(Instant t0, bool use_gpu, bool 
     }
     Result<std::unique_ptr<H264Encoder>> rebuilt = create_encoder();
     if (!rebuilt) {
-      ports_.writer.write(MessageKind::Json, error_object(rebuilt.error()));
+      send_error(ports_.writer, rebuilt.error());
       return kExitOrderly;
     }
     encoder_ = std::move(*rebuilt);

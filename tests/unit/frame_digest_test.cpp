@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "capture/preview_writer.h"
-#include "capture/status_json.h"
+#include "capture/low_error_json.h"
 #include "fakes/memory_output.h"
 
 namespace nimbra {
@@ -22,11 +22,10 @@ TEST(FrameDigest, EveryByteCounts) {
   EXPECT_EQ(frame_digest({}), 0u);
 }
 
-TEST(StatusJson, IsCompactEscapedAndSafeOnBrokenUtf8) {
-  const auto text = [](const Bytes& b) { return std::string(b.begin(), b.end()); };
-  EXPECT_EQ(text(error_object("a \"b\" \\ c\n")), R"({"error":"a \"b\" \\ c\n"})");
-  EXPECT_EQ(text(low_error_object("энкодер")), "{\"low_err\":\"энкодер\"}");
-  EXPECT_EQ(text(error_object("\xC3")), "{\"error\":\"\xEF\xBF\xBD\"}");
+TEST(LowErrorJson, IsCompactEscapedAndSafeOnBrokenUtf8) {
+  EXPECT_EQ(low_error_json("a \"b\" \\ c\n"), R"({"low_err":"a \"b\" \\ c\n"})");
+  EXPECT_EQ(low_error_json("энкодер"), "{\"low_err\":\"энкодер\"}");
+  EXPECT_EQ(low_error_json("\xC3"), "{\"low_err\":\"\xEF\xBF\xBD\"}");
 }
 
 TEST(PreviewWriter, WritesEachImageAsKind7AndEndsWithItsSenders) {
