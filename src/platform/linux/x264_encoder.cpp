@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <string>
 
+#include "codec/encoder_timing.h"
 #include "platform/codecs.h"
 
 namespace nimbra::platform {
@@ -85,7 +86,7 @@ Result<std::unique_ptr<H264Encoder>> create_h264_encoder(const EncoderSettings& 
   p.vui.i_sar_width = 1;
   p.vui.i_sar_height = 1;
   p.i_level_idc = 42;
-  p.i_keyint_max = static_cast<int>(std::max<std::uint32_t>(30, 2 * fps));
+  p.i_keyint_max = static_cast<int>(key_frame_interval(settings.fps));
   p.i_keyint_min = 1;
   p.i_scenecut_threshold = 0;  // key frames only at the interval or on request
   p.b_open_gop = 0;

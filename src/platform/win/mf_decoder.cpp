@@ -16,6 +16,7 @@
 #include "platform/win/hresult.h"
 #include "platform/win/mf_codec_api.h"
 #include "watch/display_size.h"
+#include "watch/output_stride.h"
 
 namespace nimbra::platform {
 namespace {
@@ -27,7 +28,6 @@ constexpr UINT32 kEnumFlags = 0x51;  // sync | local | sort and filter
 constexpr LONGLONG kSampleDuration = 333'333;
 constexpr int kMaxOutputPasses = 8;
 constexpr DWORD kMaxOutputTypes = 32;
-constexpr UINT32 kMaxStride = 8192;
 
 std::string text(HRESULT hr) { return hresult_text(hr); }
 
@@ -149,14 +149,13 @@ class MfDecoder final : public H264Decoder {
     return {};
   }
 
-  // A bottom-up (negative) or implausible stride is never used.
   std::uint32_t stride() const {
     ComPtr<IMFMediaType> type;
     UINT32 value = 0;
     if (FAILED(transform_->GetOutputCurrentType(0, &type)) || FAILED(type->GetUINT32(MF_MT_DEFAULT_STRIDE, &value))) {
-      return display_.width;
+      return output_stride(std::nullopt, display_.width);
     }
-    return value <= kMaxStride && value >= display_.width ? value : display_.width;
+    return output_stride(value, display_.width);
   }
 
   Result<Bytes> convert(IMFSample* sample) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "codec/encoder_timing.h"
 #include "platform/codecs.h"
 #include "platform/win/hresult.h"
 #include "platform/win/mf_codec_api.h"
@@ -42,7 +43,7 @@ class MfEncoder final : public H264Encoder {
         transform_(std::move(transform)),
         codec_api_(std::move(codec_api)),
         force_key_(force_key),
-        sample_duration_(10'000'000 / std::max<std::uint32_t>(fps, 1)) {}
+        sample_duration_(sample_duration_100ns(fps)) {}
 
   bool force_key_supported() const override { return force_key_ != ForceKey::None; }
 
@@ -224,8 +225,7 @@ Result<std::unique_ptr<H264Encoder>> create_h264_encoder(const EncoderSettings& 
   ComPtr<ICodecAPI> codec_api = codec_api_of(transform->Get());
   MfEncoder::ForceKey force_key = MfEncoder::ForceKey::None;
   if (codec_api) {
-    const ULONG gop = std::max<ULONG>(30, 2 * static_cast<ULONG>(settings.fps));
-    if (FAILED(set_u32(codec_api.Get(), kAvEncMpvGopSize, gop))) {
+    if (FAILED(set_u32(codec_api.Get(), kAvEncMpvGopSize, key_frame_interval(settings.fps)))) {
       write_stderr_line("[capture] AVEncMPVGOPSize не принят — ключевые кадры только по решению энкодера");
     }
     // The property is documented as VT_UI4; encoders differ in what they take.
