@@ -20,7 +20,7 @@ extern "C" {
 namespace nimbra::platform {
 namespace {
 
-constexpr int kMaxPicturesPerInput = 8;
+constexpr std::size_t kMaxPicturesPerInput = 8;
 
 std::string av_text(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -46,10 +46,13 @@ class AvcodecDecoder final : public H264Decoder {
     packet_->pts = pts_++;
     std::vector<Bytes> pictures;
     int sent = avcodec_send_packet(context_, packet_);
-    // A decoder that still holds pictures takes the input once they are out.
+    // A decoder that still holds pictures takes the input once they are out;
+    // the input is never dropped, even if that means more than the usual
+    // number of pictures for this call.
     while (sent == AVERROR(EAGAIN)) {
-      if (auto drained = drain(pictures); !drained) return fail(drained.error());
-      if (static_cast<int>(pictures.size()) >= kMaxPicturesPerInput) break;
+      const std::size_t before = pictures.size();
+      if (auto drained = drain(pictures, before + 1); !drained) return fail(drained.error());
+      if (pictures.size() == before) break;
       sent = avcodec_send_packet(context_, packet_);
     }
     av_packet_unref(packet_);
@@ -58,15 +61,15 @@ class AvcodecDecoder final : public H264Decoder {
     if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_INVALIDDATA) {
       return fail("input: " + av_text(sent));
     }
-    if (auto drained = drain(pictures); !drained) return fail(drained.error());
+    if (auto drained = drain(pictures, kMaxPicturesPerInput); !drained) return fail(drained.error());
     return pictures;
   }
 
   Size display_size() const override { return display_; }
 
  private:
-  Status drain(std::vector<Bytes>& pictures) {
-    while (static_cast<int>(pictures.size()) < kMaxPicturesPerInput) {
+  Status drain(std::vector<Bytes>& pictures, std::size_t limit) {
+    while (pictures.size() < limit) {
       const int got = avcodec_receive_frame(context_, frame_);
       if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) return {};
       if (got < 0) return fail("output: " + av_text(got));
