@@ -76,14 +76,15 @@ struct Encoded {
   Bytes stream;
 };
 
-Encoded encode(EncoderSettings settings, int frames, const std::set<int>& forced = {}) {
+Encoded encode(EncoderSettings settings, int frames, const std::set<int>& forced = {},
+               const std::vector<Bytes>& given = {}) {
   Encoded e;
   auto encoder = platform::create_h264_encoder(settings);
   EXPECT_TRUE(encoder) << encoder.error();
   if (!encoder) return e;
   EXPECT_TRUE((*encoder)->force_key_supported());
   for (int t = 0; t < frames; ++t) {
-    e.sources.push_back(test::synthetic_nv12(settings.width, settings.height, t));
+    e.sources.push_back(given.empty() ? test::synthetic_nv12(settings.width, settings.height, t) : given[t]);
     auto chunks = (*encoder)->encode_nv12(e.sources.back(), forced.contains(t));
     EXPECT_TRUE(chunks) << chunks.error();
     if (!chunks) return e;
@@ -153,6 +154,36 @@ TEST(H264Codec, RoundTripKeepsQualityThroughOurDecoderAndFfmpeg) {
   EXPECT_NE(probe.find("profile=High\n"), std::string::npos) << probe;
   EXPECT_NE(probe.find("level=42\n"), std::string::npos) << probe;
   EXPECT_NE(probe.find("field_order=progressive"), std::string::npos) << probe;
+}
+
+// ffmpeg's own moving test pattern: sharp colour edges, text and noise.
+TEST(H264Codec, FfmpegTestPatternKeepsQuality) {
+  constexpr std::uint32_t w = 1280, h = 720;
+  constexpr int frames = 60;
+  TempDir dir;
+  run("ffmpeg -v error -y -f lavfi -i testsrc2=size=1280x720:rate=30 -frames:v 60 -pix_fmt nv12 -f rawvideo " +
+      (dir / "src.yuv").string());
+  const Bytes raw = read_file(dir / "src.yuv");
+  const std::size_t picture = std::size_t{w} * h * 3 / 2;
+  ASSERT_EQ(raw.size(), picture * frames);
+  std::vector<Bytes> sources;
+  for (int t = 0; t < frames; ++t) sources.emplace_back(raw.begin() + t * picture, raw.begin() + (t + 1) * picture);
+  Encoded e = encode({w, h, 30, 2'500'000}, frames, {}, sources);
+  { std::ofstream(dir / "s.h264", std::ios::binary).write(reinterpret_cast<const char*>(e.stream.data()), static_cast<std::streamsize>(e.stream.size())); }
+  run("ffmpeg -v error -y -f h264 -i " + (dir / "s.h264").string() + " -f rawvideo -pix_fmt nv12 " +
+      (dir / "s.yuv").string());
+  const Bytes decoded = read_file(dir / "s.yuv");
+  ASSERT_EQ(decoded.size(), picture * frames);
+  double worst = 99, sum = 0;
+  for (int t = 0; t < frames; ++t) {
+    const double p = test::psnr(ByteView(sources[t]).first(std::size_t{w} * h),
+                                ByteView(decoded.data() + t * picture, std::size_t{w} * h));
+    worst = std::min(worst, p);
+    sum += p;
+  }
+  std::printf("test pattern luma PSNR: worst %.2f dB, mean %.2f dB, %.0f kbit/s\n", worst, sum / frames,
+              e.stream.size() * 8.0 * 30 / frames / 1000);
+  EXPECT_GE(worst, 38.0);
 }
 
 TEST(H264Codec, KeyFramesComeAtTheIntervalAndOnRequest) {
