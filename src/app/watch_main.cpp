@@ -1,6 +1,5 @@
-#include <memory>
-
 #include "app/modes.h"
+#include "app/stdout_stream.h"
 #include "platform/codecs.h"
 #include "sys/process.h"
 #include "watch/watch_session.h"
@@ -13,14 +12,9 @@ class StdinStream final : public InputStream {
   Result<std::size_t> read(MutableBytes buffer) override { return platform::read_stdin(buffer); }
 };
 
-// Unbuffered: each record is written whole and is at once on its way.
-class StdoutStream final : public OutputStream {
- public:
-  Status write(ByteView bytes) override { return platform::write_stdout(bytes); }
-};
-
 }  // namespace
 
+// Nothing goes to the error stream: the status is the whole report.
 int run_watch(const WatchRequest& request) {
   StdinStream in;
   StdoutStream out;

@@ -33,6 +33,10 @@ bool env_present(const char* name);
 // "0x{code:08X}" when the system has no message for it.
 std::string error_text(std::uint32_t code);
 
+// Returns once the process has ended, or at once when it cannot be watched
+// (already gone, or not openable).
+void wait_for_process_end(std::uint32_t pid);
+
 // Starts the thread that ends the process with status 0 once the parent
 // process has ended, or at once when the parent cannot be watched.
 void start_parent_watchdog(std::uint32_t parent_pid);

@@ -1,12 +1,14 @@
 #include "wire/message_writer.h"
 
-#include <algorithm>
+#include <limits>
 
 namespace nimbra {
 
 MessageWriter::MessageWriter(OutputStream& out) : out_(out) { buffer_.reserve(kBufferSize); }
 
 void MessageWriter::write(std::uint8_t kind, ByteView payload) {
+  // A payload whose length cannot be framed would desynchronise the host.
+  if (payload.size() >= std::numeric_limits<std::uint32_t>::max()) return;
   const std::uint32_t length = static_cast<std::uint32_t>(payload.size() + 1);
   const std::uint8_t header[5] = {static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
                                   static_cast<std::uint8_t>(length >> 16), static_cast<std::uint8_t>(length >> 24),

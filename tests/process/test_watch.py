@@ -2,22 +2,18 @@
 every PictureRecord that comes out must be ffmpeg's own decode of that frame
 put through the BT.601 formula; every malformed input ends with status 1 and
 nothing on standard output."""
-import argparse
 import math
 import os
 import shutil
 import struct
-import sys
 import tempfile
 import threading
 import unittest
 
-from watch_runner import Runner
+import harness
 from watch_streams import (annexb_packets, avcc, avcc_packets, decode_nv12, make_stream, nv12_to_rgba, packet,
                            parse_records)
 
-ARGS = None
-RUNNER = None
 WORK = None
 STREAMS = {}
 
@@ -52,18 +48,26 @@ def psnr(a, b):
     return 99.0 if mse == 0 else 10 * math.log10(255 * 255 / mse)
 
 
+def run(args, stdin):
+    return harness.TARGET.run(args, stdin, timeout=180)
+
+
+def under_wine():
+    return harness.TARGET.platform == "win"
+
+
 def wine_converts_colour(w, h):
     # Wine's decoder hands HD pictures through a GStreamer colour conversion
     # (it assumes BT.709 there), so they are close to, not equal to, the
     # decoded picture. Smaller pictures pass through untouched.
-    return ARGS.platform == "win" and (w >= 1280 or h >= 720)
+    return under_wine() and (w >= 1280 or h >= 720)
 
 
 class WatchDecodes(unittest.TestCase):
     def check(self, stream, args, flavour, fails_at_part=None):
         s = STREAMS[stream]
         packets = annexb_packets(s.data) if flavour == "annexb" else avcc_packets(s.data)
-        status, out, err = RUNNER.run(["--watch", *map(str, args)], b"".join(packets))
+        status, out, err = run(["--watch", *map(str, args)], b"".join(packets))
         self.assertEqual(status, 0 if fails_at_part is None else 1, err)
         self.assertEqual(err, b"")
         records = parse_records(out)
@@ -107,10 +111,10 @@ class WatchDecodes(unittest.TestCase):
                 # Wine 8's decoder cannot follow a size change inside a stream
                 # (ProcessOutput fails with 0xD0000001); the pictures before
                 # it must still be right, and the session must end with 1.
-                self.check("switch", (1280, 720, 640, 360), flavour, 1 if ARGS.platform == "win" else None)
+                self.check("switch", (1280, 720, 640, 360), flavour, 1 if under_wine() else None)
 
     def test_empty_input_ends_cleanly(self):
-        status, out, err = RUNNER.run(["--watch", "1920", "1080"], b"")
+        status, out, err = run(["--watch", "1920", "1080"], b"")
         self.assertEqual((status, out, err), (0, b"", b""))
 
 
@@ -151,25 +155,25 @@ class WatchRefuses(unittest.TestCase):
     def test_every_malformed_packet_ends_with_status_1_and_no_output(self):
         for name, data in ERROR_VECTORS:
             with self.subTest(name):
-                status, out, err = RUNNER.run(["--watch", "1280", "720"], data)
+                status, out, err = run(["--watch", "1280", "720"], data)
                 self.assertEqual((status, out, err), (1, b"", b""))
 
     def test_sizes_out_of_range(self):
         for args in (["1921", "1080"], ["1281", "720"]):
             with self.subTest(args):
-                status, out, err = RUNNER.run(["--watch", *args], annexb_packets(STREAMS["720p"].data)[0])
+                status, out, err = run(["--watch", *args], annexb_packets(STREAMS["720p"].data)[0])
                 self.assertEqual((status, out, err), (1, b"", b""))
 
     def test_error_after_pictures_keeps_the_whole_records_written(self):
         good = b"".join(annexb_packets(STREAMS["360p"].data))
-        status, out, err = RUNNER.run(["--watch", "640", "360"], good + packet(9, b"\x00\x00\x00"))
+        status, out, err = run(["--watch", "640", "360"], good + packet(9, b"\x00\x00\x00"))
         self.assertEqual(status, 1)
         records = parse_records(out)
         self.assertGreater(len(records), 0)
         self.assertTrue(all((w, h) == (640, 360) for w, h, _ in records))
 
     def test_closed_output_ends_the_session(self):
-        p = RUNNER.start(["--watch", "640", "360"])
+        p = harness.TARGET.spawn(["--watch", "640", "360"])
         packets = annexb_packets(STREAMS["360p"].data)
 
         def feed():
@@ -197,10 +201,4 @@ class WatchRefuses(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--platform", choices=("linux", "win"), required=True)
-    ARGS, rest = parser.parse_known_args()
-    with Runner(ARGS.exe, ARGS.platform) as RUNNER:
-        result = unittest.main(argv=[sys.argv[0], *rest], exit=False, verbosity=2).result
-    sys.exit(0 if result.wasSuccessful() else 1)
+    harness.main()

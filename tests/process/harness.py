@@ -1,0 +1,306 @@
+"""Runs the real helper binary, natively or under Wine, for process-level tests.
+
+Every test script takes `--exe PATH --platform linux|win`; remaining arguments
+go to unittest. Under Wine the prefix and display come from WINEPREFIX and
+DISPLAY when both are set; otherwise the harness makes a private prefix with
+its own Xvfb and removes both when the script ends.
+"""
+
+import argparse
+import atexit
+import fcntl
+import os
+import re
+import select
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+
+
+class Xvfb:
+    """A private X server; the display number comes back through -displayfd."""
+
+    def __init__(self, size="1920x1080x24"):
+        read_fd, write_fd = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", size, "-nolisten", "tcp", "-noreset"],
+            pass_fds=(write_fd,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        number = b""
+        deadline = time.monotonic() + 20
+        while not number.endswith(b"\n") and time.monotonic() < deadline:
+            ready, _, _ = select.select([read_fd], [], [], 0.5)
+            if ready:
+                chunk = os.read(read_fd, 16)
+                if not chunk:
+                    break
+                number += chunk
+        os.close(read_fd)
+        if not number.strip():
+            self.stop()
+            raise RuntimeError("Xvfb did not report a display")
+        self.display = ":" + number.decode().strip()
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.proc = None
+
+
+class Target:
+    """How to start the helper: the command prefix and the environment."""
+
+    def __init__(self, exe, platform):
+        self.exe = os.path.abspath(exe)
+        self.platform = platform
+        self.env = dict(os.environ)
+        self._cleanup = []
+        if platform == "win":
+            self._prepare_wine()
+            # Started first, so that the Wine services it brings up do not
+            # inherit the pipes of a process under test.
+            self.windows_host()
+        atexit.register(self.close)
+
+    def _prepare_wine(self):
+        self.env["WINEDEBUG"] = "-all"
+        self.env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+        if self.env.get("WINEPREFIX") and self.env.get("DISPLAY"):
+            return
+        root = tempfile.mkdtemp(prefix="nimbra-wine-")
+        self._cleanup.append(lambda: shutil.rmtree(root, ignore_errors=True))
+        xvfb = Xvfb()
+        self._cleanup.append(xvfb.stop)
+        self.env["DISPLAY"] = xvfb.display
+        self.env["WINEPREFIX"] = os.path.join(root, "prefix")
+        subprocess.run([WINE, "wineboot", "-i"], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120, check=True)
+        self._cleanup.append(lambda: subprocess.run([WINESERVER, "-k"], env=self.env,
+                                                    stderr=subprocess.DEVNULL, timeout=30))
+
+    def command(self, args):
+        if self.platform == "win":
+            return [WINE, self.exe] + list(args)
+        return [self.exe] + list(args)
+
+    def close(self):
+        while self._cleanup:
+            try:
+                self._cleanup.pop()()
+            except Exception:  # cleanup is best effort
+                pass
+
+    def spawn(self, args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE):
+        return subprocess.Popen(self.command(args), env=self.env, stdin=stdin, stdout=stdout, stderr=stderr)
+
+    def run(self, args, stdin=b"", timeout=30):
+        """Runs to the end with `stdin` as the whole input: (status, stdout, stderr)."""
+        proc = subprocess.run(self.command(args), env=self.env, input=stdin, capture_output=True,
+                              timeout=timeout)
+        return proc.returncode, proc.stdout, proc.stderr
+
+    def run_holding_stdin(self, args, timeout=60):
+        """Runs to the end with stdin open (and never written): a closed stdin
+        would end a capture session by itself."""
+        proc = self.spawn(args)
+        out, err = collect(proc, timeout)
+        status = wait_status(proc, 5)
+        for stream in (proc.stdin, proc.stdout, proc.stderr):
+            stream.close()
+        return status, out, err
+
+    # A process id the helper may watch as its host, alive while the tests run.
+    def live_parent(self):
+        if self.platform == "linux":
+            return os.getpid()
+        return self.windows_host().pid
+
+    def windows_host(self):
+        if not hasattr(self, "_host"):
+            self._host = WindowsHost(self)
+            self._cleanup.append(self._host.stop)
+        return self._host
+
+
+def windows_pids(target, name):
+    """The Windows process ids of `name` in the target's Wine prefix, from the
+    debugger's process list (WMI is too slow to come up on a fresh server)."""
+    # Into a file: Wine services started on the way may hold a pipe open for good.
+    with tempfile.TemporaryFile() as listing:
+        subprocess.run([WINE, "winedbg", "--command", "info proc"], env=target.env, stdin=subprocess.DEVNULL,
+                       stdout=listing, stderr=subprocess.DEVNULL, timeout=60)
+        listing.seek(0)
+        out = listing.read()
+    pids = set()
+    for line in out.decode(errors="replace").splitlines():
+        match = re.match(r"^[ =]([0-9a-fA-F]{8})\s+\d+\s+(?:\\_ )?'(.*)'\s*$", line)
+        if match and match.group(2).lower() == name.lower():
+            pids.add(int(match.group(1), 16))
+    return pids
+
+
+class WindowsHost:
+    """A Windows process that plays the host: cmd.exe reading its stdin, so it
+    lives until that is closed. It also keeps the Wine server up between runs."""
+
+    def __init__(self, target):
+        before = windows_pids(target, "cmd.exe")
+        self.proc = subprocess.Popen([WINE, "cmd.exe"], env=target.env, stdin=subprocess.PIPE,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            new = windows_pids(target, "cmd.exe") - before
+            if len(new) == 1:
+                self.pid = new.pop()
+                return
+            time.sleep(0.2)
+        self.stop()
+        raise RuntimeError("the Windows host process did not show up")
+
+    def stop(self):
+        """Ends the host and returns the monotonic time at which it was gone."""
+        if self.proc.poll() is None:
+            self.proc.stdin.close()
+            try:
+                self.proc.wait(20)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        return time.monotonic()
+
+
+class UnixHost:
+    """A plain Linux process that plays the host."""
+
+    def __init__(self):
+        self.proc = subprocess.Popen(["sleep", "600"])
+        self.pid = self.proc.pid
+
+    def stop(self):
+        self.proc.kill()
+        self.proc.wait()  # reaped: the id no longer exists
+        return time.monotonic()
+
+
+def blocked_stdout():
+    """A pipe whose buffer is already full: a helper given its write end as
+    stdout blocks on its first message, which keeps a session from racing to
+    its own end while a test pokes at it. Returns (read_fd, write_fd, filler)."""
+    read_fd, write_fd = os.pipe()
+    flags = fcntl.fcntl(write_fd, fcntl.F_GETFL)
+    fcntl.fcntl(write_fd, fcntl.F_SETFL, flags | os.O_NONBLOCK)
+    filled = 0
+    try:
+        while True:
+            filled += os.write(write_fd, b"\xAA" * 4096)
+    except BlockingIOError:
+        pass
+    try:
+        while True:
+            filled += os.write(write_fd, b"\xAA")
+    except BlockingIOError:
+        pass
+    fcntl.fcntl(write_fd, fcntl.F_SETFL, flags)
+    return read_fd, write_fd, filled
+
+
+def read_all(fd):
+    data = bytearray()
+    while True:
+        chunk = os.read(fd, 1 << 16)
+        if not chunk:
+            return bytes(data)
+        data += chunk
+
+
+def collect(proc, timeout):
+    """Everything on stdout and stderr until both close, or until `timeout`."""
+    chunks = {proc.stdout.fileno(): bytearray(), proc.stderr.fileno(): bytearray()}
+    open_fds = set(chunks)
+    deadline = time.monotonic() + timeout
+    while open_fds and time.monotonic() < deadline:
+        ready, _, _ = select.select(list(open_fds), [], [], 0.5)
+        for fd in ready:
+            chunk = os.read(fd, 1 << 16)
+            if chunk:
+                chunks[fd] += chunk
+            else:
+                open_fds.discard(fd)
+    return bytes(chunks[proc.stdout.fileno()]), bytes(chunks[proc.stderr.fileno()])
+
+
+def wait_status(proc, timeout):
+    try:
+        return proc.wait(timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+        return None
+
+
+def read_line(stream, timeout):
+    """One line from a pipe within `timeout` seconds, or None."""
+    fd = stream.fileno()
+    line = b""
+    deadline = time.monotonic() + timeout
+    while not line.endswith(b"\n"):
+        left = deadline - time.monotonic()
+        if left <= 0:
+            return None
+        ready, _, _ = select.select([fd], [], [], left)
+        if ready:
+            byte = os.read(fd, 1)
+            if not byte:
+                return line or None
+            line += byte
+    return line
+
+
+def command(payload):
+    """One stdin command record: 32-bit little-endian length, then the payload."""
+    return struct.pack("<I", len(payload)) + payload
+
+
+def parse_messages(data):
+    """Splits capture output into (kind, payload) pairs; raises on a torn tail."""
+    messages = []
+    at = 0
+    while at < len(data):
+        if len(data) - at < 5:
+            raise ValueError("torn header at %d" % at)
+        (length,) = struct.unpack_from("<I", data, at)
+        if length < 1 or at + 4 + length > len(data):
+            raise ValueError("bad length %d at %d" % (length, at))
+        messages.append((data[at + 4], bytes(data[at + 5:at + 4 + length])))
+        at += 4 + length
+    return messages
+
+
+TARGET = None
+
+
+def main():
+    global TARGET
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--platform", choices=["linux", "win"], required=True)
+    options, rest = parser.parse_known_args()
+    TARGET = Target(options.exe, options.platform)
+    try:
+        program = unittest.main(module="__main__", argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
+    finally:
+        TARGET.close()
+    sys.exit(0 if program.result.wasSuccessful() else 1)
