@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   cmake ninja-build g++ pkg-config python3
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
-  wine64 xvfb xauth gstreamer1.0-libav gstreamer1.0-plugins-base
+  wine64 xvfb xauth gstreamer1.0-libav gstreamer1.0-plugins-base gstreamer1.0-plugins-bad
   nlohmann-json3-dev libgtest-dev googletest libgmock-dev libbenchmark-dev
   libyuv-dev libx264-dev libavcodec-dev libavutil-dev libswscale-dev libpulse-dev
   libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-damage0-dev libxcb-composite0-dev libxcb-xfixes0-dev

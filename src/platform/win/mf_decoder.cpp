@@ -1,0 +1,255 @@
+// H.264 decoding on Windows with a synchronous Media Foundation decoder
+// transform. Pictures come out as NV12 at the coded size; the display size is
+// chosen at every format change of the stream.
+#include <windows.h>
+#include <mfapi.h>
+#include <mferror.h>
+#include <mftransform.h>
+#include <wrl/client.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "pixels/nv12_to_rgba.h"
+#include "platform/codecs.h"
+#include "platform/win/hresult.h"
+#include "platform/win/mf_codec_api.h"
+#include "watch/display_size.h"
+#include "watch/output_stride.h"
+
+namespace nimbra::platform {
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+constexpr ULONG kMfVersion = 0x00020070;
+constexpr UINT32 kEnumFlags = 0x51;  // sync | local | sort and filter
+constexpr LONGLONG kSampleDuration = 333'333;
+constexpr int kMaxOutputPasses = 8;
+constexpr DWORD kMaxOutputTypes = 32;
+
+std::string text(HRESULT hr) { return hresult_text(hr); }
+
+// Owns one MFStartup: whatever happens after it, Media Foundation is shut
+// down again when the decoder (or its failed opening) goes away.
+class MfRunning {
+ public:
+  MfRunning() = default;
+  MfRunning(const MfRunning&) = delete;
+  MfRunning& operator=(const MfRunning&) = delete;
+  ~MfRunning() {
+    if (started_) MFShutdown();
+  }
+  HRESULT start() {
+    const HRESULT hr = MFStartup(kMfVersion, 0);
+    started_ = SUCCEEDED(hr);
+    return hr;
+  }
+
+ private:
+  bool started_ = false;
+};
+
+Status select_nv12_output(IMFTransform* transform) {
+  for (DWORD i = 0; i < kMaxOutputTypes; ++i) {
+    ComPtr<IMFMediaType> type;
+    if (FAILED(transform->GetOutputAvailableType(0, i, &type))) break;
+    GUID subtype{};
+    if (FAILED(type->GetGUID(MF_MT_SUBTYPE, &subtype)) || subtype != MFVideoFormat_NV12) continue;
+    if (SUCCEEDED(transform->SetOutputType(0, type.Get(), 0))) return {};
+  }
+  return fail("NV12 output unavailable");
+}
+
+class MfDecoder final : public H264Decoder {
+ public:
+  MfDecoder(std::unique_ptr<MfRunning> mf, std::vector<Size> sizes, ComPtr<IMFTransform> transform)
+      : sizes_(std::move(sizes)), display_(sizes_.front()), transform_(std::move(transform)), mf_(std::move(mf)) {}
+  ~MfDecoder() override { transform_.Reset(); }
+
+  Result<std::vector<Bytes>> decode(ByteView unit) override {
+    if (auto s = feed(unit); !s) return fail(s.error());
+    std::vector<Bytes> pictures;
+    for (int pass = 0; pass < kMaxOutputPasses; ++pass) {
+      MFT_OUTPUT_STREAM_INFO info{};
+      if (HRESULT hr = transform_->GetOutputStreamInfo(0, &info); FAILED(hr)) return fail("info: " + text(hr));
+      ComPtr<IMFSample> own;
+      const bool provides = (info.dwFlags & MFT_OUTPUT_STREAM_PROVIDES_SAMPLES) != 0;
+      if (!provides) {
+        const DWORD size = std::max<DWORD>(info.cbSize, display_.width * display_.height * 3 / 2);
+        if (HRESULT hr = MFCreateSample(&own); FAILED(hr)) return fail(text(hr));
+        ComPtr<IMFMediaBuffer> buffer;
+        if (HRESULT hr = MFCreateMemoryBuffer(size, &buffer); FAILED(hr)) return fail(text(hr));
+        if (HRESULT hr = own->AddBuffer(buffer.Get()); FAILED(hr)) return fail(text(hr));
+      }
+      MFT_OUTPUT_DATA_BUFFER output{};
+      output.dwStreamID = 0;
+      output.pSample = own.Get();
+      DWORD status = 0;
+      const HRESULT hr = transform_->ProcessOutput(0, 1, &output, &status);
+      ComPtr<IMFCollection> events;
+      events.Attach(output.pEvents);
+      ComPtr<IMFSample> produced;
+      if (provides) {
+        produced.Attach(output.pSample);
+      } else {
+        produced = own;
+      }
+      if (hr == MF_E_TRANSFORM_NEED_MORE_INPUT) break;
+      if (hr == MF_E_TRANSFORM_STREAM_CHANGE) {
+        if (auto s = select_nv12_output(transform_.Get()); !s) return fail(s.error());
+        if (auto s = update_display_size(); !s) return fail(s.error());
+        continue;
+      }
+      if (FAILED(hr)) return fail("output: " + text(hr));
+      if (!produced) break;
+      auto picture = convert(produced.Get());
+      if (!picture) return fail(picture.error());
+      pictures.push_back(std::move(*picture));
+    }
+    return pictures;
+  }
+
+  Size display_size() const override { return display_; }
+
+ private:
+  Status feed(ByteView unit) {
+    ComPtr<IMFSample> sample;
+    if (HRESULT hr = MFCreateSample(&sample); FAILED(hr)) return fail(text(hr));
+    ComPtr<IMFMediaBuffer> buffer;
+    const auto size = static_cast<DWORD>(unit.size());
+    if (HRESULT hr = MFCreateMemoryBuffer(size, &buffer); FAILED(hr)) return fail(text(hr));
+    BYTE* data = nullptr;
+    if (HRESULT hr = buffer->Lock(&data, nullptr, nullptr); FAILED(hr)) return fail(text(hr));
+    std::memcpy(data, unit.data(), size);
+    if (HRESULT hr = buffer->SetCurrentLength(size); FAILED(hr)) {
+      buffer->Unlock();
+      return fail(text(hr));
+    }
+    if (HRESULT hr = buffer->Unlock(); FAILED(hr)) return fail(text(hr));
+    if (HRESULT hr = sample->AddBuffer(buffer.Get()); FAILED(hr)) return fail(text(hr));
+    if (HRESULT hr = sample->SetSampleTime(sample_time_); FAILED(hr)) return fail(text(hr));
+    if (HRESULT hr = sample->SetSampleDuration(kSampleDuration); FAILED(hr)) return fail(text(hr));
+    sample_time_ += kSampleDuration;
+    if (HRESULT hr = transform_->ProcessInput(0, sample.Get(), 0); FAILED(hr)) return fail("input: " + text(hr));
+    return {};
+  }
+
+  Status update_display_size() {
+    ComPtr<IMFMediaType> type;
+    if (HRESULT hr = transform_->GetOutputCurrentType(0, &type); FAILED(hr)) return fail("current type: " + text(hr));
+    UINT32 coded_width = 0, coded_height = 0;
+    if (HRESULT hr = MFGetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, &coded_width, &coded_height); FAILED(hr)) {
+      return fail("frame size: " + text(hr));
+    }
+    auto chosen = choose_display_size(sizes_, {coded_width, coded_height});
+    if (!chosen) return fail(chosen.error());
+    display_ = *chosen;
+    return {};
+  }
+
+  std::uint32_t stride() const {
+    ComPtr<IMFMediaType> type;
+    UINT32 value = 0;
+    if (FAILED(transform_->GetOutputCurrentType(0, &type)) || FAILED(type->GetUINT32(MF_MT_DEFAULT_STRIDE, &value))) {
+      return output_stride(std::nullopt, display_.width);
+    }
+    return output_stride(value, display_.width);
+  }
+
+  Result<Bytes> convert(IMFSample* sample) {
+    ComPtr<IMFMediaBuffer> buffer;
+    if (HRESULT hr = sample->ConvertToContiguousBuffer(&buffer); FAILED(hr)) return fail(text(hr));
+    BYTE* data = nullptr;
+    DWORD length = 0;
+    if (HRESULT hr = buffer->Lock(&data, nullptr, &length); FAILED(hr)) return fail(text(hr));
+    Bytes rgba;
+    auto converted = nv12_to_rgba(ByteView(data, length), display_.width, display_.height, stride(), rgba);
+    buffer->Unlock();
+    if (!converted) return fail(converted.error());
+    return rgba;
+  }
+
+  std::vector<Size> sizes_;
+  Size display_;
+  LONGLONG sample_time_ = 0;
+  ComPtr<IMFTransform> transform_;
+  std::unique_ptr<MfRunning> mf_;  // declared last: shut down after the transform is gone
+};
+
+Result<ComPtr<IMFTransform>> activate_decoder() {
+  MFT_REGISTER_TYPE_INFO input{MFMediaType_Video, MFVideoFormat_H264};
+  MFT_REGISTER_TYPE_INFO output{MFMediaType_Video, MFVideoFormat_NV12};
+  IMFActivate** activates = nullptr;
+  UINT32 count = 0;
+  if (HRESULT hr = MFTEnumEx(MFT_CATEGORY_VIDEO_DECODER, kEnumFlags, &input, &output, &activates, &count);
+      FAILED(hr)) {
+    return fail("enum: " + text(hr));
+  }
+  if (count == 0 || activates == nullptr) {
+    CoTaskMemFree(activates);
+    return fail("decoder unavailable");
+  }
+  ComPtr<IMFTransform> transform;
+  for (UINT32 i = 0; i < count && !transform; ++i) {
+    if (activates[i] == nullptr) continue;
+    if (FAILED(activates[i]->ActivateObject(IID_PPV_ARGS(&transform)))) transform.Reset();
+  }
+  for (UINT32 i = 0; i < count; ++i) {
+    if (activates[i] == nullptr) continue;
+    (void)activates[i]->ShutdownObject();
+    activates[i]->Release();
+  }
+  CoTaskMemFree(activates);
+  if (!transform) return fail("decoder activation failed");
+  return transform;
+}
+
+// Without low-latency mode a decoder may hold pictures back for reordering
+// that a live stream never has.
+void ask_for_low_latency(IMFTransform* transform) {
+  if (ComPtr<ICodecAPI> api = codec_api_of(transform)) {
+    (void)set_bool(api.Get(), kAvLowLatencyMode, true);
+    return;
+  }
+  ComPtr<IMFAttributes> attributes;
+  if (SUCCEEDED(transform->GetAttributes(&attributes)) && attributes) {
+    (void)attributes->SetUINT32(MF_LOW_LATENCY, TRUE);
+  }
+}
+
+Status set_input_type(IMFTransform* transform, Size size) {
+  ComPtr<IMFMediaType> type;
+  if (HRESULT hr = MFCreateMediaType(&type); FAILED(hr)) return fail(text(hr));
+  for (HRESULT hr : {type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video), type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264),
+                     MFSetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, size.width, size.height),
+                     MFSetAttributeRatio(type.Get(), MF_MT_FRAME_RATE, 30, 1)}) {
+    if (FAILED(hr)) return fail(text(hr));
+  }
+  if (HRESULT hr = transform->SetInputType(0, type.Get(), 0); FAILED(hr)) return fail("input type: " + text(hr));
+  return {};
+}
+
+}  // namespace
+
+Result<std::unique_ptr<H264Decoder>> open_h264_decoder(const std::vector<Size>& sizes) {
+  if (sizes.empty()) return fail("decoder unavailable");
+  (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  auto mf = std::make_unique<MfRunning>();
+  if (HRESULT hr = mf->start(); FAILED(hr)) return fail("startup: " + text(hr));
+  auto transform = activate_decoder();
+  if (!transform) return fail(transform.error());
+  ask_for_low_latency(transform->Get());
+  if (auto s = set_input_type(transform->Get(), sizes.front()); !s) return fail(s.error());
+  if (auto s = select_nv12_output(transform->Get()); !s) return fail(s.error());
+  if (HRESULT hr = (*transform)->ProcessMessage(MFT_MESSAGE_NOTIFY_BEGIN_STREAMING, 0); FAILED(hr)) {
+    return fail("begin: " + text(hr));
+  }
+  if (HRESULT hr = (*transform)->ProcessMessage(MFT_MESSAGE_NOTIFY_START_OF_STREAM, 0); FAILED(hr)) {
+    return fail("start: " + text(hr));
+  }
+  return std::unique_ptr<H264Decoder>(new MfDecoder(std::move(mf), sizes, std::move(*transform)));
+}
+
+}  // namespace nimbra::platform
