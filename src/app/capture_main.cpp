@@ -1,48 +1,51 @@
-#include <memory>
-
 #include "app/modes.h"
 #include "app/stdout_stream.h"
 #include "capture/control_flags.h"
+#include "capture/encoder_thread.h"
+#include "capture/preview_writer.h"
+#include "capture/session.h"
 #include "capture/stdin_commands.h"
+#include "platform/capture_sources.h"
+#include "platform/codecs.h"
+#include "sys/clock.h"
 #include "sys/process.h"
 #include "wire/handshake.h"
 #include "wire/message_writer.h"
 
 namespace nimbra {
-namespace {
-
-constexpr const char* kNotInThisBuild = "нет в этой сборке";
-
-// Ends the session the way one does whose every backend failed to open.
-[[noreturn]] void no_capture_backend(const SourceSpec& source) {
-  const std::string why = kNotInThisBuild;
-  if (source.screen) {
-    platform::write_stderr_line("[capture] дубликация недоступна (" + why + ") — GDI-фолбэк");
-    platform::write_stderr_line("[capture] GDI тоже: " + why);
-  } else {
-    platform::write_stderr_line("[capture] WGC недоступен (" + why + ") — PrintWindow-фолбэк");
-    platform::write_stderr_line("[capture] окно: " + why);
-  }
-  platform::exit_process(3);
-}
-
-}  // namespace
 
 void run_capture(const CaptureSettings& settings) {
-  // Both live until the process ends; threads that outlive this frame use them.
+  // Never destroyed: the helper threads use them until the process ends.
   static auto* const flags = new ControlFlags;
   static auto* const out = new StdoutStream;
+  static auto* const writer = new MessageWriter(*out);
 
-  platform::start_parent_watchdog(settings.parent_pid);
+  SessionStarters start;
+  start.parent_watchdog = platform::start_parent_watchdog;
   // Before the handshake: a host that closes stdin ends us at any point.
-  start_stdin_reader(*flags, StdinPort{
-                                 .read = platform::read_stdin,
-                                 .exit = [](int status) { platform::exit_process(status); },
-                                 .diagnostic = platform::write_stderr_line,
-                             });
-  const auto writer = std::make_shared<MessageWriter>(*out);
-  send_handshake(*writer, settings);
-  no_capture_backend(settings.source);
+  start.stdin_reader = [] {
+    start_stdin_reader(*flags, StdinPort{
+                                   .read = platform::read_stdin,
+                                   .exit = [](int status) { platform::exit_process(status); },
+                                   .diagnostic = platform::write_stderr_line,
+                               });
+  };
+  start.handshake = [&settings] { send_handshake(*writer, settings); };
+  start.encoder_thread = [](const LowSettings& low) {
+    return start_encoder_thread(low, *flags, *writer, platform::create_h264_encoder, platform::write_stderr_line);
+  };
+  start.preview_writer = [] { return start_preview_writer(*writer); };
+
+  SourceOpeners sources{platform::open_screen, platform::open_screen_fallback, platform::open_window,
+                        platform::open_window_fallback};
+  int status;
+  {
+    CaptureSession session(settings, SessionPorts{steady_clock(), *writer, *flags, platform::write_stderr_line,
+                                                  platform::env_present, std::move(sources),
+                                                  platform::create_h264_encoder, std::move(start), {}});
+    status = session.run();
+  }  // the source and the encoders are let go before the end
+  platform::exit_process(status);
 }
 
 }  // namespace nimbra
