@@ -251,11 +251,11 @@ class MovingScreenTest(unittest.TestCase):
         low = [k for k in s.kinds(on) if k in (5, 6)]
         self.assertEqual(low[0], 5)
         s.send(12)
-        time.sleep(0.5)  # what was already handed over may still come out
+        time.sleep(1.0)  # a low frame already being encoded may still come out
         off = time.monotonic()
-        time.sleep(1.0)
+        # The main stream goes on (at whatever speed this build manages) while the low one is silent.
+        self.assertIsNotNone(s.wait_for(lambda m: m[1] == 3 and m[0] > off + 1.0, 15))
         self.assertEqual([k for k in s.kinds(off) if k in (5, 6)], [])
-        self.assertGreater(len([k for k in s.kinds(off) if k == 3]), 10)
         handshake = json.loads(s.messages[0][2])
         self.assertEqual(handshake["low"], {"codec": "avc1.64002a", "height": 360, "width": 640})
         self.assertEqual(s.close()[0], 0)
