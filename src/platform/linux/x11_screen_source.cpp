@@ -7,19 +7,32 @@
 
 namespace nimbra::platform::x11 {
 
+namespace {
+
+// A reply, with any error freed here rather than left in the event queue.
+template <class Reply, class Cookie, class Function>
+Owned<Reply> reply_of(xcb_connection_t* c, Cookie cookie, Function reply) {
+  xcb_generic_error_t* error = nullptr;
+  Owned<Reply> r(reply(c, cookie, &error));
+  std::free(error);
+  return r;
+}
+
+}  // namespace
+
 Rect primary_monitor(const Connection& connection) {
   const xcb_screen_t* screen = connection.screen();
   const Rect root{0, 0, screen->width_in_pixels, screen->height_in_pixels};
   if (!connection.has_extension(&xcb_randr_id)) return root;
   xcb_connection_t* c = connection.get();
-  Owned<xcb_randr_get_output_primary_reply_t> primary(
-      xcb_randr_get_output_primary_reply(c, xcb_randr_get_output_primary(c, screen->root), nullptr));
+  auto primary = reply_of<xcb_randr_get_output_primary_reply_t>(
+      c, xcb_randr_get_output_primary(c, screen->root), xcb_randr_get_output_primary_reply);
   if (!primary || primary->output == XCB_NONE) return root;
-  Owned<xcb_randr_get_output_info_reply_t> output(xcb_randr_get_output_info_reply(
-      c, xcb_randr_get_output_info(c, primary->output, XCB_CURRENT_TIME), nullptr));
+  auto output = reply_of<xcb_randr_get_output_info_reply_t>(
+      c, xcb_randr_get_output_info(c, primary->output, XCB_CURRENT_TIME), xcb_randr_get_output_info_reply);
   if (!output || output->crtc == XCB_NONE) return root;
-  Owned<xcb_randr_get_crtc_info_reply_t> crtc(
-      xcb_randr_get_crtc_info_reply(c, xcb_randr_get_crtc_info(c, output->crtc, XCB_CURRENT_TIME), nullptr));
+  auto crtc = reply_of<xcb_randr_get_crtc_info_reply_t>(
+      c, xcb_randr_get_crtc_info(c, output->crtc, XCB_CURRENT_TIME), xcb_randr_get_crtc_info_reply);
   if (!crtc || crtc->width == 0 || crtc->height == 0) return root;
   return {crtc->x, crtc->y, crtc->width, crtc->height};
 }
