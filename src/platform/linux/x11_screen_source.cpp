@@ -1,9 +1,6 @@
 #include "platform/linux/x11_screen_source.h"
 
-#include <poll.h>
 #include <xcb/randr.h>
-
-#include <chrono>
 
 namespace nimbra::platform::x11 {
 
@@ -53,80 +50,38 @@ Result<std::unique_ptr<CaptureSource>> ScreenSource::open(const char* display, b
     if (!shm) return fail(shm.error());
     source->shm_ = std::move(*shm);
     source->shared_memory_ = true;
-    // Without DAMAGE the source still works; it just cannot wait for changes.
-    (void)source->watch_damage();
+    if (auto damage = DamageWatch::start(*source->connection_, source->connection_->root())) {
+      source->damage_ = std::move(*damage);
+    }
   }
   return std::unique_ptr<CaptureSource>(std::move(source));
 }
 
 ScreenSource::~ScreenSource() {
-  if (damage_ != 0) xcb_damage_destroy(connection_->get(), damage_);
+  damage_.reset();
   shm_.reset();
-}
-
-Status ScreenSource::watch_damage() {
-  xcb_connection_t* c = connection_->get();
-  if (!connection_->has_extension(&xcb_damage_id)) return fail("DAMAGE нет на сервере");
-  Owned<xcb_damage_query_version_reply_t> version(xcb_damage_query_version_reply(
-      c, xcb_damage_query_version(c, XCB_DAMAGE_MAJOR_VERSION, XCB_DAMAGE_MINOR_VERSION), nullptr));
-  if (!version) return fail("xcb_damage_query_version: нет ответа");
-  const xcb_damage_damage_t damage = xcb_generate_id(c);
-  xcb_generic_error_t* error = xcb_request_check(
-      c, xcb_damage_create_checked(c, damage, connection_->root(), XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY));
-  if (error != nullptr) return fail(step_error("xcb_damage_create", error));
-  damage_ = damage;
-  damage_event_ = static_cast<std::uint8_t>(xcb_get_extension_data(c, &xcb_damage_id)->first_event + XCB_DAMAGE_NOTIFY);
-  // A new damage object reports the whole window at once; that report must
-  // not count as a change after the first image.
-  xcb_damage_subtract(c, damage_, XCB_NONE, XCB_NONE);
-  std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-  (void)take_damage_events();
-  return {};
-}
-
-// Takes every queued event; true when one of them reported damage.
-bool ScreenSource::take_damage_events() {
-  bool damaged = false;
-  while (xcb_generic_event_t* event = xcb_poll_for_event(connection_->get())) {
-    if ((event->response_type & 0x7F) == damage_event_) damaged = true;
-    std::free(event);
-  }
-  return damaged;
-}
-
-Result<bool> ScreenSource::wait_for_damage(std::uint32_t wait_ms) {
-  using std::chrono::steady_clock;
-  const auto deadline = steady_clock::now() + std::chrono::milliseconds(wait_ms);
-  for (;;) {
-    if (take_damage_events()) return true;
-    if (connection_->broken()) return fail(kConnectionLost);
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady_clock::now());
-    if (left.count() <= 0) return false;
-    pollfd fd{xcb_get_file_descriptor(connection_->get()), POLLIN, 0};
-    if (poll(&fd, 1, static_cast<int>(left.count())) == 0) return take_damage_events();
-  }
 }
 
 Result<bool> ScreenSource::grab(Bytes& out, std::uint32_t wait_ms) {
   if (connection_->broken()) return fail(kConnectionLost);
-  if (damage_ != 0) {
+  if (damage_) {
     if (delivered_) {
-      Result<bool> damaged = wait_for_damage(wait_ms);
+      Result<bool> damaged = damage_->wait(wait_ms);
       if (!damaged || !*damaged) return damaged;
     }
-    // Cleared before the read: a change from now on raises a new event.
-    xcb_damage_subtract(connection_->get(), damage_, XCB_NONE, XCB_NONE);
+    // Cleared before the read: a change from now on raises a new report.
+    damage_->clear();
   }
   Status read = read_image(*connection_, connection_->root(), rect_.x, rect_.y, rect_.width, rect_.height,
                            shared_memory_ ? &shm_ : nullptr, out);
   if (!read) {
+    delivered_ = false;  // the change just cleared is still to be delivered
     if (connection_->broken()) return fail(kConnectionLost);
     // The monitor may have changed its mode under us: the next grab reads
     // the new rectangle, and the loop scales whatever size comes.
     const Rect now = primary_monitor(*connection_);
     if (now.x != rect_.x || now.y != rect_.y || now.width != rect_.width || now.height != rect_.height) {
       rect_ = now;
-      delivered_ = false;
       return false;
     }
     // Like a failed BitBlt, a refused plain read is just no new image.

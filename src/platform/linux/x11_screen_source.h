@@ -2,13 +2,12 @@
 // The primary monitor of an X display. With MIT-SHM and DAMAGE a grab waits
 // for the screen to change, so a still screen costs one idle wait per frame;
 // the plain-request fallback delivers an image whenever asked.
-#include <xcb/damage.h>
-
 #include <cstdint>
 #include <memory>
 
 #include "capture/capture_source.h"
 #include "platform/linux/x11_connection.h"
+#include "platform/linux/x11_damage.h"
 #include "platform/linux/x11_image.h"
 
 namespace nimbra::platform::x11 {
@@ -31,7 +30,7 @@ class ScreenSource final : public CaptureSource {
   ~ScreenSource() override;
 
   SourceKind kind() const override {
-    return damage_ != 0 ? SourceKind::DesktopDuplication : SourceKind::GdiScreen;
+    return damage_ ? SourceKind::DesktopDuplication : SourceKind::GdiScreen;
   }
   std::int32_t width() const override { return rect_.width; }
   std::int32_t height() const override { return rect_.height; }
@@ -40,16 +39,12 @@ class ScreenSource final : public CaptureSource {
 
  private:
   explicit ScreenSource(std::unique_ptr<Connection> connection) : connection_(std::move(connection)) {}
-  Status watch_damage();
-  Result<bool> wait_for_damage(std::uint32_t wait_ms);
-  bool take_damage_events();
 
   std::unique_ptr<Connection> connection_;
   Rect rect_;
   std::unique_ptr<ShmSegment> shm_;
   bool shared_memory_ = false;
-  xcb_damage_damage_t damage_ = 0;
-  std::uint8_t damage_event_ = 0;
+  std::unique_ptr<DamageWatch> damage_;  // without DAMAGE the source cannot wait for changes
   bool delivered_ = false;
 };
 

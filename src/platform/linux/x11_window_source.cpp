@@ -48,10 +48,14 @@ Result<std::unique_ptr<CaptureSource>> WindowSource::open(const char* display, s
     if (error != nullptr) return fail(step_error("xcb_composite_redirect_window", error));
   }
   source->shared_memory_ = static_cast<bool>(shm_usable(*source->connection_));
+  if (composite) {
+    if (auto damage = DamageWatch::start(*source->connection_, id)) source->damage_ = std::move(*damage);
+  }
   return std::unique_ptr<CaptureSource>(std::move(source));
 }
 
 WindowSource::~WindowSource() {
+  damage_.reset();
   release_pixmap();
   if (composite_ && !gone_) {
     xcb_composite_unredirect_window(connection_->get(), window_, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
@@ -103,10 +107,12 @@ Result<bool> WindowSource::grab(Bytes& out, std::uint32_t) {
   const std::int32_t width = std::max<std::int32_t>(geometry->width, 1);
   const std::int32_t height = std::max<std::int32_t>(geometry->height, 1);
   xcb_drawable_t drawable = window_;
+  bool renamed = false;
   if (composite_) {
     // The server gives the window a new pixmap when it is resized or mapped
     // again; the old name would keep showing the old contents.
     if (pixmap_ == XCB_NONE || !was_viewable_ || width != width_ || height != height_) {
+      renamed = true;
       release_pixmap();
       const xcb_pixmap_t pixmap = xcb_generate_id(c);
       xcb_generic_error_t* error =
@@ -120,9 +126,14 @@ Result<bool> WindowSource::grab(Bytes& out, std::uint32_t) {
     drawable = pixmap_;
   }
   was_viewable_ = true;
+  if (damage_) {
+    if (delivered_ && !renamed && !damage_->take_events()) return false;
+    damage_->clear();  // before the read: a change from now on raises a new report
+  }
   Status read = read_image(*connection_, drawable, 0, 0, static_cast<std::uint16_t>(width),
                            static_cast<std::uint16_t>(height), shared_memory_ ? &shm_ : nullptr, out);
   if (!read) {
+    delivered_ = false;  // the change just cleared is still to be delivered
     if (connection_->broken()) return fail(kConnectionLost);
     // A window that changed between the questions and the read, or that is
     // partly off-screen for the plain read, just has no new image this time.
@@ -130,6 +141,7 @@ Result<bool> WindowSource::grab(Bytes& out, std::uint32_t) {
   }
   width_ = width;
   height_ = height;
+  delivered_ = true;
   return true;
 }
 

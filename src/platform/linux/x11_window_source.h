@@ -9,6 +9,7 @@
 
 #include "capture/capture_source.h"
 #include "platform/linux/x11_connection.h"
+#include "platform/linux/x11_damage.h"
 #include "platform/linux/x11_image.h"
 
 namespace nimbra::platform::x11 {
@@ -36,6 +37,8 @@ class WindowSource final : public CaptureSource {
   bool shared_memory_ = false;
   std::unique_ptr<ShmSegment> shm_;
   xcb_pixmap_t pixmap_ = XCB_NONE;  // the window's contents while it is viewable
+  std::unique_ptr<DamageWatch> damage_;  // with Composite: an unchanged window is not read again
+  bool delivered_ = false;
   bool gone_ = false;
   bool was_viewable_ = false;
   std::int32_t width_ = 1;

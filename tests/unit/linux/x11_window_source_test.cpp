@@ -45,6 +45,17 @@ TEST(X11WindowSource, CompositeReadsACoveredWindowWhole) {
   EXPECT_EQ(source.width(), 120);
   EXPECT_EQ(source.height(), 80);
   EXPECT_EQ(out, picture);
+
+  // Unchanged, the window is not read again; a change in it is.
+  EXPECT_EQ(source.grab(out, 33), Result<bool>(false));
+  painter.create_window(0, 0, 40, 40, 0xFF0000);  // changes on screen outside it do not count
+  EXPECT_EQ(source.grab(out, 33), Result<bool>(false));
+  const Bytes patch = test_pattern(7, 5, 3);
+  painter.put(window, 30, 20, 7, 5, patch);
+  ASSERT_EQ(source.grab(out, 33), Result<bool>(true));
+  Bytes expected = picture;
+  for (int y = 0; y < 5; ++y) std::copy_n(patch.begin() + y * 7 * 4, 7 * 4, expected.begin() + ((20 + y) * 120 + 30) * 4);
+  EXPECT_EQ(out, expected);
 }
 
 TEST(X11WindowSource, FollowsSizeChangesAndDeliversNothingWhileHidden) {

@@ -1,0 +1,39 @@
+#pragma once
+// Change notification for one drawable through the DAMAGE extension, so a
+// source can tell "nothing changed" without reading a single pixel.
+#include <xcb/damage.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/linux/x11_connection.h"
+#include "sys/result.h"
+
+namespace nimbra::platform::x11 {
+
+class DamageWatch {
+ public:
+  static Result<std::unique_ptr<DamageWatch>> start(Connection& connection, xcb_drawable_t drawable);
+  ~DamageWatch();
+  DamageWatch(const DamageWatch&) = delete;
+  DamageWatch& operator=(const DamageWatch&) = delete;
+
+  // Takes every queued event (errors of unchecked requests included); true
+  // when one of them reported damage done after the last clear().
+  bool take_events();
+  // Waits at most wait_ms for damage; an error when the connection is lost.
+  Result<bool> wait(std::uint32_t wait_ms);
+  // A change from now on raises a new report; reports of earlier changes,
+  // still on their way, no longer count.
+  void clear();
+
+ private:
+  DamageWatch(Connection& connection, xcb_damage_damage_t damage, std::uint8_t event)
+      : connection_(connection), damage_(damage), event_(event) {}
+  Connection& connection_;
+  xcb_damage_damage_t damage_;
+  std::uint8_t event_;
+  unsigned int cleared_at_ = 0;  // sequence number of the last subtract
+};
+
+}  // namespace nimbra::platform::x11
