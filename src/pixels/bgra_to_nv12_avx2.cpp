@@ -1,0 +1,80 @@
+// AVX2 rows of bgra_to_nv12: 32 pixels of each of the two rows per step.
+#include <immintrin.h>
+
+#include "pixels/bgra_to_nv12_rows.h"
+
+namespace nimbra::detail {
+namespace {
+
+constexpr int bytes4(int b0, int b1, int b2, int b3) {
+  return (b0 & 0xFF) | (b1 & 0xFF) << 8 | (b2 & 0xFF) << 16 | (b3 & 0xFF) << 24;
+}
+
+struct Constants {
+  // 129 does not fit a signed byte factor: 65 here, the other 64 G through a shift.
+  __m256i luma_factors = _mm256_set1_epi32(bytes4(25, 65, 66, 0));
+  __m256i g_times_64 = _mm256_set1_epi32(0xFF << 6);
+  __m256i luma_bias = _mm256_set1_epi32(128 + (16 << 8));
+  __m256i u_factors = _mm256_set1_epi32(bytes4(112, -74, -38, 0));
+  __m256i v_factors = _mm256_set1_epi32(bytes4(-18, -94, 112, 0));
+  // +128 before the shift and +128 after it, in one.
+  __m256i chroma_bias = _mm256_set1_epi32(128 + (128 << 8));
+  __m256i ones8 = _mm256_set1_epi8(1);
+  __m256i ones16 = _mm256_set1_epi16(1);
+  __m256i lane_order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+};
+
+inline __m256i luma8(const Constants& k, __m256i px) {
+  __m256i s = _mm256_madd_epi16(_mm256_maddubs_epi16(px, k.luma_factors), k.ones16);
+  s = _mm256_add_epi32(s, _mm256_and_si256(_mm256_srli_epi32(px, 2), k.g_times_64));
+  return _mm256_srli_epi32(_mm256_add_epi32(s, k.luma_bias), 8);
+}
+
+inline __m256i luma32(const Constants& k, __m256i a, __m256i b, __m256i c, __m256i d) {
+  const __m256i ab = _mm256_packs_epi32(luma8(k, a), luma8(k, b));
+  const __m256i cd = _mm256_packs_epi32(luma8(k, c), luma8(k, d));
+  return _mm256_permutevar8x32_epi32(_mm256_packus_epi16(ab, cd), k.lane_order);
+}
+
+// 8 pixels of each row to the truncated 2 x 2 means of 4 chroma positions,
+// 16-bit B, G, R, A, in order.
+inline __m256i block_means(const Constants& k, __m256i upper, __m256i lower) {
+  const __m256i lo = _mm256_maddubs_epi16(_mm256_unpacklo_epi8(upper, lower), k.ones8);
+  const __m256i hi = _mm256_maddubs_epi16(_mm256_unpackhi_epi8(upper, lower), k.ones8);
+  const __m256i sums = _mm256_add_epi16(_mm256_unpacklo_epi64(lo, hi), _mm256_unpackhi_epi64(lo, hi));
+  return _mm256_srli_epi16(sums, 2);
+}
+
+// Means as bytes to one 32-bit U | V << 16 per chroma position.
+inline __m256i uv_words(const Constants& k, __m256i means) {
+  __m256i u = _mm256_madd_epi16(_mm256_maddubs_epi16(means, k.u_factors), k.ones16);
+  __m256i v = _mm256_madd_epi16(_mm256_maddubs_epi16(means, k.v_factors), k.ones16);
+  u = _mm256_srai_epi32(_mm256_add_epi32(u, k.chroma_bias), 8);
+  v = _mm256_srai_epi32(_mm256_add_epi32(v, k.chroma_bias), 8);
+  return _mm256_or_si256(u, _mm256_slli_epi32(v, 16));
+}
+
+}  // namespace
+
+std::size_t bgra_to_nv12_rows_avx2(const std::uint8_t* row0, const std::uint8_t* row1, std::uint8_t* luma0,
+                                   std::uint8_t* luma1, std::uint8_t* chroma, std::size_t width) {
+  const Constants k;
+  std::size_t x = 0;
+  for (; x + 32 <= width; x += 32) {
+    const auto* p0 = reinterpret_cast<const __m256i*>(row0 + x * 4);
+    const auto* p1 = reinterpret_cast<const __m256i*>(row1 + x * 4);
+    const __m256i a0 = _mm256_loadu_si256(p0), a1 = _mm256_loadu_si256(p0 + 1);
+    const __m256i a2 = _mm256_loadu_si256(p0 + 2), a3 = _mm256_loadu_si256(p0 + 3);
+    const __m256i b0 = _mm256_loadu_si256(p1), b1 = _mm256_loadu_si256(p1 + 1);
+    const __m256i b2 = _mm256_loadu_si256(p1 + 2), b3 = _mm256_loadu_si256(p1 + 3);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(luma0 + x), luma32(k, a0, a1, a2, a3));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(luma1 + x), luma32(k, b0, b1, b2, b3));
+    const __m256i m01 = _mm256_packus_epi16(block_means(k, a0, b0), block_means(k, a1, b1));
+    const __m256i m23 = _mm256_packus_epi16(block_means(k, a2, b2), block_means(k, a3, b3));
+    const __m256i uv = _mm256_packus_epi16(uv_words(k, m01), uv_words(k, m23));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(chroma + x), _mm256_permutevar8x32_epi32(uv, k.lane_order));
+  }
+  return x;
+}
+
+}  // namespace nimbra::detail
