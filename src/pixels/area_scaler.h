@@ -1,0 +1,67 @@
+#pragma once
+// The fast form of area_scale for one fixed pair of sizes. Building it
+// precomputes the spans and weights of both axes and the exact divider, and
+// sizes its line buffers; scale() then allocates nothing. The capture loop
+// keeps one while the source and output sizes stay the same.
+#include <cstdint>
+#include <vector>
+
+#include "sys/bytes.h"
+
+namespace nimbra {
+
+class AreaScaler {
+ public:
+  AreaScaler(std::uint32_t sw, std::uint32_t sh, std::uint32_t tw, std::uint32_t th);
+
+  // Same bytes as area_scale_reference. Writes nothing when a size is 0 or a
+  // buffer is shorter than its size says.
+  void scale(ByteView src, MutableBytes dst);
+
+  bool has_sizes(std::uint32_t sw, std::uint32_t sh, std::uint32_t tw, std::uint32_t th) const {
+    return sw == sw_ && sh == sh_ && tw == tw_ && th == th_;
+  }
+
+  // One target pixel's source span on one axis: `count` pixels from `first`,
+  // their weights at `weights[weights_at...]`.
+  struct Span {
+    std::uint32_t first = 0;
+    std::uint32_t count = 0;
+    std::uint32_t weights_at = 0;
+  };
+
+  // Exact floor(n / d) for n up to `limit`, by one 64 x 64 -> 128-bit product
+  // where the product bound allows it.
+  class Divider {
+   public:
+    Divider(std::uint64_t d, std::uint64_t limit);
+    std::uint64_t operator()(std::uint64_t n) const;
+
+   private:
+    std::uint64_t d_;
+    std::uint64_t magic_ = 0;  // ceil(2^64 / d); 0 when plain division is needed
+  };
+
+ private:
+  enum class Shape { copy, halve, three_halves, general };
+
+  template <class Sum>
+  void scale_general(const std::uint8_t* src, std::uint8_t* dst, std::vector<Sum>& lines, std::vector<Sum>& acc);
+  template <class Sum>
+  const Sum* horizontal(const std::uint8_t* src, std::uint32_t row, std::vector<Sum>& lines);
+
+  std::uint32_t sw_, sh_, tw_, th_;
+  Shape shape_ = Shape::general;
+  std::vector<Span> columns_, rows_;
+  std::vector<std::uint32_t> column_weights_, row_weights_;
+  std::uint64_t divisor_ = 1;  // the weight total after dividing out common factors
+  Divider divide_{1, 1};
+  // Two cached horizontal lines: neighbouring target rows share a source row.
+  std::uint32_t line_rows_[2] = {0, 0};
+  bool line_valid_[2] = {false, false};
+  int line_next_ = 0;
+  std::vector<std::uint32_t> lines32_, acc32_;
+  std::vector<std::uint64_t> lines64_, acc64_;
+};
+
+}  // namespace nimbra
