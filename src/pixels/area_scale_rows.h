@@ -6,9 +6,10 @@
 
 namespace nimbra::detail {
 
-// 2:1 on both axes: the rounded mean of each 2 x 2 block, (sum + 2) / 4.
+// 2:1 on both axes: (sum + bias) / 4 of each 2 x 2 block; bias 2 rounds
+// half up (area_scale), 0 truncates (box_downscale).
 using HalveRow = std::size_t (*)(const std::uint8_t* upper, const std::uint8_t* lower, std::uint8_t* out,
-                                 std::size_t tw);
+                                 std::size_t tw, int bias);
 // 3:2 on both axes: three source rows give two target rows; along each axis
 // the weights are 2, 1 then 1, 2, so each target byte is (sum + 4) / 9 of a
 // 2 x 2 block weighted 4, 2, 2, 1. Works on pairs of target pixels.
@@ -16,9 +17,12 @@ using ThreeHalvesRows = std::size_t (*)(const std::uint8_t* a, const std::uint8_
                                         std::uint8_t* top, std::uint8_t* bottom, std::size_t tw);
 
 std::size_t halve_row_sse2(const std::uint8_t* upper, const std::uint8_t* lower, std::uint8_t* out,
-                           std::size_t tw);
+                           std::size_t tw, int bias);
 std::size_t halve_row_avx2(const std::uint8_t* upper, const std::uint8_t* lower, std::uint8_t* out,
-                           std::size_t tw);
+                           std::size_t tw, int bias);
+
+// A whole 2tw x 2th BGRA image to tw x th with the fastest row kernel.
+void halve_bgra(const std::uint8_t* src, std::uint32_t tw, std::uint32_t th, std::uint8_t* dst, int bias);
 std::size_t three_halves_rows_sse2(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c,
                                    std::uint8_t* top, std::uint8_t* bottom, std::size_t tw);
 std::size_t three_halves_rows_avx2(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c,

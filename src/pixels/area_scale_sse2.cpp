@@ -19,8 +19,8 @@ inline __m128i pair_sums(__m128i lo, __m128i hi) {
 }  // namespace
 
 std::size_t halve_row_sse2(const std::uint8_t* upper, const std::uint8_t* lower, std::uint8_t* out,
-                           std::size_t tw) {
-  const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2);
+                           std::size_t tw, int bias) {
+  const __m128i zero = _mm_setzero_si128(), rounding = _mm_set1_epi16(static_cast<short>(bias));
   std::size_t x = 0;
   for (; x + 4 <= tw; x += 4) {
     __m128i half[2];
@@ -28,7 +28,7 @@ std::size_t halve_row_sse2(const std::uint8_t* upper, const std::uint8_t* lower,
       const __m128i a = load(upper + x * 8 + i * 16), b = load(lower + x * 8 + i * 16);
       const __m128i lo = _mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero));
       const __m128i hi = _mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero));
-      half[i] = _mm_srli_epi16(_mm_add_epi16(pair_sums(lo, hi), two), 2);
+      half[i] = _mm_srli_epi16(_mm_add_epi16(pair_sums(lo, hi), rounding), 2);
     }
     store(out + x * 4, _mm_or_si128(_mm_packus_epi16(half[0], half[1]), kOpaque));
   }

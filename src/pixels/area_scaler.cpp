@@ -10,8 +10,6 @@
 namespace nimbra {
 namespace {
 
-__extension__ using Wide = unsigned __int128;
-
 // Spans and weights of one axis, the weights divided by gcd(s, t), which
 // divides every one of them.
 void build_axis(std::uint64_t s, std::uint64_t t, std::vector<AreaScaler::Span>& spans,
@@ -30,29 +28,9 @@ void build_axis(std::uint64_t s, std::uint64_t t, std::vector<AreaScaler::Span>&
   }
 }
 
-std::size_t no_simd_halve(const std::uint8_t*, const std::uint8_t*, std::uint8_t*, std::size_t) { return 0; }
 std::size_t no_simd_three_halves(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*, std::uint8_t*,
                                  std::uint8_t*, std::size_t) {
   return 0;
-}
-
-void halve(const std::uint8_t* src, std::uint32_t tw, std::uint32_t th, std::uint8_t* dst) {
-  const detail::HalveRow row = simd_level() == SimdLevel::avx2   ? detail::halve_row_avx2
-                               : simd_level() == SimdLevel::sse2 ? detail::halve_row_sse2
-                                                                 : no_simd_halve;
-  const std::size_t src_row = std::size_t{tw} * 8, dst_row = std::size_t{tw} * 4;
-  for (std::size_t y = 0; y < th; ++y) {
-    const std::uint8_t* a = src + 2 * y * src_row;
-    const std::uint8_t* b = a + src_row;
-    std::uint8_t* out = dst + y * dst_row;
-    for (std::size_t x = row(a, b, out, tw); x < tw; ++x) {
-      for (std::size_t k = 0; k < 3; ++k) {
-        const std::size_t i = x * 8 + k;
-        out[x * 4 + k] = static_cast<std::uint8_t>((a[i] + a[i + 4] + b[i] + b[i + 4] + 2) >> 2);
-      }
-      out[x * 4 + 3] = 255;
-    }
-  }
 }
 
 void three_halves(const std::uint8_t* src, std::uint32_t tw, std::uint32_t th, std::uint8_t* dst) {
@@ -85,18 +63,6 @@ void three_halves(const std::uint8_t* src, std::uint32_t tw, std::uint32_t th, s
 
 }  // namespace
 
-AreaScaler::Divider::Divider(std::uint64_t d, std::uint64_t limit) : d_(d) {
-  // With m = ceil(2^64 / d) = (2^64 + e) / d, 0 <= e < d, the product n * m
-  // over 2^64 is n / d + n e / (d 2^64); below the next multiple of 1 / d as
-  // long as n e < 2^64, which n * d < 2^64 guarantees.
-  if (d > 1 && Wide{limit} * d < (Wide{1} << 64)) magic_ = ~std::uint64_t{0} / d + 1;
-}
-
-std::uint64_t AreaScaler::Divider::operator()(std::uint64_t n) const {
-  if (magic_ != 0) return static_cast<std::uint64_t>((Wide{n} * magic_) >> 64);
-  return n / d_;
-}
-
 AreaScaler::AreaScaler(std::uint32_t sw, std::uint32_t sh, std::uint32_t tw, std::uint32_t th)
     : sw_(sw), sh_(sh), tw_(tw), th_(th) {
   if (sw == 0 || sh == 0 || tw == 0 || th == 0) return;
@@ -114,7 +80,7 @@ AreaScaler::AreaScaler(std::uint32_t sw, std::uint32_t sh, std::uint32_t tw, std
   // sum and half-total by the same factors gives the same floor.
   divisor_ = std::uint64_t{sw} / std::gcd(sw, tw) * (sh / std::gcd(sh, th));
   const std::uint64_t limit = divisor_ * 255 + divisor_ / 2;
-  divide_ = Divider(divisor_, limit);
+  divide_ = ExactDivider(divisor_, limit);
   const std::size_t line = std::size_t{tw} * 3;
   if (limit <= 0xFFFFFFFFu) {
     lines32_.resize(2 * line);
@@ -131,7 +97,7 @@ void AreaScaler::scale(ByteView src, MutableBytes dst) {
   if (src.size() < src_bytes || dst.size() < dst_bytes) return;
   switch (shape_) {
     case Shape::copy: std::memcpy(dst.data(), src.data(), src_bytes); return;
-    case Shape::halve: halve(src.data(), tw_, th_, dst.data()); return;
+    case Shape::halve: detail::halve_bgra(src.data(), tw_, th_, dst.data(), 2); return;
     case Shape::three_halves: three_halves(src.data(), tw_, th_, dst.data()); return;
     case Shape::general: break;
   }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "pixels/exact_divider.h"
 #include "sys/bytes.h"
 
 namespace nimbra {
@@ -30,18 +31,6 @@ class AreaScaler {
     std::uint32_t weights_at = 0;
   };
 
-  // Exact floor(n / d) for n up to `limit`, by one 64 x 64 -> 128-bit product
-  // where the product bound allows it.
-  class Divider {
-   public:
-    Divider(std::uint64_t d, std::uint64_t limit);
-    std::uint64_t operator()(std::uint64_t n) const;
-
-   private:
-    std::uint64_t d_;
-    std::uint64_t magic_ = 0;  // ceil(2^64 / d); 0 when plain division is needed
-  };
-
  private:
   enum class Shape { copy, halve, three_halves, general };
 
@@ -55,7 +44,7 @@ class AreaScaler {
   std::vector<Span> columns_, rows_;
   std::vector<std::uint32_t> column_weights_, row_weights_;
   std::uint64_t divisor_ = 1;  // the weight total after dividing out common factors
-  Divider divide_{1, 1};
+  ExactDivider divide_{1, 1};
   // Two cached horizontal lines: neighbouring target rows share a source row.
   std::uint32_t line_rows_[2] = {0, 0};
   bool line_valid_[2] = {false, false};

@@ -3,6 +3,7 @@
 #include "pixels/area_scale.h"
 #include "pixels/area_scale_rows.h"
 #include "pixels/area_scaler.h"
+#include "pixels/exact_divider.h"
 #include "pixels_support.h"
 
 namespace nimbra {
@@ -136,7 +137,7 @@ TEST(PixelsAreaScale, ExactDividers) {
   for (std::uint64_t d : {std::uint64_t{3}, std::uint64_t{9}, std::uint64_t{1} << 20, (std::uint64_t{1} << 28) - 3,
                           std::uint64_t{4294836225}, std::uint64_t{1} << 40}) {
     const std::uint64_t limit = d * 256;
-    const AreaScaler::Divider divide(d, limit);
+    const ExactDivider divide(d, limit);
     for (int i = 0; i < 20000; ++i) {
       const std::uint64_t n = i < 1000 ? (rng() % 256) * d + d - 1 - (i % 3) : rng() % limit;
       ASSERT_EQ(divide(n), n / d) << n << " / " << d;
