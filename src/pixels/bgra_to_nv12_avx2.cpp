@@ -11,10 +11,16 @@ constexpr int bytes4(int b0, int b1, int b2, int b3) {
 }
 
 struct Constants {
-  // 129 does not fit a signed byte factor: 65 here, the other 64 G through a shift.
-  __m256i luma_factors = _mm256_set1_epi32(bytes4(25, 65, 66, 0));
-  __m256i g_times_64 = _mm256_set1_epi32(0xFF << 6);
-  __m256i luma_bias = _mm256_set1_epi32(128 + (16 << 8));
+  // 129 G does not fit one signed byte factor: G stands in for A too, and
+  // 67 + 62 = 129 keeps both byte-pair products below 2^15.
+  __m256i g_for_a = _mm256_setr_epi8(0, 1, 2, 1, 4, 5, 6, 5, 8, 9, 10, 9, 12, 13, 14, 13,  //
+                                     0, 1, 2, 1, 4, 5, 6, 5, 8, 9, 10, 9, 12, 13, 14, 13);
+  __m256i luma_factors = _mm256_set1_epi32(bytes4(25, 67, 66, 62));
+  // Below 2^16 with the bias, so the sums may be narrowed before the shift.
+  __m256i luma_bias = _mm256_set1_epi16(128 + (16 << 8));
+  // Channel k of two neighbouring pixels side by side.
+  __m256i pixel_pairs = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15,  //
+                                         0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
   __m256i u_factors = _mm256_set1_epi32(bytes4(112, -74, -38, 0));
   __m256i v_factors = _mm256_set1_epi32(bytes4(-18, -94, 112, 0));
   // +128 before the shift and +128 after it, in one.
@@ -24,25 +30,26 @@ struct Constants {
   __m256i lane_order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
 };
 
-inline __m256i luma8(const Constants& k, __m256i px) {
-  __m256i s = _mm256_madd_epi16(_mm256_maddubs_epi16(px, k.luma_factors), k.ones16);
-  s = _mm256_add_epi32(s, _mm256_and_si256(_mm256_srli_epi32(px, 2), k.g_times_64));
-  return _mm256_srli_epi32(_mm256_add_epi32(s, k.luma_bias), 8);
+// 32-bit luma sums of 8 pixels, bias not yet added.
+inline __m256i luma_sums8(const Constants& k, __m256i px) {
+  return _mm256_madd_epi16(_mm256_maddubs_epi16(_mm256_shuffle_epi8(px, k.g_for_a), k.luma_factors), k.ones16);
+}
+
+inline __m256i luma16(const Constants& k, __m256i a, __m256i b) {
+  const __m256i sums = _mm256_packus_epi32(luma_sums8(k, a), luma_sums8(k, b));
+  return _mm256_srli_epi16(_mm256_add_epi16(sums, k.luma_bias), 8);
 }
 
 inline __m256i luma32(const Constants& k, __m256i a, __m256i b, __m256i c, __m256i d) {
-  const __m256i ab = _mm256_packs_epi32(luma8(k, a), luma8(k, b));
-  const __m256i cd = _mm256_packs_epi32(luma8(k, c), luma8(k, d));
-  return _mm256_permutevar8x32_epi32(_mm256_packus_epi16(ab, cd), k.lane_order);
+  return _mm256_permutevar8x32_epi32(_mm256_packus_epi16(luma16(k, a, b), luma16(k, c, d)), k.lane_order);
 }
 
 // 8 pixels of each row to the truncated 2 x 2 means of 4 chroma positions,
 // 16-bit B, G, R, A, in order.
 inline __m256i block_means(const Constants& k, __m256i upper, __m256i lower) {
-  const __m256i lo = _mm256_maddubs_epi16(_mm256_unpacklo_epi8(upper, lower), k.ones8);
-  const __m256i hi = _mm256_maddubs_epi16(_mm256_unpackhi_epi8(upper, lower), k.ones8);
-  const __m256i sums = _mm256_add_epi16(_mm256_unpacklo_epi64(lo, hi), _mm256_unpackhi_epi64(lo, hi));
-  return _mm256_srli_epi16(sums, 2);
+  const __m256i a = _mm256_maddubs_epi16(_mm256_shuffle_epi8(upper, k.pixel_pairs), k.ones8);
+  const __m256i b = _mm256_maddubs_epi16(_mm256_shuffle_epi8(lower, k.pixel_pairs), k.ones8);
+  return _mm256_srli_epi16(_mm256_add_epi16(a, b), 2);
 }
 
 // Means as bytes to one 32-bit U | V << 16 per chroma position.

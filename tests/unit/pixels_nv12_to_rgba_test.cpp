@@ -34,6 +34,35 @@ TEST(PixelsNv12ToRgba, MatchesReferenceOnRandomLayoutsOnEveryInstructionSet) {
   }
 }
 
+TEST(PixelsNv12ToRgba, EveryLumaAndChromaCombinationMatchesReference) {
+  // The vector rows rely on range arguments, so every (Y, U, V) is tried:
+  // 256 chroma samples per row pair (U = sample), V = row pair / 64, and the
+  // four pixels of each sample step through the luma values.
+  const std::uint32_t w = 512, pairs_per_v = 64, v_per_chunk = 32, h = 2 * pairs_per_v * v_per_chunk;
+  Bytes nv12(std::size_t{w} * h * 3 / 2), rgba, expected(std::size_t{w} * h * 4);
+  for (SimdLevel level : available_levels()) {
+    ForcedSimdLevel forced(level);
+    for (std::uint32_t v0 = 0; v0 < 256; v0 += v_per_chunk) {
+      for (std::uint32_t row = 0; row < h; ++row) {
+        for (std::uint32_t x = 0; x < w; ++x) {
+          nv12[std::size_t{row} * w + x] =
+              static_cast<std::uint8_t>((row / 2 % pairs_per_v) * 4 + (x & 1) + 2 * (row & 1));
+        }
+      }
+      for (std::uint32_t crow = 0; crow < h / 2; ++crow) {
+        for (std::uint32_t c = 0; c < w / 2; ++c) {
+          nv12[std::size_t{w} * h + std::size_t{crow} * w + 2 * c] = static_cast<std::uint8_t>(c);
+          nv12[std::size_t{w} * h + std::size_t{crow} * w + 2 * c + 1] =
+              static_cast<std::uint8_t>(v0 + crow / pairs_per_v);
+        }
+      }
+      ASSERT_TRUE(nv12_to_rgba(nv12, w, h, w, rgba));
+      nv12_to_rgba_reference(nv12.data(), nv12.data() + std::size_t{w} * h, w, h, w, expected.data());
+      ASSERT_TRUE(rgba == expected) << simd_level_name(level) << " V from " << v0;
+    }
+  }
+}
+
 TEST(PixelsNv12ToRgba, BlackWhiteAndLumaBelowSixteen) {
   struct Case {
     std::uint8_t y, u, v, rgb;
