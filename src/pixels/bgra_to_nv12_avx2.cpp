@@ -23,8 +23,13 @@ struct Constants {
                                          0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
   __m256i u_factors = _mm256_set1_epi32(bytes4(112, -74, -38, 0));
   __m256i v_factors = _mm256_set1_epi32(bytes4(-18, -94, 112, 0));
-  // +128 before the shift and +128 after it, in one.
-  __m256i chroma_bias = _mm256_set1_epi32(128 + (128 << 8));
+  // +128 before the shift and +128 after it, in one; the biased sums lie in
+  // 4,336..61,456, so 16-bit lanes hold them as unsigned values.
+  __m256i chroma_bias = _mm256_set1_epi16(static_cast<short>(128 + (128 << 8)));
+  // Per lane the U bytes of four samples, their V bytes, then the same for
+  // four more samples: to U, V pairs.
+  __m256i uv_pairs = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15,  //
+                                      0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
   __m256i ones8 = _mm256_set1_epi8(1);
   __m256i ones16 = _mm256_set1_epi16(1);
   __m256i lane_order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
@@ -52,13 +57,11 @@ inline __m256i block_means(const Constants& k, __m256i upper, __m256i lower) {
   return _mm256_srli_epi16(_mm256_add_epi16(a, b), 2);
 }
 
-// Means as bytes to one 32-bit U | V << 16 per chroma position.
+// Means as bytes to 16-bit U of four positions then V of the same four, per lane.
 inline __m256i uv_words(const Constants& k, __m256i means) {
-  __m256i u = _mm256_madd_epi16(_mm256_maddubs_epi16(means, k.u_factors), k.ones16);
-  __m256i v = _mm256_madd_epi16(_mm256_maddubs_epi16(means, k.v_factors), k.ones16);
-  u = _mm256_srai_epi32(_mm256_add_epi32(u, k.chroma_bias), 8);
-  v = _mm256_srai_epi32(_mm256_add_epi32(v, k.chroma_bias), 8);
-  return _mm256_or_si256(u, _mm256_slli_epi32(v, 16));
+  const __m256i u = _mm256_madd_epi16(_mm256_maddubs_epi16(means, k.u_factors), k.ones16);
+  const __m256i v = _mm256_madd_epi16(_mm256_maddubs_epi16(means, k.v_factors), k.ones16);
+  return _mm256_srli_epi16(_mm256_add_epi16(_mm256_packs_epi32(u, v), k.chroma_bias), 8);
 }
 
 }  // namespace
@@ -78,7 +81,7 @@ std::size_t bgra_to_nv12_rows_avx2(const std::uint8_t* row0, const std::uint8_t*
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(luma1 + x), luma32(k, b0, b1, b2, b3));
     const __m256i m01 = _mm256_packus_epi16(block_means(k, a0, b0), block_means(k, a1, b1));
     const __m256i m23 = _mm256_packus_epi16(block_means(k, a2, b2), block_means(k, a3, b3));
-    const __m256i uv = _mm256_packus_epi16(uv_words(k, m01), uv_words(k, m23));
+    const __m256i uv = _mm256_shuffle_epi8(_mm256_packus_epi16(uv_words(k, m01), uv_words(k, m23)), k.uv_pairs);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(chroma + x), _mm256_permutevar8x32_epi32(uv, k.lane_order));
   }
   return x;
