@@ -5,6 +5,7 @@
 #include <numeric>
 
 #include "pixels/area_scale_rows.h"
+#include "pixels/block_average.h"
 #include "pixels/simd_level.h"
 
 namespace nimbra {
@@ -72,6 +73,10 @@ AreaScaler::AreaScaler(std::uint32_t sw, std::uint32_t sh, std::uint32_t tw, std
     shape_ = Shape::halve;
   } else if (2 * std::uint64_t{sw} == 3 * std::uint64_t{tw} && 2 * std::uint64_t{sh} == 3 * std::uint64_t{th}) {
     shape_ = Shape::three_halves;
+  } else if (sw % tw == 0 && sw / tw == sh / th && sh % th == 0 && sw / tw <= detail::kMaxBlock) {
+    shape_ = Shape::whole_blocks;
+    block_ = sw / tw;
+    block_sums_.resize(std::size_t{sw} * 4);
   }
   if (shape_ != Shape::general) return;
   build_axis(sw, tw, columns_, column_weights_);
@@ -99,6 +104,9 @@ void AreaScaler::scale(ByteView src, MutableBytes dst) {
     case Shape::copy: std::memcpy(dst.data(), src.data(), src_bytes); return;
     case Shape::halve: detail::halve_bgra(src.data(), tw_, th_, dst.data(), 2); return;
     case Shape::three_halves: three_halves(src.data(), tw_, th_, dst.data()); return;
+    case Shape::whole_blocks:
+      detail::block_average(src.data(), block_, tw_, th_, dst.data(), true, block_sums_.data());
+      return;
     case Shape::general: break;
   }
   line_valid_[0] = line_valid_[1] = false;

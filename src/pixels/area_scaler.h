@@ -32,7 +32,7 @@ class AreaScaler {
   };
 
  private:
-  enum class Shape { copy, halve, three_halves, general };
+  enum class Shape { copy, halve, three_halves, whole_blocks, general };
 
   template <class Sum>
   void scale_general(const std::uint8_t* src, std::uint8_t* dst, std::vector<Sum>& lines, std::vector<Sum>& acc);
@@ -49,6 +49,8 @@ class AreaScaler {
   std::uint32_t line_rows_[2] = {0, 0};
   bool line_valid_[2] = {false, false};
   int line_next_ = 0;
+  std::uint32_t block_ = 0;  // k of a k:1 reduction on both axes
+  std::vector<std::uint16_t> block_sums_;
   std::vector<std::uint32_t> lines32_, acc32_;
   std::vector<std::uint64_t> lines64_, acc64_;
 };

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "pixels/area_scale_rows.h"
+#include "pixels/block_average.h"
 #include "pixels/exact_divider.h"
 
 namespace nimbra {
@@ -18,6 +19,7 @@ struct BoxTables {
   std::vector<ColumnSpan> columns;
   std::vector<ExactDivider> column_divide;
   std::vector<std::uint32_t> column_sums;  // 4 per source pixel, summed over a row span
+  std::vector<std::uint16_t> block_sums;
 };
 
 bool usable(ByteView src, std::uint32_t sw, std::uint32_t sh, std::uint32_t tw, std::uint32_t th) {
@@ -55,6 +57,11 @@ void box_downscale(ByteView src, std::uint32_t sw, std::uint32_t sh, MutableByte
     return;
   }
   thread_local BoxTables t;
+  if (sw % tw == 0 && sh % th == 0 && sw / tw == sh / th && sw / tw <= detail::kMaxBlock) {
+    t.block_sums.resize(std::size_t{sw} * 4);
+    detail::block_average(src.data(), sw / tw, tw, th, dst.data(), false, t.block_sums.data());
+    return;
+  }
   t.columns.resize(tw);
   t.column_divide.clear();
   for (std::uint64_t x = 0; x < tw; ++x) {

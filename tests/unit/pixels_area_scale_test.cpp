@@ -48,6 +48,10 @@ TEST(PixelsAreaScale, MatchesReferenceOnTheVectorisedRatios) {
       expect_like_reference(rng, 2 * tw, 2 * th, tw, th, level);
       expect_like_reference(rng, 3 * tw, 3 * th, 2 * tw, 2 * th, level);
     }
+    for (std::uint32_t k = 3; k <= 17; ++k) {  // whole blocks, and past their 16-bit limit
+      const std::uint32_t tw = testing::random_extent(rng, 40), th = testing::random_extent(rng, 3);
+      expect_like_reference(rng, k * tw, k * th, tw, th, level);
+    }
   }
 }
 
@@ -109,6 +113,8 @@ TEST(PixelsAreaScale, CopiesEqualSizesAndKeepsConstantImages) {
     for (std::size_t i = 0; i < out.size(); i += 4) ASSERT_EQ(Bytes(out.begin() + i, out.begin() + i + 4),
                                                               (Bytes{17, 200, 3, 255}));
   }
+  // The largest whole block at the largest byte value: the 16-bit sums' limit.
+  EXPECT_EQ(scaled(Bytes(30 * 15 * 4, 255), 30, 15, 2, 1), Bytes(2 * 4, 255));
   const Bytes one = {1, 2, 3, 4};
   Bytes sixteen;
   for (int i = 0; i < 16; ++i) sixteen.insert(sixteen.end(), {1, 2, 3, 255});

@@ -35,6 +35,10 @@ TEST(PixelsBoxDownscale, MatchesReferenceOnRandomSizesBothWays) {
       const std::uint32_t tw = testing::random_extent(rng, 100), th = testing::random_extent(rng, 5);
       expect_like_reference(rng, 2 * tw, 2 * th, tw, th, level);
     }
+    for (std::uint32_t k = 1; k <= 17; ++k) {  // whole blocks, and past their 16-bit limit
+      const std::uint32_t tw = testing::random_extent(rng, 40), th = testing::random_extent(rng, 3);
+      expect_like_reference(rng, k * tw, k * th, tw, th, level);
+    }
     expect_like_reference(rng, 3840, 3, 160, 1, level);
     expect_like_reference(rng, 1, 1, 50, 3, level);
     expect_like_reference(rng, 1920, 6, 640, 2, level);
@@ -53,6 +57,10 @@ TEST(PixelsBoxDownscale, AveragesBlocksAndTruncates) {
     const Bytes out = boxed(src, sw, sh, 640, 360);
     EXPECT_EQ(Bytes(out.begin(), out.begin() + 8), (Bytes{0, 0, 0, 255, 0, 0, 200, 255})) << sw;
   }
+}
+
+TEST(PixelsBoxDownscale, LargestWholeBlockOfWhite) {
+  EXPECT_EQ(boxed(Bytes(30 * 15 * 4, 255), 30, 15, 2, 1), Bytes(2 * 4, 255));
 }
 
 TEST(PixelsBoxDownscale, UnusableInputLeavesTargetAlone) {
