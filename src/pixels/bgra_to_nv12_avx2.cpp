@@ -16,7 +16,8 @@ struct Constants {
   __m256i g_for_a = _mm256_setr_epi8(0, 1, 2, 1, 4, 5, 6, 5, 8, 9, 10, 9, 12, 13, 14, 13,  //
                                      0, 1, 2, 1, 4, 5, 6, 5, 8, 9, 10, 9, 12, 13, 14, 13);
   __m256i luma_factors = _mm256_set1_epi32(bytes4(25, 67, 66, 62));
-  // Below 2^16 with the bias, so the sums may be narrowed before the shift.
+  // A pixel's two products plus the bias stay below 2^16, so the 16-bit
+  // horizontal add and the logical shift lose nothing.
   __m256i luma_bias = _mm256_set1_epi16(128 + (16 << 8));
   // Channel k of two neighbouring pixels side by side.
   __m256i pixel_pairs = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15,  //
@@ -31,18 +32,13 @@ struct Constants {
   __m256i uv_pairs = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15,  //
                                       0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
   __m256i ones8 = _mm256_set1_epi8(1);
-  __m256i ones16 = _mm256_set1_epi16(1);
   __m256i lane_order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
 };
 
-// 32-bit luma sums of 8 pixels, bias not yet added.
-inline __m256i luma_sums8(const Constants& k, __m256i px) {
-  return _mm256_madd_epi16(_mm256_maddubs_epi16(_mm256_shuffle_epi8(px, k.g_for_a), k.luma_factors), k.ones16);
-}
-
 inline __m256i luma16(const Constants& k, __m256i a, __m256i b) {
-  const __m256i sums = _mm256_packus_epi32(luma_sums8(k, a), luma_sums8(k, b));
-  return _mm256_srli_epi16(_mm256_add_epi16(sums, k.luma_bias), 8);
+  const __m256i ma = _mm256_maddubs_epi16(_mm256_shuffle_epi8(a, k.g_for_a), k.luma_factors);
+  const __m256i mb = _mm256_maddubs_epi16(_mm256_shuffle_epi8(b, k.g_for_a), k.luma_factors);
+  return _mm256_srli_epi16(_mm256_add_epi16(_mm256_hadd_epi16(ma, mb), k.luma_bias), 8);
 }
 
 inline __m256i luma32(const Constants& k, __m256i a, __m256i b, __m256i c, __m256i d) {
@@ -57,11 +53,13 @@ inline __m256i block_means(const Constants& k, __m256i upper, __m256i lower) {
   return _mm256_srli_epi16(_mm256_add_epi16(a, b), 2);
 }
 
-// Means as bytes to 16-bit U of four positions then V of the same four, per lane.
+// Means as bytes to 16-bit U of four positions then V of the same four, per
+// lane. Each factor pair's sum stays within +-28,560, so the 16-bit
+// horizontal add is exact.
 inline __m256i uv_words(const Constants& k, __m256i means) {
-  const __m256i u = _mm256_madd_epi16(_mm256_maddubs_epi16(means, k.u_factors), k.ones16);
-  const __m256i v = _mm256_madd_epi16(_mm256_maddubs_epi16(means, k.v_factors), k.ones16);
-  return _mm256_srli_epi16(_mm256_add_epi16(_mm256_packs_epi32(u, v), k.chroma_bias), 8);
+  const __m256i u = _mm256_maddubs_epi16(means, k.u_factors);
+  const __m256i v = _mm256_maddubs_epi16(means, k.v_factors);
+  return _mm256_srli_epi16(_mm256_add_epi16(_mm256_hadd_epi16(u, v), k.chroma_bias), 8);
 }
 
 }  // namespace

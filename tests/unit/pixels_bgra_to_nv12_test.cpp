@@ -46,6 +46,27 @@ TEST(PixelsBgraToNv12, ExtremeChannelValuesMatchReference) {
   }
 }
 
+TEST(PixelsBgraToNv12, EveryColourMatchesReference) {
+  // Each 2 x 2 block one colour, so every colour meets both the luma and the
+  // chroma formula, 4,096 colours per picture.
+  const std::size_t blocks = 4096, w = 2 * blocks, h = 2;
+  Bytes bgra(w * h * 4), expected(nv12_size(w, h));
+  for (std::uint32_t first = 0; first < (1u << 24); first += blocks) {
+    for (std::size_t i = 0; i < w * h; ++i) {
+      const std::uint32_t colour = first + static_cast<std::uint32_t>(i % w / 2);
+      bgra[i * 4] = static_cast<std::uint8_t>(colour);
+      bgra[i * 4 + 1] = static_cast<std::uint8_t>(colour >> 8);
+      bgra[i * 4 + 2] = static_cast<std::uint8_t>(colour >> 16);
+      bgra[i * 4 + 3] = static_cast<std::uint8_t>(colour >> 3);
+    }
+    bgra_to_nv12_reference(bgra, w, h, expected);
+    for (SimdLevel level : available_levels()) {
+      ForcedSimdLevel forced(level);
+      ASSERT_TRUE(convert(bgra, w, h) == expected) << simd_level_name(level) << " from colour " << first;
+    }
+  }
+}
+
 TEST(PixelsBgraToNv12, KnownColours) {
   struct Case {
     std::array<std::uint8_t, 3> bgr;
