@@ -20,28 +20,41 @@ inline __m256i load_threes(const std::uint8_t* p) {
 
 }  // namespace
 
-std::size_t halve_row_avx2(const std::uint8_t* upper, const std::uint8_t* lower, std::uint8_t* out,
-                           std::size_t tw, int bias) {
+namespace {
+
+template <bool kRoundHalfUp>
+std::size_t halve_row(const std::uint8_t* upper, const std::uint8_t* lower, std::uint8_t* out, std::size_t tw) {
   // Channel k of pixels 0 and 1, then of pixels 2 and 3, side by side.
   const __m256i pairs = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15,  //
                                          0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
   const __m256i ones = _mm256_set1_epi8(1), quarter = _mm256_set1_epi16(1 << 13);
-  const bool round = bias == 2;
   const __m256i opaque = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
-  std::size_t x = 0;
-  for (; x + 8 <= tw; x += 8) {
+  auto eight = [&](std::size_t x) {
     __m256i half[2];
     for (int i = 0; i < 2; ++i) {
       const __m256i a = _mm256_maddubs_epi16(_mm256_shuffle_epi8(load(upper + x * 8 + i * 32), pairs), ones);
       const __m256i b = _mm256_maddubs_epi16(_mm256_shuffle_epi8(load(lower + x * 8 + i * 32), pairs), ones);
       const __m256i sum = _mm256_add_epi16(a, b);
       // (sum * 2^13 + 2^14) >> 15 is (sum + 2) >> 2 in one step.
-      half[i] = round ? _mm256_mulhrs_epi16(sum, quarter) : _mm256_srli_epi16(sum, 2);
+      half[i] = kRoundHalfUp ? _mm256_mulhrs_epi16(sum, quarter) : _mm256_srli_epi16(sum, 2);
     }
     const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(half[0], half[1]), _MM_SHUFFLE(3, 1, 2, 0));
     store(out + x * 4, _mm256_or_si256(packed, opaque));
+  };
+  std::size_t x = 0;
+  for (; x + 16 <= tw; x += 16) {
+    eight(x);
+    eight(x + 8);
   }
+  for (; x + 8 <= tw; x += 8) eight(x);
   return x;
+}
+
+}  // namespace
+
+std::size_t halve_row_avx2(const std::uint8_t* upper, const std::uint8_t* lower, std::uint8_t* out,
+                           std::size_t tw, int bias) {
+  return bias == 2 ? halve_row<true>(upper, lower, out, tw) : halve_row<false>(upper, lower, out, tw);
 }
 
 std::size_t three_halves_rows_avx2(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c,

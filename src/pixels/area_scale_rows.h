@@ -6,8 +6,8 @@
 
 namespace nimbra::detail {
 
-// 2:1 on both axes: (sum + bias) / 4 of each 2 x 2 block; bias 2 rounds
-// half up (area_scale), 0 truncates (box_downscale).
+// 2:1 on both axes: (sum + bias) / 4 of each 2 x 2 block; bias is 2, which rounds
+// half up (area_scale), or 0, which truncates (box_downscale).
 using HalveRow = std::size_t (*)(const std::uint8_t* upper, const std::uint8_t* lower, std::uint8_t* out,
                                  std::size_t tw, int bias);
 // 3:2 on both axes: three source rows give two target rows; along each axis
