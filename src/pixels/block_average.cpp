@@ -57,12 +57,15 @@ WordDivider word_divider(std::uint32_t area, std::uint32_t largest) {
 // time; returns how many it did.
 std::size_t sum_columns_sse2(const std::uint16_t* s, std::uint32_t k, std::size_t tw, std::uint16_t bias,
                              const WordDivider& d, std::uint8_t* out) {
-  const __m128i rounding = _mm_set1_epi16(static_cast<short>(bias)), magic = _mm_set1_epi16(static_cast<short>(d.magic));
+  const __m128i rounding = _mm_set1_epi16(static_cast<short>(bias)),
+                magic = _mm_set1_epi16(static_cast<short>(d.magic));
   const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
   const __m128i shift = _mm_cvtsi32_si128(d.shift);
   auto at = [&](std::size_t px) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + px * 4)); };
   auto pd = [](__m128i v) { return _mm_castsi128_pd(v); };
-  auto divide = [&](__m128i sums) { return _mm_srl_epi16(_mm_mulhi_epu16(_mm_add_epi16(sums, rounding), magic), shift); };
+  auto divide = [&](__m128i sums) {
+    return _mm_srl_epi16(_mm_mulhi_epu16(_mm_add_epi16(sums, rounding), magic), shift);
+  };
   std::size_t x = 0;
   for (; x + 4 <= tw; x += 4) {
     __m128i pair[2];
@@ -87,8 +90,8 @@ std::size_t sum_columns_sse2(const std::uint16_t* s, std::uint32_t k, std::size_
 
 }  // namespace
 
-void block_average(const std::uint8_t* src, std::uint32_t k, std::uint32_t tw, std::uint32_t th,
-                   std::uint8_t* dst, bool round_half_up, std::uint16_t* column_sums) {
+void block_average(const std::uint8_t* src, std::uint32_t k, std::uint32_t tw, std::uint32_t th, std::uint8_t* dst,
+                   bool round_half_up, std::uint16_t* column_sums) {
   const std::uint32_t area = k * k, bias = round_half_up ? area / 2 : 0;
   // floor(n / area) = (n * m) >> 32 with m = ceil(2^32 / area): exact while
   // n * area < 2^32, and n < 2^16, area <= 225 here.
@@ -100,7 +103,8 @@ void block_average(const std::uint8_t* src, std::uint32_t k, std::uint32_t tw, s
     const std::uint8_t* rows = src + ty * k * row_bytes;
     sum_rows(rows, row_bytes, k, column_sums);
     std::uint8_t* out = dst + ty * std::size_t{tw} * 4;
-    std::size_t tx = vector_columns ? sum_columns_sse2(column_sums, k, tw, static_cast<std::uint16_t>(bias), words, out) : 0;
+    std::size_t tx =
+        vector_columns ? sum_columns_sse2(column_sums, k, tw, static_cast<std::uint16_t>(bias), words, out) : 0;
     for (const std::uint16_t* s = column_sums + tx * k * 4; tx < tw; ++tx, s += std::size_t{k} * 4) {
       std::uint32_t b = bias, g = bias, r = bias;
       for (std::size_t j = 0; j < k; ++j) {
