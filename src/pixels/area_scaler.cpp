@@ -87,6 +87,20 @@ AreaScaler::AreaScaler(std::uint32_t sw, std::uint32_t sh, std::uint32_t tw, std
   const std::uint64_t limit = divisor_ * 255 + divisor_ / 2;
   divide_ = ExactDivider(divisor_, limit);
   const std::size_t line = std::size_t{tw} * 3;
+  const bool narrow_weights =
+      std::all_of(column_weights_.begin(), column_weights_.end(), [](std::uint32_t w) { return w < 0x8000; });
+  if (limit <= 0xFFFFFFFFu && narrow_weights) {
+    for (const Span& span : columns_) {
+      paired_columns_.push_back({span.first, span.count, static_cast<std::uint32_t>(pair_weights_.size())});
+      for (std::uint32_t i = 0; i < span.count; i += 2) {
+        const std::uint32_t w0 = column_weights_[span.weights_at + i];
+        const std::uint32_t w1 = i + 1 < span.count ? column_weights_[span.weights_at + i + 1] : 0;
+        pair_weights_.push_back(w0 | w1 << 16);
+      }
+    }
+    lines4_.resize(2 * std::size_t{tw} * 4);
+    acc4_.resize(std::size_t{tw} * 4);
+  }
   if (limit <= 0xFFFFFFFFu) {
     lines32_.resize(2 * line);
     acc32_.resize(line);
@@ -110,10 +124,62 @@ void AreaScaler::scale(ByteView src, MutableBytes dst) {
     case Shape::general: break;
   }
   line_valid_[0] = line_valid_[1] = false;
-  if (!acc32_.empty()) {
+  if (!acc4_.empty() && simd_level() != SimdLevel::scalar) {
+    scale_general_vector(src.data(), dst.data());
+  } else if (!acc32_.empty()) {
     scale_general(src.data(), dst.data(), lines32_, acc32_);
   } else {
     scale_general(src.data(), dst.data(), lines64_, acc64_);
+  }
+}
+
+// `row`'s horizontal sums if one of the two slots holds them, else null.
+std::uint32_t* AreaScaler::cached_line(std::uint32_t row, std::size_t line) {
+  for (int i = 0; i < 2; ++i) {
+    if (line_valid_[i] && line_rows_[i] == row) return lines4_.data() + i * line;
+  }
+  return nullptr;
+}
+
+// The slot that `row`'s horizontal sums go to, the older of the two.
+std::uint32_t* AreaScaler::fill_line(std::uint32_t row, std::size_t line) {
+  const int slot = line_next_;
+  line_next_ ^= 1;
+  line_valid_[slot] = true;
+  line_rows_[slot] = row;
+  return lines4_.data() + slot * line;
+}
+
+void AreaScaler::scale_general_vector(const std::uint8_t* src, std::uint8_t* dst) {
+  const std::size_t line = std::size_t{tw_} * 4;
+  const std::uint32_t half = static_cast<std::uint32_t>(divisor_ / 2);
+  for (std::size_t ty = 0; ty < th_; ++ty) {
+    const Span& span = rows_[ty];
+    for (std::uint32_t i = 0; i < span.count; ++i) {
+      const std::uint32_t row = span.first + i;
+      std::uint32_t* h = cached_line(row, line);
+      if (h == nullptr) {
+        h = fill_line(row, line);
+        detail::area_horizontal_sse2(src + std::size_t{row} * sw_ * 4, paired_columns_.data(), pair_weights_.data(),
+                                     tw_, h);
+      }
+      detail::area_vertical_sse2(h, row_weights_[span.weights_at + i], line, acc4_.data(), i == 0, half);
+    }
+    std::uint8_t* out = dst + ty * line;
+    if (divide_.shift() >= 0) {
+      detail::area_shift_out_sse2(acc4_.data(), line, divide_.shift(), out);
+      continue;
+    }
+    if (divide_.magic() != 0) {
+      detail::area_magic_out_sse2(acc4_.data(), line, divide_.magic(), out);
+      continue;
+    }
+    for (std::size_t i = 0; i < line; i += 4) {
+      out[i] = static_cast<std::uint8_t>(divide_(acc4_[i]));
+      out[i + 1] = static_cast<std::uint8_t>(divide_(acc4_[i + 1]));
+      out[i + 2] = static_cast<std::uint8_t>(divide_(acc4_[i + 2]));
+      out[i + 3] = 255;
+    }
   }
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "pixels/area_general.h"
 #include "pixels/exact_divider.h"
 #include "sys/bytes.h"
 
@@ -38,6 +39,9 @@ class AreaScaler {
   void scale_general(const std::uint8_t* src, std::uint8_t* dst, std::vector<Sum>& lines, std::vector<Sum>& acc);
   template <class Sum>
   const Sum* horizontal(const std::uint8_t* src, std::uint32_t row, std::vector<Sum>& lines);
+  void scale_general_vector(const std::uint8_t* src, std::uint8_t* dst);
+  std::uint32_t* cached_line(std::uint32_t row, std::size_t line);
+  std::uint32_t* fill_line(std::uint32_t row, std::size_t line);
 
   std::uint32_t sw_, sh_, tw_, th_;
   Shape shape_ = Shape::general;
@@ -52,6 +56,10 @@ class AreaScaler {
   std::uint32_t block_ = 0;  // k of a k:1 reduction on both axes
   std::vector<std::uint16_t> block_sums_;
   std::vector<std::uint32_t> lines32_, acc32_;
+  // The vector form: four channels per target pixel, weights in 16-bit pairs.
+  std::vector<detail::PairedSpan> paired_columns_;
+  std::vector<std::uint32_t> pair_weights_;
+  std::vector<std::uint32_t> lines4_, acc4_;
   std::vector<std::uint64_t> lines64_, acc64_;
 };
 

@@ -22,6 +22,11 @@ class ExactDivider {
     if (Wide{limit} * d < (Wide{1} << 64)) magic_ = ~std::uint64_t{0} / d + 1;
   }
 
+  // log2 d when d is a power of two, else -1.
+  int shift() const { return shift_; }
+  // ceil(2^64 / d) when the one-multiply form applies, else 0.
+  std::uint64_t magic() const { return magic_; }
+
   std::uint64_t operator()(std::uint64_t n) const {
     if (shift_ >= 0) return n >> shift_;
     if (magic_ != 0) return static_cast<std::uint64_t>((Wide{n} * magic_) >> 64);
