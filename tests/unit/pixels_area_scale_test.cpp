@@ -68,6 +68,24 @@ TEST(PixelsAreaScale, MatchesReferenceOnExtremeRatiosAndProductSizes) {
   }
 }
 
+TEST(PixelsAreaScale, WideWeightsAndSumsBeyond32Bits) {
+  // Column weights of 2^15 and more (no 16-bit multiply-adds), and a weight
+  // total of 4,111^2 whose sums need 64 bits.
+  std::mt19937 rng(37);
+  struct Case {
+    std::uint32_t sw, sh, tw, th;
+  };
+  for (const Case& c : {Case{32771, 2, 32770, 1}, Case{4111, 4111, 4110, 1}}) {
+    const Bytes src = testing::random_bytes(rng, std::size_t{c.sw} * c.sh * 4);
+    Bytes expected(std::size_t{c.tw} * c.th * 4);
+    area_scale_reference(src, c.sw, c.sh, expected, c.tw, c.th);
+    for (SimdLevel level : available_levels()) {
+      ForcedSimdLevel forced(level);
+      ASSERT_TRUE(scaled(src, c.sw, c.sh, c.tw, c.th) == expected) << testing::where(level, c.sw, c.sh);
+    }
+  }
+}
+
 TEST(PixelsAreaScale, RoundsHalfUp) {
   struct Case {
     std::uint8_t b0[4];
