@@ -21,6 +21,8 @@ void area_horizontal_sse2(const std::uint8_t* row, const PairedSpan* columns, co
 // results stay below 2^32.
 void area_vertical_sse2(const std::uint32_t* line, std::uint32_t weight, std::size_t n, std::uint32_t* acc,
                         bool first, std::uint32_t start);
+void area_vertical_avx2(const std::uint32_t* line, std::uint32_t weight, std::size_t n, std::uint32_t* acc,
+                        bool first, std::uint32_t start);
 
 // Target pixels from n / 4 accumulated sums of four channels each, divided
 // by 2^shift, or by d through its ExactDivider magic; byte 3 becomes 255.

@@ -153,6 +153,7 @@ std::uint32_t* AreaScaler::fill_line(std::uint32_t row, std::size_t line) {
 void AreaScaler::scale_general_vector(const std::uint8_t* src, std::uint8_t* dst) {
   const std::size_t line = std::size_t{tw_} * 4;
   const std::uint32_t half = static_cast<std::uint32_t>(divisor_ / 2);
+  const auto vertical = simd_level() == SimdLevel::avx2 ? detail::area_vertical_avx2 : detail::area_vertical_sse2;
   for (std::size_t ty = 0; ty < th_; ++ty) {
     const Span& span = rows_[ty];
     for (std::uint32_t i = 0; i < span.count; ++i) {
@@ -163,7 +164,7 @@ void AreaScaler::scale_general_vector(const std::uint8_t* src, std::uint8_t* dst
         detail::area_horizontal_sse2(src + std::size_t{row} * sw_ * 4, paired_columns_.data(), pair_weights_.data(),
                                      tw_, h);
       }
-      detail::area_vertical_sse2(h, row_weights_[span.weights_at + i], line, acc4_.data(), i == 0, half);
+      vertical(h, row_weights_[span.weights_at + i], line, acc4_.data(), i == 0, half);
     }
     std::uint8_t* out = dst + ty * line;
     if (divide_.shift() >= 0) {
