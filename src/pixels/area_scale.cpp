@@ -1,11 +1,16 @@
 #include "pixels/area_scale.h"
 
 #include <algorithm>
+#include <optional>
+
+#include "pixels/area_scaler.h"
 
 namespace nimbra {
 
 void area_scale_reference(ByteView src, std::uint32_t sw, std::uint32_t sh, MutableBytes dst, std::uint32_t tw,
                           std::uint32_t th) {
+  if (sw == 0 || sh == 0 || tw == 0 || th == 0) return;
+  if (src.size() < std::size_t{sw} * sh * 4 || dst.size() < std::size_t{tw} * th * 4) return;
   if (sw == tw && sh == th) {
     std::copy(src.begin(), src.begin() + std::size_t{sw} * sh * 4, dst.begin());
     return;
@@ -33,7 +38,10 @@ void area_scale_reference(ByteView src, std::uint32_t sw, std::uint32_t sh, Muta
 
 void area_scale(ByteView src, std::uint32_t sw, std::uint32_t sh, MutableBytes dst, std::uint32_t tw,
                 std::uint32_t th) {
-  area_scale_reference(src, sw, sh, dst, tw, th);
+  // Sizes rarely change, so the tables are built again only when they do.
+  thread_local std::optional<AreaScaler> scaler;
+  if (!scaler || !scaler->has_sizes(sw, sh, tw, th)) scaler.emplace(sw, sh, tw, th);
+  scaler->scale(src, dst);
 }
 
 }  // namespace nimbra

@@ -8,8 +8,10 @@
 
 namespace nimbra {
 
-// Sizes are above 0; src holds sw * sh * 4 bytes and dst tw * th * 4 bytes.
-// Equal sizes copy the source unchanged, byte 3 included.
+// Sizes are above 0; src holds sw * sh * 4 bytes and dst tw * th * 4 bytes
+// (otherwise nothing is written). Equal sizes copy the source unchanged,
+// byte 3 included. Keeps an AreaScaler per thread for the last sizes; a
+// caller that owns one (pixels/area_scaler.h) can use it directly.
 void area_scale(ByteView src, std::uint32_t sw, std::uint32_t sh, MutableBytes dst, std::uint32_t tw,
                 std::uint32_t th);
 

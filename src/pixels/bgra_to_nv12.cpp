@@ -1,6 +1,10 @@
 #include "pixels/bgra_to_nv12.h"
 
 #include <cstdint>
+#include <limits>
+
+#include "pixels/bgra_to_nv12_rows.h"
+#include "pixels/simd_level.h"
 
 namespace nimbra {
 
@@ -12,8 +16,23 @@ std::size_t nv12_size(std::size_t width, std::size_t height) {
 namespace {
 
 bool fits(ByteView bgra, std::size_t width, std::size_t height, MutableBytes nv12) {
-  return width != 0 && height != 0 && bgra.size() >= width * height * 4 &&
-         nv12.size() >= nv12_size(width, height);
+  // Sizes whose byte counts would wrap are refused before they are multiplied.
+  if (width == 0 || height == 0 || width > std::numeric_limits<std::size_t>::max() / 8 / height) return false;
+  return bgra.size() >= width * height * 4 && nv12.size() >= nv12_size(width, height);
+}
+
+std::size_t scalar_rows(const std::uint8_t*, const std::uint8_t*, std::uint8_t*, std::uint8_t*, std::uint8_t*,
+                        std::size_t) {
+  return 0;
+}
+
+detail::Nv12RowPair row_kernel() {
+  switch (simd_level()) {
+    case SimdLevel::avx2: return detail::bgra_to_nv12_rows_avx2;
+    case SimdLevel::sse2: return detail::bgra_to_nv12_rows_sse2;
+    case SimdLevel::scalar: break;
+  }
+  return scalar_rows;
 }
 
 }  // namespace
@@ -44,7 +63,30 @@ void bgra_to_nv12_reference(ByteView bgra, std::size_t width, std::size_t height
 }
 
 void bgra_to_nv12(ByteView bgra, std::size_t width, std::size_t height, MutableBytes nv12) {
-  bgra_to_nv12_reference(bgra, width, height, nv12);
+  if (!fits(bgra, width, height, nv12)) return;
+  const detail::Nv12RowPair rows = row_kernel();
+  const std::size_t chroma_row = (width + 1) / 2 * 2;
+  const std::uint8_t* src = bgra.data();
+  std::uint8_t* luma = nv12.data();
+  std::uint8_t* chroma = luma + width * height;
+  for (std::size_t r0 = 0; r0 < height; r0 += 2) {
+    // An odd last row pairs with itself and writes its luma twice, to the same place.
+    const std::size_t r1 = r0 + 1 < height ? r0 + 1 : r0;
+    const std::uint8_t* a = src + r0 * width * 4;
+    const std::uint8_t* b = src + r1 * width * 4;
+    std::uint8_t* y0 = luma + r0 * width;
+    std::uint8_t* y1 = luma + r1 * width;
+    std::uint8_t* uv = chroma + r0 / 2 * chroma_row;
+    std::size_t x = rows(a, b, y0, y1, uv, width);
+    for (; x < width; x += 2) {
+      const std::size_t x1 = x + 1 < width ? x + 1 : x;
+      y0[x] = detail::luma_of(a + x * 4);
+      y1[x] = detail::luma_of(b + x * 4);
+      y0[x1] = detail::luma_of(a + x1 * 4);
+      y1[x1] = detail::luma_of(b + x1 * 4);
+      detail::chroma_of(a + x * 4, a + x1 * 4, b + x * 4, b + x1 * 4, uv + x);
+    }
+  }
 }
 
 }  // namespace nimbra

@@ -1,0 +1,191 @@
+// Each pixel kernel beside libyuv's nearest counterpart, at the sizes the
+// capture and watch paths meet. libyuv does not produce the same bytes; it
+// is the speed to beat. The closing table gives libyuv's time over ours:
+// above 1.0 means the kernel is faster.
+#include <benchmark/benchmark.h>
+#include <libyuv.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "pixels/area_scale.h"
+#include "pixels/bgra_to_nv12.h"
+#include "pixels/box_downscale.h"
+#include "pixels/nv12_to_rgba.h"
+#include "pixels/simd_level.h"
+
+namespace nimbra {
+namespace {
+
+Bytes noise(std::size_t n) {
+  std::mt19937 rng(7);
+  Bytes b(n);
+  for (auto& v : b) v = static_cast<std::uint8_t>(rng());
+  return b;
+}
+
+struct Dims {
+  int sw, sh, tw, th;
+};
+
+std::string size_label(const Dims& d) {
+  std::string s = std::to_string(d.sw) + "x" + std::to_string(d.sh);
+  if (d.tw != d.sw || d.th != d.sh) s += "->" + std::to_string(d.tw) + "x" + std::to_string(d.th);
+  return s;
+}
+
+void bgra_to_nv12_ours(benchmark::State& state, Dims d) {
+  const Bytes src = noise(std::size_t(d.sw) * d.sh * 4);
+  Bytes dst(nv12_size(d.sw, d.sh));
+  for (auto _ : state) {
+    bgra_to_nv12(src, d.sw, d.sh, dst);
+    benchmark::DoNotOptimize(dst.data());
+  }
+}
+
+void bgra_to_nv12_libyuv(benchmark::State& state, Dims d) {
+  const Bytes src = noise(std::size_t(d.sw) * d.sh * 4);
+  Bytes dst(nv12_size(d.sw, d.sh));
+  for (auto _ : state) {
+    libyuv::ARGBToNV12(src.data(), d.sw * 4, dst.data(), d.sw, dst.data() + std::size_t(d.sw) * d.sh, d.sw, d.sw,
+                       d.sh);
+    benchmark::DoNotOptimize(dst.data());
+  }
+}
+
+void area_scale_ours(benchmark::State& state, Dims d) {
+  const Bytes src = noise(std::size_t(d.sw) * d.sh * 4);
+  Bytes dst(std::size_t(d.tw) * d.th * 4);
+  for (auto _ : state) {
+    area_scale(src, d.sw, d.sh, dst, d.tw, d.th);
+    benchmark::DoNotOptimize(dst.data());
+  }
+}
+
+void box_downscale_ours(benchmark::State& state, Dims d) {
+  const Bytes src = noise(std::size_t(d.sw) * d.sh * 4);
+  Bytes dst(std::size_t(d.tw) * d.th * 4);
+  for (auto _ : state) {
+    box_downscale(src, d.sw, d.sh, dst, d.tw, d.th);
+    benchmark::DoNotOptimize(dst.data());
+  }
+}
+
+void scale_libyuv(benchmark::State& state, Dims d) {
+  const Bytes src = noise(std::size_t(d.sw) * d.sh * 4);
+  Bytes dst(std::size_t(d.tw) * d.th * 4);
+  for (auto _ : state) {
+    libyuv::ARGBScale(src.data(), d.sw * 4, d.sw, d.sh, dst.data(), d.tw * 4, d.tw, d.th, libyuv::kFilterBox);
+    benchmark::DoNotOptimize(dst.data());
+  }
+}
+
+// Decoder-shaped input: 16-row aligned coded height, stride = width.
+std::uint32_t coded_rows(int h) { return static_cast<std::uint32_t>((h + 15) / 16 * 16); }
+
+void nv12_to_rgba_ours(benchmark::State& state, Dims d) {
+  const Bytes src = noise(std::size_t(d.sw) * coded_rows(d.sh) * 3 / 2);
+  Bytes dst;
+  for (auto _ : state) {
+    if (!nv12_to_rgba(src, d.sw, d.sh, d.sw, dst)) state.SkipWithError("layout refused");
+    benchmark::DoNotOptimize(dst.data());
+  }
+}
+
+void nv12_to_rgba_libyuv(benchmark::State& state, Dims d) {
+  const Bytes src = noise(std::size_t(d.sw) * coded_rows(d.sh) * 3 / 2);
+  Bytes dst(std::size_t(d.sw) * d.sh * 4);
+  for (auto _ : state) {
+    libyuv::NV12ToABGR(src.data(), d.sw, src.data() + std::size_t(d.sw) * coded_rows(d.sh), d.sw, dst.data(),
+                       d.sw * 4, d.sw, d.sh);
+    benchmark::DoNotOptimize(dst.data());
+  }
+}
+
+using Fn = void (*)(benchmark::State&, Dims);
+
+struct Pair {
+  std::string kernel;
+  Dims dims;
+  Fn ours, theirs;
+};
+
+const std::vector<Pair>& pairs() {
+  static const std::vector<Pair> list = {
+      {"bgra_to_nv12", {1920, 1080, 1920, 1080}, bgra_to_nv12_ours, bgra_to_nv12_libyuv},
+      {"bgra_to_nv12", {1280, 720, 1280, 720}, bgra_to_nv12_ours, bgra_to_nv12_libyuv},
+      {"bgra_to_nv12", {640, 360, 640, 360}, bgra_to_nv12_ours, bgra_to_nv12_libyuv},
+      {"area_scale", {1920, 1080, 1280, 720}, area_scale_ours, scale_libyuv},
+      {"area_scale", {2560, 1440, 1280, 720}, area_scale_ours, scale_libyuv},
+      {"area_scale", {1280, 720, 640, 360}, area_scale_ours, scale_libyuv},
+      {"area_scale", {1920, 1080, 640, 360}, area_scale_ours, scale_libyuv},
+      {"area_scale", {2560, 1440, 640, 360}, area_scale_ours, scale_libyuv},
+      {"nv12_to_rgba", {1280, 720, 1280, 720}, nv12_to_rgba_ours, nv12_to_rgba_libyuv},
+      {"nv12_to_rgba", {1920, 1080, 1920, 1080}, nv12_to_rgba_ours, nv12_to_rgba_libyuv},
+      {"box_downscale", {1920, 1080, 1280, 720}, box_downscale_ours, scale_libyuv},
+      {"box_downscale", {1280, 720, 640, 360}, box_downscale_ours, scale_libyuv},
+      {"box_downscale", {1920, 1080, 640, 360}, box_downscale_ours, scale_libyuv},
+      {"box_downscale", {2560, 1440, 640, 360}, box_downscale_ours, scale_libyuv},
+  };
+  return list;
+}
+
+// Keeps each benchmark's fastest repetition (CPU time per frame) for the
+// closing table: on a shared machine other processes only ever add time, so
+// the minimum is the steadiest estimate of a kernel's own cost.
+class TableReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.error_occurred) continue;
+      const bool fastest = run.run_type == Run::RT_Aggregate && run.aggregate_name == "min";
+      if (fastest || (run.run_type == Run::RT_Iteration && !ms_.contains(run.run_name.function_name))) {
+        ms_[run.run_name.function_name] = run.GetAdjustedCPUTime();  // in the unit set below: ms
+      }
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  double ms(const std::string& name) const {
+    const auto it = ms_.find(name);
+    return it == ms_.end() ? 0 : it->second;
+  }
+
+ private:
+  std::map<std::string, double> ms_;
+};
+
+}  // namespace
+}  // namespace nimbra
+
+int main(int argc, char** argv) {
+  using namespace nimbra;
+  for (const Pair& p : pairs()) {
+    const std::string label = p.kernel + "/" + size_label(p.dims);
+    for (const auto& [who, fn] : {std::pair{"ours/", p.ours}, {"libyuv/", p.theirs}}) {
+      benchmark::RegisterBenchmark((who + label).c_str(), fn, p.dims)
+          ->Unit(benchmark::kMillisecond)
+          ->MinTime(0.1)
+          ->Repetitions(7)
+          ->ComputeStatistics("min", [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); })
+          ->ReportAggregatesOnly(true);
+    }
+  }
+  benchmark::Initialize(&argc, argv);
+  TableReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  std::printf("\nkernels: %s\n", std::string(simd_level_name(simd_level())).c_str());
+  std::printf("%-14s %-22s %10s %10s %11s\n", "kernel", "size", "ours ms", "libyuv ms", "libyuv/ours");
+  for (const Pair& p : pairs()) {
+    const std::string label = p.kernel + "/" + size_label(p.dims);
+    const double ours = reporter.ms("ours/" + label), theirs = reporter.ms("libyuv/" + label);
+    if (ours <= 0 || theirs <= 0) continue;
+    std::printf("%-14s %-22s %10.4f %10.4f %11.2f\n", p.kernel.c_str(), size_label(p.dims).c_str(), ours, theirs,
+                theirs / ours);
+  }
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,97 @@
+// AVX2 rows of the 2:1 and 3:2 area scales. Byte shuffles bring the pixels
+// that share a target pixel next to each other, so one multiply-add per
+// register applies the horizontal weights.
+#include <immintrin.h>
+
+#include "pixels/area_scale_rows.h"
+
+namespace nimbra::detail {
+namespace {
+
+inline __m256i load(const std::uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+inline void store(std::uint8_t* p, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+
+// Two 128-bit loads, 12 bytes apart: three source pixels (and one spare) per lane.
+inline __m256i load_threes(const std::uint8_t* p) {
+  const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12));
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+}
+
+}  // namespace
+
+namespace {
+
+template <bool kRoundHalfUp>
+std::size_t halve_row(const std::uint8_t* upper, const std::uint8_t* lower, std::uint8_t* out, std::size_t tw) {
+  // Channel k of pixels 0 and 1, then of pixels 2 and 3, side by side.
+  const __m256i pairs = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15,  //
+                                         0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
+  const __m256i ones = _mm256_set1_epi8(1), quarter = _mm256_set1_epi16(1 << 13);
+  const __m256i opaque = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+  auto eight = [&](std::size_t x) {
+    __m256i half[2];
+    for (int i = 0; i < 2; ++i) {
+      const __m256i a = _mm256_maddubs_epi16(_mm256_shuffle_epi8(load(upper + x * 8 + i * 32), pairs), ones);
+      const __m256i b = _mm256_maddubs_epi16(_mm256_shuffle_epi8(load(lower + x * 8 + i * 32), pairs), ones);
+      const __m256i sum = _mm256_add_epi16(a, b);
+      // (sum * 2^13 + 2^14) >> 15 is (sum + 2) >> 2 in one step.
+      half[i] = kRoundHalfUp ? _mm256_mulhrs_epi16(sum, quarter) : _mm256_srli_epi16(sum, 2);
+    }
+    const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(half[0], half[1]), _MM_SHUFFLE(3, 1, 2, 0));
+    store(out + x * 4, _mm256_or_si256(packed, opaque));
+  };
+  std::size_t x = 0;
+  for (; x + 16 <= tw; x += 16) {
+    eight(x);
+    eight(x + 8);
+  }
+  for (; x + 8 <= tw; x += 8) eight(x);
+  return x;
+}
+
+}  // namespace
+
+std::size_t halve_row_avx2(const std::uint8_t* upper, const std::uint8_t* lower, std::uint8_t* out,
+                           std::size_t tw, int bias) {
+  return bias == 2 ? halve_row<true>(upper, lower, out, tw) : halve_row<false>(upper, lower, out, tw);
+}
+
+std::size_t three_halves_rows_avx2(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c,
+                                   std::uint8_t* top, std::uint8_t* bottom, std::size_t tw) {
+  // Per lane: channel k of pixels 0 and 1, then of pixels 1 and 2.
+  const __m256i pairs = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 4, 8, 5, 9, 6, 10, 7, 11,  //
+                                         0, 4, 1, 5, 2, 6, 3, 7, 4, 8, 5, 9, 6, 10, 7, 11);
+  // Horizontal weights 2, 1 | 1, 2; the outer rows carry their vertical 2 too.
+  const __m256i inner = _mm256_setr_epi8(2, 1, 2, 1, 2, 1, 2, 1, 1, 2, 1, 2, 1, 2, 1, 2,  //
+                                         2, 1, 2, 1, 2, 1, 2, 1, 1, 2, 1, 2, 1, 2, 1, 2);
+  const __m256i outer = _mm256_add_epi8(inner, inner);
+  const __m256i four = _mm256_set1_epi16(4), ninth = _mm256_set1_epi16(static_cast<short>(kNinthMagic));
+  const __m256i opaque = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+  auto finish = [&](__m256i s0, __m256i s1) {
+    s0 = _mm256_mulhi_epu16(_mm256_add_epi16(s0, four), ninth);
+    s1 = _mm256_mulhi_epu16(_mm256_add_epi16(s1, four), ninth);
+    const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(s0, s1), _MM_SHUFFLE(3, 1, 2, 0));
+    return _mm256_or_si256(packed, opaque);
+  };
+  std::size_t x = 0;
+  // 12 source pixels, 8 target pixels per row and step; the last 16-byte
+  // load reads one pixel past the 12, so that pixel must exist.
+  const std::size_t sw = tw / 2 * 3;
+  for (; x + 8 <= tw && x / 2 * 3 + 13 <= sw; x += 8) {
+    const std::size_t s = x / 2 * 3 * 4;
+    __m256i up[2], down[2];
+    for (int i = 0; i < 2; ++i) {
+      const __m256i va = _mm256_maddubs_epi16(_mm256_shuffle_epi8(load_threes(a + s + i * 24), pairs), outer);
+      const __m256i vb = _mm256_maddubs_epi16(_mm256_shuffle_epi8(load_threes(b + s + i * 24), pairs), inner);
+      const __m256i vc = _mm256_maddubs_epi16(_mm256_shuffle_epi8(load_threes(c + s + i * 24), pairs), outer);
+      up[i] = _mm256_add_epi16(va, vb);
+      down[i] = _mm256_add_epi16(vc, vb);
+    }
+    store(top + x * 4, finish(up[0], up[1]));
+    store(bottom + x * 4, finish(down[0], down[1]));
+  }
+  return x;
+}
+
+}  // namespace nimbra::detail

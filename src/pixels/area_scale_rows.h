@@ -1,0 +1,37 @@
+#pragma once
+// Row kernels of the two ratios the capture loop meets most. Each returns
+// how many target pixels of its row(s) it did; the caller does the rest.
+#include <cstddef>
+#include <cstdint>
+
+namespace nimbra::detail {
+
+// 2:1 on both axes: (sum + bias) / 4 of each 2 x 2 block; bias is 2, which rounds
+// half up (area_scale), or 0, which truncates (box_downscale).
+using HalveRow = std::size_t (*)(const std::uint8_t* upper, const std::uint8_t* lower, std::uint8_t* out,
+                                 std::size_t tw, int bias);
+// 3:2 on both axes: three source rows give two target rows; along each axis
+// the weights are 2, 1 then 1, 2, so each target byte is (sum + 4) / 9 of a
+// 2 x 2 block weighted 4, 2, 2, 1. Works on pairs of target pixels.
+using ThreeHalvesRows = std::size_t (*)(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c,
+                                        std::uint8_t* top, std::uint8_t* bottom, std::size_t tw);
+
+std::size_t halve_row_sse2(const std::uint8_t* upper, const std::uint8_t* lower, std::uint8_t* out,
+                           std::size_t tw, int bias);
+std::size_t halve_row_avx2(const std::uint8_t* upper, const std::uint8_t* lower, std::uint8_t* out,
+                           std::size_t tw, int bias);
+
+// A whole 2tw x 2th BGRA image to tw x th with the fastest row kernel.
+void halve_bgra(const std::uint8_t* src, std::uint32_t tw, std::uint32_t th, std::uint8_t* dst, int bias);
+std::size_t three_halves_rows_sse2(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c,
+                                   std::uint8_t* top, std::uint8_t* bottom, std::size_t tw);
+std::size_t three_halves_rows_avx2(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c,
+                                   std::uint8_t* top, std::uint8_t* bottom, std::size_t tw);
+
+// floor(n / 9) = (n * 7,282) >> 16 for every n below 2^15 (the kernels reach
+// 9 * 255 + 4): 9 * 7,282 = 2^16 + 2, so the product over 2^16 is
+// n / 9 + 2n / (9 * 2^16), and the excess 2n / 2^16 < 1 never lifts the
+// remainder (at most 8) to 9.
+inline constexpr std::uint16_t kNinthMagic = 7282;
+
+}  // namespace nimbra::detail

@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "pixels/bgra_to_nv12.h"
+#include "pixels_support.h"
+
+namespace nimbra {
+namespace {
+
+using testing::available_levels;
+using testing::ForcedSimdLevel;
+
+Bytes convert(const Bytes& bgra, std::size_t w, std::size_t h) {
+  Bytes out(nv12_size(w, h), 0xEE);
+  bgra_to_nv12(bgra, w, h, out);
+  return out;
+}
+
+TEST(PixelsBgraToNv12, MatchesReferenceOnRandomSizesOnEveryInstructionSet) {
+  std::mt19937 rng(11);
+  for (SimdLevel level : available_levels()) {
+    ForcedSimdLevel forced(level);
+    for (int i = 0; i < 600; ++i) {
+      const std::uint32_t w = testing::random_extent(rng, 300), h = testing::random_extent(rng, 9);
+      const Bytes bgra = testing::random_bytes(rng, std::size_t{w} * h * 4);
+      Bytes expected(nv12_size(w, h), 0xEE);
+      bgra_to_nv12_reference(bgra, w, h, expected);
+      ASSERT_EQ(convert(bgra, w, h), expected) << testing::where(level, w, h);
+    }
+  }
+}
+
+TEST(PixelsBgraToNv12, ExtremeChannelValuesMatchReference) {
+  // Saturation limits of the 16-bit factor products are reached only by
+  // pixels made of 0 and 255.
+  std::mt19937 rng(12);
+  for (SimdLevel level : available_levels()) {
+    ForcedSimdLevel forced(level);
+    const std::size_t w = 70, h = 6;
+    Bytes bgra(w * h * 4);
+    for (auto& b : bgra) b = rng() % 2 ? 255 : 0;
+    Bytes expected(nv12_size(w, h));
+    bgra_to_nv12_reference(bgra, w, h, expected);
+    EXPECT_EQ(convert(bgra, w, h), expected) << simd_level_name(level);
+  }
+}
+
+TEST(PixelsBgraToNv12, EveryColourMatchesReference) {
+  // Each 2 x 2 block one colour, so every colour meets both the luma and the
+  // chroma formula, 4,096 colours per picture.
+  const std::size_t blocks = 4096, w = 2 * blocks, h = 2;
+  Bytes bgra(w * h * 4), expected(nv12_size(w, h));
+  for (std::uint32_t first = 0; first < (1u << 24); first += blocks) {
+    for (std::size_t i = 0; i < w * h; ++i) {
+      const std::uint32_t colour = first + static_cast<std::uint32_t>(i % w / 2);
+      bgra[i * 4] = static_cast<std::uint8_t>(colour);
+      bgra[i * 4 + 1] = static_cast<std::uint8_t>(colour >> 8);
+      bgra[i * 4 + 2] = static_cast<std::uint8_t>(colour >> 16);
+      bgra[i * 4 + 3] = static_cast<std::uint8_t>(colour >> 3);
+    }
+    bgra_to_nv12_reference(bgra, w, h, expected);
+    for (SimdLevel level : available_levels()) {
+      ForcedSimdLevel forced(level);
+      ASSERT_TRUE(convert(bgra, w, h) == expected) << simd_level_name(level) << " from colour " << first;
+    }
+  }
+}
+
+TEST(PixelsBgraToNv12, KnownColours) {
+  struct Case {
+    std::array<std::uint8_t, 3> bgr;
+    std::uint8_t y, u, v;
+  };
+  const Case cases[] = {{{0, 0, 0}, 16, 128, 128}, {{255, 255, 255}, 235, 128, 128}, {{0, 0, 255}, 82, 90, 240}};
+  for (SimdLevel level : available_levels()) {
+    ForcedSimdLevel forced(level);
+    for (const Case& c : cases) {
+      const std::size_t w = 34, h = 2;  // one vector step and a tail
+      Bytes bgra;
+      for (std::size_t i = 0; i < w * h; ++i) bgra.insert(bgra.end(), {c.bgr[0], c.bgr[1], c.bgr[2], 7});
+      const Bytes out = convert(bgra, w, h);
+      for (std::size_t i = 0; i < w * h; ++i) ASSERT_EQ(out[i], c.y) << i;
+      for (std::size_t i = w * h; i < out.size(); i += 2) {
+        ASSERT_EQ(out[i], c.u) << i;
+        ASSERT_EQ(out[i + 1], c.v) << i;
+      }
+    }
+  }
+}
+
+TEST(PixelsBgraToNv12, OddSizesPairEdgePixelsWithThemselves) {
+  EXPECT_EQ(nv12_size(3, 3), 17u);
+  // Only the bottom-right pixel is red: the last chroma sample averages it
+  // with itself four times, so it is pure red's U and V.
+  Bytes bgra(3 * 3 * 4, 0);
+  bgra[(2 * 3 + 2) * 4 + 2] = 255;
+  const Bytes out = convert(bgra, 3, 3);
+  ASSERT_EQ(out.size(), 17u);
+  EXPECT_EQ(out[8], 82);
+  EXPECT_EQ(out[9 + 4 + 2], 90);
+  EXPECT_EQ(out[9 + 4 + 3], 240);
+  EXPECT_EQ(out[9], 128);
+}
+
+TEST(PixelsBgraToNv12, RefusedInputsLeaveTheDestinationUntouched) {
+  const Bytes bgra(4 * 4 * 4, 200);
+  struct Case {
+    std::size_t w, h, src_bytes, dst_bytes;
+  };
+  const Case cases[] = {
+      {4, 4, 64, 23},         // destination one byte short
+      {0, 4, 64, 24},         // zero width
+      {4, 0, 64, 24},         // zero height
+      {4, 4, 63, 24},         // short source
+      {std::size_t{1} << 62, 4, 64, 24},  // byte count would wrap
+  };
+  for (const Case& c : cases) {
+    Bytes dst(c.dst_bytes, 0x5A);
+    bgra_to_nv12(ByteView(bgra).first(c.src_bytes), c.w, c.h, dst);
+    EXPECT_EQ(dst, Bytes(c.dst_bytes, 0x5A)) << c.w << "x" << c.h;
+  }
+}
+
+}  // namespace
+}  // namespace nimbra

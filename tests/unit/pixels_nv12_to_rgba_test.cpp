@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include "pixels/nv12_to_rgba.h"
+#include "pixels_support.h"
+
+namespace nimbra {
+namespace {
+
+using testing::available_levels;
+using testing::ForcedSimdLevel;
+
+// A decoder-style buffer: `rows` luma rows of `stride` bytes and half as
+// many chroma bytes.
+Bytes decoder_buffer(std::mt19937& rng, std::uint32_t stride, std::uint32_t rows) {
+  return testing::random_bytes(rng, std::size_t{stride} * rows * 3 / 2);
+}
+
+TEST(PixelsNv12ToRgba, MatchesReferenceOnRandomLayoutsOnEveryInstructionSet) {
+  std::mt19937 rng(21);
+  for (SimdLevel level : available_levels()) {
+    ForcedSimdLevel forced(level);
+    for (int i = 0; i < 600; ++i) {
+      const std::uint32_t w = testing::random_extent(rng, 300), h = testing::random_extent(rng, 9);
+      const std::uint32_t stride = (w + 1) / 2 * 2 + 2 * (rng() % 20);
+      const std::uint32_t rows = (h + 1) / 2 * 2 + 2 * (rng() % 10);
+      const Bytes nv12 = decoder_buffer(rng, stride, rows);
+      Bytes rgba;
+      ASSERT_TRUE(nv12_to_rgba(nv12, w, h, stride, rgba)) << testing::where(level, w, h);
+      Bytes expected(std::size_t{w} * h * 4);
+      nv12_to_rgba_reference(nv12.data(), nv12.data() + std::size_t{stride} * rows, w, h, stride,
+                             expected.data());
+      ASSERT_EQ(rgba, expected) << testing::where(level, w, h) << " stride " << stride;
+    }
+  }
+}
+
+TEST(PixelsNv12ToRgba, EveryLumaAndChromaCombinationMatchesReference) {
+  // The vector rows rely on range arguments, so every (Y, U, V) is tried:
+  // 256 chroma samples per row pair (U = sample), V = row pair / 64, and the
+  // four pixels of each sample step through the luma values.
+  const std::uint32_t w = 512, pairs_per_v = 64, v_per_chunk = 32, h = 2 * pairs_per_v * v_per_chunk;
+  Bytes nv12(std::size_t{w} * h * 3 / 2), rgba, expected(std::size_t{w} * h * 4);
+  for (SimdLevel level : available_levels()) {
+    ForcedSimdLevel forced(level);
+    for (std::uint32_t v0 = 0; v0 < 256; v0 += v_per_chunk) {
+      for (std::uint32_t row = 0; row < h; ++row) {
+        for (std::uint32_t x = 0; x < w; ++x) {
+          nv12[std::size_t{row} * w + x] =
+              static_cast<std::uint8_t>((row / 2 % pairs_per_v) * 4 + (x & 1) + 2 * (row & 1));
+        }
+      }
+      for (std::uint32_t crow = 0; crow < h / 2; ++crow) {
+        for (std::uint32_t c = 0; c < w / 2; ++c) {
+          nv12[std::size_t{w} * h + std::size_t{crow} * w + 2 * c] = static_cast<std::uint8_t>(c);
+          nv12[std::size_t{w} * h + std::size_t{crow} * w + 2 * c + 1] =
+              static_cast<std::uint8_t>(v0 + crow / pairs_per_v);
+        }
+      }
+      ASSERT_TRUE(nv12_to_rgba(nv12, w, h, w, rgba));
+      nv12_to_rgba_reference(nv12.data(), nv12.data() + std::size_t{w} * h, w, h, w, expected.data());
+      ASSERT_TRUE(rgba == expected) << simd_level_name(level) << " V from " << v0;
+    }
+  }
+}
+
+TEST(PixelsNv12ToRgba, BlackWhiteAndLumaBelowSixteen) {
+  struct Case {
+    std::uint8_t y, u, v, rgb;
+  };
+  // Luma under 16 is read as 16, so 0 and 16 are both black.
+  const Case cases[] = {{16, 128, 128, 0}, {0, 128, 128, 0}, {235, 128, 128, 255}, {255, 128, 128, 255},
+                        {126, 128, 128, 128}};
+  for (SimdLevel level : available_levels()) {
+    ForcedSimdLevel forced(level);
+    for (const Case& c : cases) {
+      const std::uint32_t w = 40, h = 4;
+      Bytes nv12(std::size_t{w} * h, c.y);
+      for (std::size_t i = 0; i < std::size_t{w} * h / 4; ++i) nv12.insert(nv12.end(), {c.u, c.v});
+      Bytes rgba;
+      ASSERT_TRUE(nv12_to_rgba(nv12, w, h, w, rgba));
+      for (std::size_t i = 0; i < rgba.size(); i += 4) {
+        ASSERT_EQ(rgba[i], c.rgb) << int{c.y} << " at " << i;
+        ASSERT_EQ(rgba[i + 1], c.rgb);
+        ASSERT_EQ(rgba[i + 2], c.rgb);
+        ASSERT_EQ(rgba[i + 3], 255);
+      }
+    }
+  }
+}
+
+TEST(PixelsNv12ToRgba, PaddedDecoderBufferWithDisplayRowsBelowCodedRows) {
+  // 1920 x 1080 decoded into 1088 coded rows of stride 2048.
+  std::mt19937 rng(22);
+  const std::uint32_t w = 1920, h = 1080, stride = 2048, rows = 1088;
+  const Bytes nv12 = decoder_buffer(rng, stride, rows);
+  Bytes rgba;
+  ASSERT_TRUE(nv12_to_rgba(nv12, w, h, stride, rgba));
+  ASSERT_EQ(rgba.size(), std::size_t{w} * h * 4);
+  Bytes expected(rgba.size());
+  nv12_to_rgba_reference(nv12.data(), nv12.data() + std::size_t{stride} * rows, w, h, stride, expected.data());
+  EXPECT_EQ(rgba, expected);
+}
+
+TEST(PixelsNv12ToRgba, RefusesBadLayouts) {
+  struct Case {
+    std::size_t n;
+    std::uint32_t w, h, stride;
+    std::string error;
+  };
+  const Case cases[] = {
+      {3 * 1088 * 2048 / 2 + 1, 1920, 1080, 2048, "invalid stride or size"},
+      {3 * 1088 * 2048 / 2, 1920, 1080, 0, "invalid stride or size"},
+      {3 * 1088 * 2048 / 2, 1920, 1080, 1900, "invalid stride or size"},
+      {3 * 1088 * 2000 / 2, 1920, 1080, 2048, "invalid NV12 layout 3264000 stride 2048"},
+      {3 * 1078 * 2048 / 2, 1920, 1080, 2048, "invalid NV12 layout 3311616 stride 2048"},
+      {3 * 1209 * 2048 / 2, 1920, 1080, 2048, "invalid NV12 layout 3714048 stride 2048"},
+      {3 * 1208 * 2048 / 2, 1920, 1080, 2048, ""},
+      // 3 x 2 with no padding: the last V byte would lie past the buffer.
+      {9, 3, 2, 3, "short NV12 plane"},
+      {12, 3, 2, 4, ""},
+      {6, 2, 0, 2, "short NV12 plane"},
+  };
+  for (const Case& c : cases) {
+    const Bytes nv12(c.n, 128);
+    Bytes rgba;
+    const Status s = nv12_to_rgba(nv12, c.w, c.h, c.stride, rgba);
+    if (c.error.empty()) {
+      EXPECT_TRUE(s) << c.n << " " << s.error();
+    } else {
+      ASSERT_FALSE(s) << c.n;
+      EXPECT_EQ(s.error(), c.error);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace nimbra
