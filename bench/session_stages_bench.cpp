@@ -71,9 +71,10 @@ struct Screen {
   }
 };
 
+// Destroyed at the end of the run, which stops its X server.
 Screen& screen() {
-  static Screen* s = new Screen;
-  return *s;
+  static Screen s;
+  return s;
 }
 
 std::vector<Bytes> scaled_frames() {
