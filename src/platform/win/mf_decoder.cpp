@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "codec/sps_bt601.h"
 #include "pixels/nv12_to_rgba.h"
 #include "platform/codecs.h"
 #include "platform/win/hresult.h"
@@ -114,7 +115,12 @@ class MfDecoder final : public H264Decoder {
   Size display_size() const override { return display_; }
 
  private:
-  Status feed(ByteView unit) {
+  Status feed(ByteView original) {
+    // Decoders that honour the stream's colour signalling (or guess it from
+    // the size) would otherwise hand out pictures already converted away from
+    // what the BT.601 conversion below expects.
+    const Bytes labelled = label_sps_bt601(original);
+    const ByteView unit(labelled);
     ComPtr<IMFSample> sample;
     if (HRESULT hr = MFCreateSample(&sample); FAILED(hr)) return fail(text(hr));
     ComPtr<IMFMediaBuffer> buffer;

@@ -1,0 +1,98 @@
+#include "codec/sps_bt601.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace nimbra {
+namespace {
+
+Bytes hex(const std::string& text) {
+  Bytes out;
+  for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
+    out.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+  }
+  return out;
+}
+
+Bytes annexb(std::initializer_list<Bytes> nals) {
+  Bytes out;
+  for (const Bytes& nal : nals) {
+    out.insert(out.end(), {0, 0, 0, 1});
+    out.insert(out.end(), nal.begin(), nal.end());
+  }
+  return out;
+}
+
+// Parameter sets written by libx264 (and one with its VUI removed); every
+// expected result was read back by an independent H.264 parser as BT.601,
+// limited range, centred chroma, with size, profile, aspect ratio and frame
+// rate unchanged, and the streams decode to the same pictures as before.
+TEST(SpsBt601, RelabelsTheVideoSignalOfEveryKindOfParameterSet) {
+  struct Case {
+    const char* what;
+    const char* sps;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"high, VUI with timing and reordering, escapes on both sides",
+       "6764001facd9405005bb0110000003001000000303c0f1831960",
+       "6764001facd9405005bb016a0c0c0d4a000003000200000300781e30632c"},
+      {"extended sample aspect ratio", "6764001facd9405005bbff0049000210000003001000000303c0f1831960",
+       "6764001facd9405005bbff004900026a0c0c0d4a000003000200000300781e30632c"},
+      {"BT.709, full range, left chroma overwritten",
+       "67640028acd940780227e5c05b808080a0000003002000000781e30632c0",
+       "67640028acd940780227e5c05a8303035280000003008000001e078c18cb"},
+      {"constrained baseline", "6742c01eda0280bfe5c044000003000400000300f03c58ba80",
+       "6742c01eda0280bfe5c05a8303035280000003008000001e078b1750"},
+      {"no VUI at all", "6742c01eda0280bfe540", "6742c01eda0280bfe59a8303035204"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(label_sps_bt601(annexb({hex(c.sps)})), annexb({hex(c.expected)})) << c.what;
+    // A set that already says so is rewritten to the very same bytes.
+    EXPECT_EQ(label_sps_bt601(annexb({hex(c.expected)})), annexb({hex(c.expected)})) << c.what;
+  }
+}
+
+TEST(SpsBt601, LeavesEverythingElseAlone) {
+  const Bytes high444 = hex("67f4001e919b281405ff138088000003000800000301e078b16cb0");
+  const Bytes sps = hex("6742c01eda0280bfe540");
+  const Bytes truncated(sps.begin(), sps.begin() + 6);
+  const Bytes pps = hex("68ce3c80");
+  const Bytes slice = hex("65888400000301ff");
+  const Bytes aud = hex("09f0");
+  const Bytes cases[] = {
+      annexb({high444}),  // chroma location is only defined for 4:2:0
+      annexb({truncated}),
+      annexb({aud, pps, slice}),
+      {0, 0, 1, 0x67},  // a header and nothing more
+      {},
+      {0, 0, 0},
+  };
+  for (const Bytes& unit : cases) EXPECT_EQ(label_sps_bt601(unit), unit);
+}
+
+TEST(SpsBt601, KeepsTheFramingAroundTheParameterSet) {
+  const Bytes pps = hex("68ce3c80");
+  const Bytes slice = hex("65888400000301ff");
+  // Three-byte start codes and trailing zero bytes before the next one.
+  Bytes unit = {0, 0, 1, 0x09, 0xf0, 0, 0, 1};
+  const Bytes sps = hex("6742c01eda0280bfe540");
+  unit.insert(unit.end(), sps.begin(), sps.end());
+  unit.insert(unit.end(), {0, 0, 0, 0, 1});
+  unit.insert(unit.end(), pps.begin(), pps.end());
+  unit.insert(unit.end(), {0, 0, 1});
+  unit.insert(unit.end(), slice.begin(), slice.end());
+
+  Bytes expected = {0, 0, 1, 0x09, 0xf0, 0, 0, 1};
+  const Bytes relabelled = hex("6742c01eda0280bfe59a8303035204");
+  expected.insert(expected.end(), relabelled.begin(), relabelled.end());
+  expected.insert(expected.end(), {0, 0, 0, 0, 1});
+  expected.insert(expected.end(), pps.begin(), pps.end());
+  expected.insert(expected.end(), {0, 0, 1});
+  expected.insert(expected.end(), slice.begin(), slice.end());
+  EXPECT_EQ(label_sps_bt601(unit), expected);
+}
+
+}  // namespace
+}  // namespace nimbra
