@@ -32,6 +32,16 @@ constexpr DWORD kMaxOutputTypes = 32;
 
 std::string text(HRESULT hr) { return hresult_text(hr); }
 
+// Wine's decoder runs GStreamer, which guesses BT.709 for an untagged HD
+// stream and converts its pictures to a BT.601 default on the way out; a
+// stream labelled BT.601 with centred chroma passes through unconverted.
+// Windows' decoder hands out what it decoded whatever the labels say, so there
+// the stream goes in untouched.
+bool decoder_converts_by_labels() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 // Owns one MFStartup: whatever happens after it, Media Foundation is shut
 // down again when the decoder (or its failed opening) goes away.
 class MfRunning {
@@ -116,11 +126,9 @@ class MfDecoder final : public H264Decoder {
 
  private:
   Status feed(ByteView original) {
-    // Decoders that honour the stream's colour signalling (or guess it from
-    // the size) would otherwise hand out pictures already converted away from
-    // what the BT.601 conversion below expects.
-    const Bytes labelled = label_sps_bt601(original);
-    const ByteView unit(labelled);
+    Bytes labelled;
+    if (relabel_) labelled = label_sps_bt601(original);
+    const ByteView unit = relabel_ ? ByteView(labelled) : original;
     ComPtr<IMFSample> sample;
     if (HRESULT hr = MFCreateSample(&sample); FAILED(hr)) return fail(text(hr));
     ComPtr<IMFMediaBuffer> buffer;
@@ -180,6 +188,7 @@ class MfDecoder final : public H264Decoder {
   std::vector<Size> sizes_;
   Size display_;
   LONGLONG sample_time_ = 0;
+  const bool relabel_ = decoder_converts_by_labels();
   ComPtr<IMFTransform> transform_;
   std::unique_ptr<MfRunning> mf_;  // declared last: shut down after the transform is gone
 };
