@@ -17,7 +17,13 @@ void prepare_std_streams() {
   _setmode(_fileno(stdout), _O_BINARY);
 }
 
-[[noreturn]] void exit_process(int status) { ExitProcess(static_cast<UINT>(status)); }
+// ExitProcess would run every DLL's detach code while the other threads are
+// stopped wherever they stood (inside Media Foundation, say); terminating
+// skips all of it. Every message was already written straight to the pipe.
+[[noreturn]] void exit_process(int status) {
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+  ExitProcess(static_cast<UINT>(status));
+}
 
 Result<std::size_t> read_stdin(MutableBytes buffer) {
   DWORD got = 0;
