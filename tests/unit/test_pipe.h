@@ -13,7 +13,7 @@
 #include "sys/bytes.h"
 #include "sys/result.h"
 
-namespace nimbra::test {
+namespace nimbra::testing {
 
 class TestPipe {
  public:
@@ -69,4 +69,4 @@ class TestPipe {
   int fds_[2] = {-1, -1};
 };
 
-}  // namespace nimbra::test
+}  // namespace nimbra::testing

@@ -7,19 +7,10 @@
 namespace nimbra {
 namespace {
 
-using test::MemoryInput;
-using test::MemoryOutput;
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-
-Bytes be32(std::uint32_t v) {
-  return {static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8),
-          static_cast<std::uint8_t>(v)};
-}
+using testing::be32;
+using testing::cat;
+using testing::MemoryInput;
+using testing::MemoryOutput;
 
 Bytes packet(std::uint8_t kind, const Bytes& payload) { return cat({{kind}, be32(payload.size()), payload}); }
 
@@ -192,7 +183,7 @@ TEST(PictureRecord, WritesHeaderAndPixelsOrRefusesWrongSize) {
   Bytes pixels(3 * 2 * 4, 7);
   ASSERT_TRUE(write_picture_record(out, pixels, {3, 2}));
   EXPECT_EQ(out.data, cat({be32(24), be32(3), be32(2), pixels}));
-  EXPECT_EQ(out.flushes, 1);
+  EXPECT_EQ(out.flushed_at.size(), 1u);
 
   MemoryOutput other;
   auto wrong = write_picture_record(other, Bytes(23, 0), {3, 2});

@@ -11,7 +11,7 @@
 #include "fakes/fake_clock.h"
 #include "fakes/fake_encoder.h"
 #include "fakes/fake_source.h"
-#include "fakes/memory_output.h"
+#include "memory_streams.h"
 
 namespace nimbra::testing {
 
@@ -91,7 +91,7 @@ struct SessionRig {
     return session.run();
   }
 
-  std::vector<Message> messages() const { return parse_messages(out.data()); }
+  std::vector<Message> messages(int only_kind = -1) const { return parse_messages(out.data, only_kind); }
 };
 
 }  // namespace nimbra::testing
