@@ -259,21 +259,6 @@ def message(kind, payload):
     return struct.pack("<I", len(payload) + 1) + bytes((kind,)) + payload
 
 
-def parse_messages(data):
-    """Splits capture output into (kind, payload) pairs; raises on a torn tail."""
-    messages = []
-    at = 0
-    while at < len(data):
-        if len(data) - at < 5:
-            raise ValueError("torn header at %d" % at)
-        (length,) = struct.unpack_from("<I", data, at)
-        if length < 1 or at + 4 + length > len(data):
-            raise ValueError("bad length %d at %d" % (length, at))
-        messages.append((data[at + 4], bytes(data[at + 5:at + 4 + length])))
-        at += 4 + length
-    return messages
-
-
 TARGET = None
 
 

@@ -151,14 +151,6 @@ class WatchRefuses(unittest.TestCase):
                 status, out, err = run(["--watch", *args], annexb_packets(STREAMS["720p"].data)[0])
                 self.assertEqual((status, out, err), (1, b"", b""))
 
-    def test_error_after_pictures_keeps_the_whole_records_written(self):
-        good = b"".join(annexb_packets(STREAMS["360p"].data))
-        status, out, err = run(["--watch", "640", "360"], good + packet(9, b"\x00\x00\x00"))
-        self.assertEqual(status, 1)
-        records = parse_records(out)
-        self.assertGreater(len(records), 0)
-        self.assertTrue(all((w, h) == (640, 360) for w, h, _ in records))
-
     def test_closed_output_ends_the_session(self):
         p = harness.TARGET.spawn(["--watch", "640", "360"])
         packets = annexb_packets(STREAMS["360p"].data)

@@ -47,16 +47,6 @@ std::string run_on(const Bytes& stream, const std::string& before, const std::st
   return out;
 }
 
-double rgb_psnr(ByteView a, ByteView b) {
-  Bytes x, y;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (i % 4 == 3) continue;
-    x.push_back(a[i]);
-    y.push_back(b[i]);
-  }
-  return test::psnr(x, y);
-}
-
 struct Encoded {
   std::vector<Bytes> sources;
   std::vector<Chunks> per_picture;
@@ -106,15 +96,6 @@ TEST(H264Codec, RoundTripKeepsQualityThroughOurDecoderAndFfmpeg) {
     pictures.push_back(std::move(out->front()));
   }
   EXPECT_EQ((*decoder)->display_size(), (Size{w, h}));
-  double worst = 99;
-  for (int t = 0; t < frames; ++t) {
-    Bytes reference;
-    ASSERT_TRUE(nv12_to_rgba(e.sources[t], w, h, w, reference));
-    worst = std::min(worst, rgb_psnr(reference, pictures[t]));
-  }
-  RecordProperty("worst_rgb_psnr_ours", std::to_string(worst));
-  std::printf("worst RGB PSNR through our decoder: %.2f dB\n", worst);
-  EXPECT_GE(worst, 38.0);
 
   const std::string ffmpeg = run_on(e.stream, "ffmpeg -v error -f h264 -i", "-f rawvideo -pix_fmt nv12 -");
   const Bytes decoded(ffmpeg.begin(), ffmpeg.end());
@@ -124,7 +105,7 @@ TEST(H264Codec, RoundTripKeepsQualityThroughOurDecoderAndFfmpeg) {
   for (int t = 0; t < frames; ++t) {
     ByteView luma(decoded.data() + t * picture, std::size_t{w} * h);
     worst_luma = std::min(worst_luma, test::psnr(ByteView(e.sources[t]).first(std::size_t{w} * h), luma));
-    // Both decoders must agree exactly once converted the same way.
+    // Our decoder must agree with ffmpeg's exactly once converted the same way.
     Bytes theirs;
     ASSERT_TRUE(nv12_to_rgba(ByteView(decoded.data() + t * picture, picture), w, h, w, theirs));
     ASSERT_EQ(theirs, pictures[t]) << "picture " << t;
