@@ -157,35 +157,5 @@ TEST(H264Codec, EncoderRefusesWrongPictureSize) {
   EXPECT_EQ(r.error(), "NV12: 4607 байт вместо 4608");
 }
 
-TEST(H264Codec, DecoderChoosesDisplaySizeAtEachFormatChange) {
-  const Encoded big = encode({1280, 720, 30, 2'000'000}, 3), small = encode({640, 360, 30, 800'000}, 3);
-  auto decoder = platform::open_h264_decoder({{1280, 720}, {640, 360}});
-  ASSERT_TRUE(decoder);
-  for (const Encoded* e : {&big, &small}) {
-    for (const Chunks& c : e->per_picture) {
-      auto out = (*decoder)->decode(c[0].data);
-      ASSERT_TRUE(out && out->size() == 1);
-      const Size shown = (*decoder)->display_size();
-      EXPECT_EQ(shown, (e == &big ? Size{1280, 720} : Size{640, 360}));
-      EXPECT_EQ(out->front().size(), std::size_t{shown.width} * shown.height * 4);
-    }
-  }
-  // 1088 coded rows show 1080; a size not asked for shows its coded rows; one too large is refused.
-  struct Case {
-    EncoderSettings settings;
-    Size requested;
-    Result<Size> shown;
-  };
-  const Case cases[] = {{{1920, 1080, 30, 4'000'000}, {1920, 1080}, Size{1920, 1080}},
-                        {{640, 360, 30, 800'000}, {1280, 720}, Size{640, 368}},
-                        {{2560, 1440, 30, 4'000'000}, {1280, 720}, fail("indecent output size 2560x1440")}};
-  for (const Case& c : cases) {
-    auto one = platform::open_h264_decoder({c.requested});
-    ASSERT_TRUE(one);
-    auto out = (*one)->decode(encode(c.settings, 1).per_picture[0][0].data);
-    EXPECT_EQ(out ? Result<Size>((*one)->display_size()) : Result<Size>(fail(out.error())), c.shown);
-  }
-}
-
 }  // namespace
 }  // namespace nimbra
