@@ -107,12 +107,14 @@ class Target:
     def run_holding_stdin(self, args, timeout=60):
         """Runs to the end with stdin open (and never written): a closed stdin
         would end a capture session by itself."""
-        proc = self.spawn(args)
-        out, err = collect(proc, timeout)
-        status = wait_status(proc, 5)
-        for stream in (proc.stdin, proc.stdout, proc.stderr):
-            stream.close()
-        return status, out, err
+        read_fd, write_fd = os.pipe()
+        try:
+            proc = subprocess.run(self.command(args), env=self.env, stdin=read_fd, capture_output=True,
+                                  timeout=timeout)
+        finally:
+            os.close(read_fd)
+            os.close(write_fd)
+        return proc.returncode, proc.stdout, proc.stderr
 
     def live_parent(self):
         """A process id the helper may watch as its host, alive while the tests run."""
@@ -209,21 +211,6 @@ def read_all(fd):
     return bytes(data)
 
 
-def collect(proc, timeout):
-    """Everything on stdout and stderr until both close, or until `timeout`."""
-    chunks = {proc.stdout.fileno(): bytearray(), proc.stderr.fileno(): bytearray()}
-    open_fds = set(chunks)
-    deadline = time.monotonic() + timeout
-    while open_fds and time.monotonic() < deadline:
-        for fd in select.select(list(open_fds), [], [], 0.5)[0]:
-            chunk = os.read(fd, 1 << 16)
-            if chunk:
-                chunks[fd] += chunk
-            else:
-                open_fds.discard(fd)
-    return bytes(chunks[proc.stdout.fileno()]), bytes(chunks[proc.stderr.fileno()])
-
-
 def wait_status(proc, timeout):
     """The exit status, or None after killing a process that outlived `timeout`."""
     try:
@@ -232,22 +219,6 @@ def wait_status(proc, timeout):
         proc.kill()
         proc.wait()
         return None
-
-
-def read_line(stream, timeout):
-    """One line from a pipe within `timeout` seconds, or None."""
-    line = b""
-    deadline = time.monotonic() + timeout
-    while not line.endswith(b"\n"):
-        left = deadline - time.monotonic()
-        if left <= 0:
-            return None
-        if select.select([stream.fileno()], [], [], left)[0]:
-            byte = os.read(stream.fileno(), 1)
-            if not byte:
-                return line or None
-            line += byte
-    return line
 
 
 def command(payload):
