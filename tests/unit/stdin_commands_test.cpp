@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "memory_streams.h"
 #include "test_pipe.h"
@@ -16,16 +17,9 @@ namespace {
 
 using testing::cat;
 
-struct Flags {
-  bool main_key, low_enabled, low_key;
-  friend bool operator==(const Flags&, const Flags&) = default;
-};
+using Flags = std::tuple<bool, bool, bool>;  // main key request, low layer on, low key request
 
 Flags snapshot(const ControlFlags& f) { return {f.main_key_request, f.low_enabled, f.low_key_request}; }
-
-std::ostream& operator<<(std::ostream& os, const Flags& f) {
-  return os << "{main_key " << f.main_key << ", low_enabled " << f.low_enabled << ", low_key " << f.low_key << "}";
-}
 
 struct Outcome {
   Flags flags;
