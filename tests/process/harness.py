@@ -31,14 +31,12 @@ class Xvfb:
         read_fd, write_fd = os.pipe()
         self.proc = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", size, "-nolisten", "tcp", "-noreset"],
-            pass_fds=(write_fd,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL)
+            pass_fds=(write_fd,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_fd)
         number = b""
         deadline = time.monotonic() + 20
         while not number.endswith(b"\n") and time.monotonic() < deadline:
-            ready, _, _ = select.select([read_fd], [], [], 0.5)
-            if ready:
+            if select.select([read_fd], [], [], 0.5)[0]:
                 chunk = os.read(read_fd, 16)
                 if not chunk:
                     break
@@ -52,11 +50,7 @@ class Xvfb:
     def stop(self):
         if self.proc and self.proc.poll() is None:
             self.proc.terminate()
-            try:
-                self.proc.wait(5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+            wait_status(self.proc, 5)
         self.proc = None
 
 
@@ -92,9 +86,7 @@ class Target:
                                                     stderr=subprocess.DEVNULL, timeout=30))
 
     def command(self, args):
-        if self.platform == "win":
-            return [WINE, self.exe] + list(args)
-        return [self.exe] + list(args)
+        return ([WINE] if self.platform == "win" else []) + [self.exe] + list(args)
 
     def close(self):
         while self._cleanup:
@@ -103,36 +95,39 @@ class Target:
             except Exception:  # cleanup is best effort
                 pass
 
-    def spawn(self, args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE):
-        return subprocess.Popen(self.command(args), env=self.env, stdin=stdin, stdout=stdout, stderr=stderr)
+    def spawn(self, args, stdout=subprocess.PIPE, env=None):
+        return subprocess.Popen(self.command(args), env=env or self.env, stdin=subprocess.PIPE, stdout=stdout,
+                                stderr=subprocess.PIPE)
 
     def run(self, args, stdin=b"", timeout=30):
         """Runs to the end with `stdin` as the whole input: (status, stdout, stderr)."""
-        proc = subprocess.run(self.command(args), env=self.env, input=stdin, capture_output=True,
-                              timeout=timeout)
+        proc = subprocess.run(self.command(args), env=self.env, input=stdin, capture_output=True, timeout=timeout)
         return proc.returncode, proc.stdout, proc.stderr
 
     def run_holding_stdin(self, args, timeout=60):
         """Runs to the end with stdin open (and never written): a closed stdin
         would end a capture session by itself."""
-        proc = self.spawn(args)
-        out, err = collect(proc, timeout)
-        status = wait_status(proc, 5)
-        for stream in (proc.stdin, proc.stdout, proc.stderr):
-            stream.close()
-        return status, out, err
+        read_fd, write_fd = os.pipe()
+        try:
+            proc = subprocess.run(self.command(args), env=self.env, stdin=read_fd, capture_output=True,
+                                  timeout=timeout)
+        finally:
+            os.close(read_fd)
+            os.close(write_fd)
+        return proc.returncode, proc.stdout, proc.stderr
 
-    # A process id the helper may watch as its host, alive while the tests run.
     def live_parent(self):
-        if self.platform == "linux":
-            return os.getpid()
-        return self.windows_host().pid
+        """A process id the helper may watch as its host, alive while the tests run."""
+        return os.getpid() if self.platform == "linux" else self.windows_host().pid
 
     def windows_host(self):
         if not hasattr(self, "_host"):
             self._host = WindowsHost(self)
             self._cleanup.append(self._host.stop)
         return self._host
+
+    def new_host(self):
+        return WindowsHost(self) if self.platform == "win" else UnixHost()
 
 
 def windows_pids(target, name):
@@ -174,11 +169,7 @@ class WindowsHost:
         """Ends the host and returns the monotonic time at which it was gone."""
         if self.proc.poll() is None:
             self.proc.stdin.close()
-            try:
-                self.proc.wait(20)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+            wait_status(self.proc, 20)
         return time.monotonic()
 
 
@@ -203,46 +194,25 @@ def blocked_stdout():
     flags = fcntl.fcntl(write_fd, fcntl.F_GETFL)
     fcntl.fcntl(write_fd, fcntl.F_SETFL, flags | os.O_NONBLOCK)
     filled = 0
-    try:
-        while True:
-            filled += os.write(write_fd, b"\xAA" * 4096)
-    except BlockingIOError:
-        pass
-    try:
-        while True:
-            filled += os.write(write_fd, b"\xAA")
-    except BlockingIOError:
-        pass
+    for size in (4096, 1):
+        try:
+            while True:
+                filled += os.write(write_fd, b"\xAA" * size)
+        except BlockingIOError:
+            pass
     fcntl.fcntl(write_fd, fcntl.F_SETFL, flags)
     return read_fd, write_fd, filled
 
 
 def read_all(fd):
     data = bytearray()
-    while True:
-        chunk = os.read(fd, 1 << 16)
-        if not chunk:
-            return bytes(data)
+    while chunk := os.read(fd, 1 << 16):
         data += chunk
-
-
-def collect(proc, timeout):
-    """Everything on stdout and stderr until both close, or until `timeout`."""
-    chunks = {proc.stdout.fileno(): bytearray(), proc.stderr.fileno(): bytearray()}
-    open_fds = set(chunks)
-    deadline = time.monotonic() + timeout
-    while open_fds and time.monotonic() < deadline:
-        ready, _, _ = select.select(list(open_fds), [], [], 0.5)
-        for fd in ready:
-            chunk = os.read(fd, 1 << 16)
-            if chunk:
-                chunks[fd] += chunk
-            else:
-                open_fds.discard(fd)
-    return bytes(chunks[proc.stdout.fileno()]), bytes(chunks[proc.stderr.fileno()])
+    return bytes(data)
 
 
 def wait_status(proc, timeout):
+    """The exit status, or None after killing a process that outlived `timeout`."""
     try:
         return proc.wait(timeout)
     except subprocess.TimeoutExpired:
@@ -251,42 +221,13 @@ def wait_status(proc, timeout):
         return None
 
 
-def read_line(stream, timeout):
-    """One line from a pipe within `timeout` seconds, or None."""
-    fd = stream.fileno()
-    line = b""
-    deadline = time.monotonic() + timeout
-    while not line.endswith(b"\n"):
-        left = deadline - time.monotonic()
-        if left <= 0:
-            return None
-        ready, _, _ = select.select([fd], [], [], left)
-        if ready:
-            byte = os.read(fd, 1)
-            if not byte:
-                return line or None
-            line += byte
-    return line
-
-
 def command(payload):
     """One stdin command record: 32-bit little-endian length, then the payload."""
     return struct.pack("<I", len(payload)) + payload
 
 
-def parse_messages(data):
-    """Splits capture output into (kind, payload) pairs; raises on a torn tail."""
-    messages = []
-    at = 0
-    while at < len(data):
-        if len(data) - at < 5:
-            raise ValueError("torn header at %d" % at)
-        (length,) = struct.unpack_from("<I", data, at)
-        if length < 1 or at + 4 + length > len(data):
-            raise ValueError("bad length %d at %d" % (length, at))
-        messages.append((data[at + 4], bytes(data[at + 5:at + 4 + length])))
-        at += 4 + length
-    return messages
+def message(kind, payload):
+    return struct.pack("<I", len(payload) + 1) + bytes((kind,)) + payload
 
 
 TARGET = None

@@ -1,6 +1,7 @@
 """H.264 test streams for watch mode, made by the ffmpeg command-line tool,
 framed as WatchPacket records, and the pictures the host should get back."""
 import os
+import re
 import struct
 import subprocess
 
@@ -59,23 +60,8 @@ def nv12_to_rgba(nv12, w, h):
 
 
 def nal_units(stream):
-    """Splits Annex-B into NAL units without their start codes."""
-    starts = []
-    i = 0
-    n = len(stream)
-    while True:
-        i = stream.find(b"\x00\x00\x01", i)
-        if i < 0:
-            break
-        starts.append(i + 3)
-        i += 3
-    units = []
-    for k, s in enumerate(starts):
-        end = starts[k + 1] - 3 if k + 1 < len(starts) else n
-        while k + 1 < len(starts) and end > s and stream[end - 1] == 0:
-            end -= 1  # the zero of a four-byte start code
-        units.append(stream[s:end])
-    return units
+    """Splits Annex-B into NAL units without their start codes (nor the zeros of four-byte ones)."""
+    return re.split(rb"\x00{2,}\x01", stream)[1:]
 
 
 def access_units(stream):

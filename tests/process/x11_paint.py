@@ -2,12 +2,11 @@
 known pixels on a test's private X server (windows, images, server-side
 copies), without any X library."""
 
-import os
 import socket
 import struct
 
-OP_CREATE_WINDOW, OP_DESTROY_WINDOW, OP_MAP_WINDOW, OP_UNMAP_WINDOW = 1, 4, 8, 10
-OP_GET_INPUT_FOCUS, OP_CREATE_GC, OP_COPY_AREA, OP_POLY_FILL_RECTANGLE, OP_PUT_IMAGE = 43, 55, 62, 70, 72
+OP_CREATE_WINDOW, OP_DESTROY_WINDOW, OP_MAP_WINDOW = 1, 4, 8
+OP_GET_INPUT_FOCUS, OP_CREATE_GC, OP_COPY_AREA, OP_PUT_IMAGE = 43, 55, 62, 72
 
 
 class XError(Exception):
@@ -79,10 +78,6 @@ class Painter:
         self._request(OP_MAP_WINDOW, 0, struct.pack("<I", window))
         self.sync()
 
-    def unmap(self, window):
-        self._request(OP_UNMAP_WINDOW, 0, struct.pack("<I", window))
-        self.sync()
-
     def destroy(self, window):
         self._request(OP_DESTROY_WINDOW, 0, struct.pack("<I", window))
         self.sync()
@@ -105,15 +100,3 @@ class Painter:
     def close(self):
         self.sock.close()
 
-
-def pattern(w, h, seed=0):
-    """A BGRA test image with alpha 255, different in every byte position of a row."""
-    out = bytearray(w * h * 4)
-    for y in range(h):
-        row = bytearray(w * 4)
-        row[0::4] = bytes((x * 7 + y * 3 + seed) & 0xFF for x in range(w))
-        row[1::4] = bytes((x * 5 + y * 11 + seed * 3) & 0xFF for x in range(w))
-        row[2::4] = bytes((x ^ y ^ seed) & 0xFF for x in range(w))
-        row[3::4] = b"\xff" * w
-        out[y * w * 4:(y + 1) * w * 4] = row
-    return bytes(out)

@@ -3,8 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "capture/preview_writer.h"
-#include "capture/low_error_json.h"
-#include "fakes/memory_output.h"
+#include "memory_streams.h"
 
 namespace nimbra {
 namespace {
@@ -12,7 +11,6 @@ namespace {
 TEST(FrameDigest, EveryByteCounts) {
   Bytes frame(1280 * 720 * 4, 0xF0);
   const FrameDigest base = frame_digest(frame);
-  EXPECT_EQ(frame_digest(frame), base);
   EXPECT_NE(base, kNoDigest);
   for (std::size_t at : {std::size_t{1}, std::size_t{63}, std::size_t{65}, frame.size() / 2 + 3, frame.size() - 1}) {
     Bytes changed = frame;
@@ -20,12 +18,6 @@ TEST(FrameDigest, EveryByteCounts) {
     EXPECT_NE(frame_digest(changed), base) << at;
   }
   EXPECT_EQ(frame_digest({}), 0u);
-}
-
-TEST(LowErrorJson, IsCompactEscapedAndSafeOnBrokenUtf8) {
-  EXPECT_EQ(low_error_json("a \"b\" \\ c\n"), R"({"low_err":"a \"b\" \\ c\n"})");
-  EXPECT_EQ(low_error_json("энкодер"), "{\"low_err\":\"энкодер\"}");
-  EXPECT_EQ(low_error_json("\xC3"), "{\"low_err\":\"\xEF\xBF\xBD\"}");
 }
 
 TEST(PreviewWriter, WritesEachImageAsKind7AndEndsWithItsSenders) {
@@ -36,7 +28,7 @@ TEST(PreviewWriter, WritesEachImageAsKind7AndEndsWithItsSenders) {
   offer_preview(channel.sender, Bytes(10, 2));  // the writer is behind: dropped
   channel.sender = PreviewSender();
   run_preview_writer(std::move(channel.receiver), writer);  // returns: the channel closed
-  const auto messages = testing::parse_messages(out.data());
+  const auto messages = testing::parse_messages(out.data);
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].kind, 7);
   EXPECT_EQ(messages[0].payload, Bytes(10, 1));

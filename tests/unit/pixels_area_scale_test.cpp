@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "pixels/area_scale.h"
 #include "pixels/area_scale_rows.h"
 #include "pixels/area_scaler.h"
@@ -27,44 +29,29 @@ void expect_like_reference(std::mt19937& rng, std::uint32_t sw, std::uint32_t sh
       << testing::where(level, sw, sh) << " -> " << tw << "x" << th;
 }
 
-TEST(PixelsAreaScale, MatchesReferenceOnRandomSizesBothWays) {
+TEST(PixelsAreaScale, MatchesReferenceOnEveryInstructionSet) {
+  // Random sizes both ways, the vectorised ratios (2:1, 3:2 and whole blocks
+  // past their 16-bit limit), extreme ratios and product sizes.
   std::mt19937 rng(31);
   for (SimdLevel level : available_levels()) {
     ForcedSimdLevel forced(level);
     for (int i = 0; i < 700; ++i) {
       const std::uint32_t sw = testing::random_extent(rng, 90), sh = testing::random_extent(rng, 30);
-      const std::uint32_t tw = testing::random_extent(rng, 90), th = testing::random_extent(rng, 30);
-      expect_like_reference(rng, sw, sh, tw, th, level);
+      expect_like_reference(rng, sw, sh, testing::random_extent(rng, 90), testing::random_extent(rng, 30), level);
     }
-  }
-}
-
-TEST(PixelsAreaScale, MatchesReferenceOnTheVectorisedRatios) {
-  std::mt19937 rng(32);
-  for (SimdLevel level : available_levels()) {
-    ForcedSimdLevel forced(level);
     for (int i = 0; i < 300; ++i) {
       const std::uint32_t tw = testing::random_extent(rng, 100), th = testing::random_extent(rng, 6);
       expect_like_reference(rng, 2 * tw, 2 * th, tw, th, level);
       expect_like_reference(rng, 3 * tw, 3 * th, 2 * tw, 2 * th, level);
     }
-    for (std::uint32_t k = 3; k <= 17; ++k) {  // whole blocks, and past their 16-bit limit
+    for (std::uint32_t k = 3; k <= 17; ++k) {
       const std::uint32_t tw = testing::random_extent(rng, 40), th = testing::random_extent(rng, 3);
       expect_like_reference(rng, k * tw, k * th, tw, th, level);
     }
-  }
-}
-
-TEST(PixelsAreaScale, MatchesReferenceOnExtremeRatiosAndProductSizes) {
-  std::mt19937 rng(33);
-  struct Case {
-    std::uint32_t sw, sh, tw, th;
-  };
-  const Case cases[] = {{3840, 2, 160, 1}, {1, 1, 300, 7},   {1, 40, 1, 1},     {2, 3, 97, 61},
-                        {1920, 8, 1366, 5}, {7, 1, 1920, 1}, {1920, 1080, 1280, 720}};
-  for (SimdLevel level : available_levels()) {
-    ForcedSimdLevel forced(level);
-    for (const Case& c : cases) expect_like_reference(rng, c.sw, c.sh, c.tw, c.th, level);
+    for (auto [sw, sh, tw, th] : {std::array<std::uint32_t, 4>{3840, 2, 160, 1}, {1, 1, 300, 7}, {1, 40, 1, 1},
+                                  {2, 3, 97, 61}, {1920, 8, 1366, 5}, {7, 1, 1920, 1}, {1920, 1080, 1280, 720}}) {
+      expect_like_reference(rng, sw, sh, tw, th, level);
+    }
   }
 }
 
@@ -72,34 +59,23 @@ TEST(PixelsAreaScale, WideWeightsAndSumsBeyond32Bits) {
   // Column weights of 2^15 and more (no 16-bit multiply-adds), and a weight
   // total of 4,111^2 whose sums need 64 bits.
   std::mt19937 rng(37);
-  struct Case {
-    std::uint32_t sw, sh, tw, th;
-  };
-  for (const Case& c : {Case{32771, 2, 32770, 1}, Case{4111, 4111, 4110, 1}}) {
-    const Bytes src = testing::random_bytes(rng, std::size_t{c.sw} * c.sh * 4);
-    Bytes expected(std::size_t{c.tw} * c.th * 4);
-    area_scale_reference(src, c.sw, c.sh, expected, c.tw, c.th);
+  for (auto [sw, sh, tw, th] : {std::array<std::uint32_t, 4>{32771, 2, 32770, 1}, {4111, 4111, 4110, 1}}) {
+    const Bytes src = testing::random_bytes(rng, std::size_t{sw} * sh * 4);
+    Bytes expected(std::size_t{tw} * th * 4);
+    area_scale_reference(src, sw, sh, expected, tw, th);
     for (SimdLevel level : available_levels()) {
       ForcedSimdLevel forced(level);
-      ASSERT_TRUE(scaled(src, c.sw, c.sh, c.tw, c.th) == expected) << testing::where(level, c.sw, c.sh);
+      ASSERT_TRUE(scaled(src, sw, sh, tw, th) == expected) << testing::where(level, sw, sh);
     }
   }
 }
 
-TEST(PixelsAreaScale, RoundsHalfUp) {
-  struct Case {
-    std::uint8_t b0[4];
-    std::uint8_t mean;
-  };
-  const Case cases[] = {{{0, 1, 2, 3}, 2}, {{0, 0, 0, 1}, 0}, {{1, 1, 1, 2}, 1}};
-  for (const Case& c : cases) {
+TEST(PixelsAreaScale, RoundsHalfUpAndWeighsThreeToTwo) {
+  for (auto [b0, mean] : {std::pair{Bytes{0, 1, 2, 3}, 2}, {Bytes{0, 0, 0, 1}, 0}, {Bytes{1, 1, 1, 2}, 1}}) {
     Bytes src(16, 0);
-    for (int i = 0; i < 4; ++i) src[i * 4] = c.b0[i];
-    EXPECT_EQ(scaled(src, 2, 2, 1, 1), (Bytes{c.mean, 0, 0, 255}));
+    for (int i = 0; i < 4; ++i) src[i * 4] = b0[i];
+    EXPECT_EQ(scaled(src, 2, 2, 1, 1), (Bytes{std::uint8_t(mean), 0, 0, 255}));
   }
-}
-
-TEST(PixelsAreaScale, WeightsOfThreeToTwo) {
   // Target 0 weighs source 0 twice and source 1 once; target 1 the reverse.
   const Bytes src = {90, 0, 0, 0, 0, 90, 0, 0, 0, 0, 90, 0};
   EXPECT_EQ(scaled(src, 3, 1, 2, 1), (Bytes{60, 30, 0, 255, 0, 30, 60, 255}));

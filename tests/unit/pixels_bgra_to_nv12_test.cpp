@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 
 #include "pixels/bgra_to_nv12.h"
@@ -21,28 +22,15 @@ TEST(PixelsBgraToNv12, MatchesReferenceOnRandomSizesOnEveryInstructionSet) {
   std::mt19937 rng(11);
   for (SimdLevel level : available_levels()) {
     ForcedSimdLevel forced(level);
-    for (int i = 0; i < 600; ++i) {
+    for (int i = 0; i <= 600; ++i) {
       const std::uint32_t w = testing::random_extent(rng, 300), h = testing::random_extent(rng, 9);
-      const Bytes bgra = testing::random_bytes(rng, std::size_t{w} * h * 4);
+      Bytes bgra = testing::random_bytes(rng, std::size_t{w} * h * 4);
+      // Saturation limits of the 16-bit factor products are reached only by pixels made of 0 and 255.
+      if (i % 10 == 0) std::ranges::for_each(bgra, [](std::uint8_t& b) { b = b & 1 ? 255 : 0; });
       Bytes expected(nv12_size(w, h), 0xEE);
       bgra_to_nv12_reference(bgra, w, h, expected);
       ASSERT_EQ(convert(bgra, w, h), expected) << testing::where(level, w, h);
     }
-  }
-}
-
-TEST(PixelsBgraToNv12, ExtremeChannelValuesMatchReference) {
-  // Saturation limits of the 16-bit factor products are reached only by
-  // pixels made of 0 and 255.
-  std::mt19937 rng(12);
-  for (SimdLevel level : available_levels()) {
-    ForcedSimdLevel forced(level);
-    const std::size_t w = 70, h = 6;
-    Bytes bgra(w * h * 4);
-    for (auto& b : bgra) b = rng() % 2 ? 255 : 0;
-    Bytes expected(nv12_size(w, h));
-    bgra_to_nv12_reference(bgra, w, h, expected);
-    EXPECT_EQ(convert(bgra, w, h), expected) << simd_level_name(level);
   }
 }
 

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "fakes/session_rig.h"
 
 namespace nimbra {
 namespace {
 
 using testing::SessionRig;
+using Lines = std::vector<std::string>;
 
 TEST(SessionStart, StartsHelpersInOrderThenOpensTheSourceAndTheEncoder) {
   SessionRig rig;
@@ -14,78 +17,61 @@ TEST(SessionStart, StartsHelpersInOrderThenOpensTheSourceAndTheEncoder) {
   rig.settings.low = LowSettings{32, 18, 15, 300'000};
   rig.source.dies_at = rig.clock.now();
   EXPECT_EQ(rig.run(), kExitOrderly);
-  EXPECT_EQ(rig.events, (std::vector<std::string>{"run", "watchdog 42", "stdin", "handshake", "audio",
-                                                  "encoder thread 32x18", "preview writer", "open screen"}));
+  EXPECT_EQ(rig.events, (Lines{"run", "watchdog 42", "stdin", "handshake", "audio", "encoder thread 32x18",
+                               "preview writer", "open screen"}));
   ASSERT_EQ(rig.encoders.created, 1);
-  EXPECT_EQ(rig.encoders.settings[0].width, 64u);
-  EXPECT_EQ(rig.encoders.settings[0].height, 36u);
-  EXPECT_EQ(rig.encoders.settings[0].fps, 30u);
-  EXPECT_EQ(rig.encoders.settings[0].bitrate, 2'500'000u);
+  const EncoderSettings& s = rig.encoders.settings[0];
+  EXPECT_EQ((std::array{s.width, s.height, s.fps, s.bitrate}), (std::array<std::uint32_t, 4>{64, 36, 30, 2'500'000}));
+
+  SessionRig plain;  // no watchdog, audio or low layer when not asked for
+  plain.source.dies_at = plain.clock.now();
+  EXPECT_EQ(plain.run(), kExitOrderly);
+  EXPECT_EQ(plain.events, (Lines{"run", "stdin", "handshake", "preview writer", "open screen"}));
 }
 
-TEST(SessionStart, LeavesOutTheWatchdogAudioAndLowLayerWhenNotAskedFor) {
-  SessionRig rig;
-  rig.source.dies_at = rig.clock.now();
-  EXPECT_EQ(rig.run(), kExitOrderly);
-  EXPECT_EQ(rig.events, (std::vector<std::string>{"run", "stdin", "handshake", "preview writer", "open screen"}));
-}
-
-struct OpenCase {
-  const char* name;
-  bool screen;
-  const char* primary_error;
-  const char* fallback_error;
-  int status;
-  std::vector<std::string> lines;
-  std::vector<std::string> opens;
-};
-
-class SessionOpen : public ::testing::TestWithParam<OpenCase> {};
-
-TEST_P(SessionOpen, FallsBackWithItsDiagnostics) {
-  const OpenCase& c = GetParam();
-  SessionRig rig;
-  rig.settings.source = c.screen ? SourceSpec{} : SourceSpec{false, 777};
-  rig.primary_error = c.primary_error;
-  rig.fallback_error = c.fallback_error;
-  rig.source.dies_at = rig.clock.now();
-  rig.fallback_source.dies_at = rig.clock.now();
-  EXPECT_EQ(rig.run(), c.status);
-  EXPECT_EQ(rig.lines, c.lines);
-  std::vector<std::string> opens;
-  for (const std::string& e : rig.events) {
-    if (e.starts_with("open")) opens.push_back(e);
+TEST(SessionStart, SourcesFallBackWithTheirDiagnosticsAndEndWithStatus3) {
+  struct Case {
+    bool screen;
+    const char *primary_error, *fallback_error;
+    int status;
+    Lines lines, opens;
+  };
+  const Lines screen_both = {"open screen", "open screen fallback"};
+  const Lines window_both = {"open window 777", "open window fallback 777"};
+  const Case cases[] = {
+      {true, "", "", 0, {}, {"open screen"}},
+      {true, "E1 (0x80004001)", "", 0, {"[capture] дубликация недоступна (E1 (0x80004001)) — GDI-фолбэк"}, screen_both},
+      {true, "E1", "E2", 3, {"[capture] дубликация недоступна (E1) — GDI-фолбэк", "[capture] GDI тоже: E2"}, screen_both},
+      {false, "", "", 0, {}, {"open window 777"}},
+      {false, "W1", "", 0, {"[capture] WGC недоступен (W1) — PrintWindow-фолбэк"}, window_both},
+      {false, "W1", "окно не существует", 3,
+       {"[capture] WGC недоступен (W1) — PrintWindow-фолбэк", "[capture] окно: окно не существует"}, window_both},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.primary_error << " / " << c.fallback_error);
+    SessionRig rig;
+    rig.settings.source = c.screen ? SourceSpec{} : SourceSpec{false, 777};
+    rig.primary_error = c.primary_error;
+    rig.fallback_error = c.fallback_error;
+    rig.source.dies_at = rig.fallback_source.dies_at = rig.clock.now();
+    EXPECT_EQ(rig.run(), c.status);
+    EXPECT_EQ(rig.lines, c.lines);
+    Lines opens;
+    for (const std::string& e : rig.events) {
+      if (e.starts_with("open")) opens.push_back(e);
+    }
+    EXPECT_EQ(opens, c.opens);
+    // No encoder is made for a session that could not open a source.
+    EXPECT_EQ(rig.encoders.create_attempts, c.status == kExitNoSource ? 0 : 1);
+    EXPECT_TRUE(rig.messages().empty());
   }
-  EXPECT_EQ(opens, c.opens);
-  // No encoder is made for a session that could not open a source.
-  EXPECT_EQ(rig.encoders.create_attempts, c.status == kExitNoSource ? 0 : 1);
-  EXPECT_TRUE(rig.messages().empty());
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Sources, SessionOpen,
-    ::testing::Values(
-        OpenCase{"ScreenOpens", true, "", "", 0, {}, {"open screen"}},
-        OpenCase{"ScreenFallsBack", true, "E1 (0x80004001)", "", 0,
-                 {"[capture] дубликация недоступна (E1 (0x80004001)) — GDI-фолбэк"},
-                 {"open screen", "open screen fallback"}},
-        OpenCase{"ScreenFails", true, "E1", "E2", 3,
-                 {"[capture] дубликация недоступна (E1) — GDI-фолбэк", "[capture] GDI тоже: E2"},
-                 {"open screen", "open screen fallback"}},
-        OpenCase{"WindowOpens", false, "", "", 0, {}, {"open window 777"}},
-        OpenCase{"WindowFallsBack", false, "W1", "", 0,
-                 {"[capture] WGC недоступен (W1) — PrintWindow-фолбэк"},
-                 {"open window 777", "open window fallback 777"}},
-        OpenCase{"WindowFails", false, "W1", "окно не существует", 3,
-                 {"[capture] WGC недоступен (W1) — PrintWindow-фолбэк", "[capture] окно: окно не существует"},
-                 {"open window 777", "open window fallback 777"}}),
-    [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST(SessionStart, EncoderFailureAtStartEndsWithStatus2AndAnErrorObject) {
   SessionRig rig;
   rig.encoders.create_error = [](int) { return std::string("MFTEnumEx: \"нет\" \\ (0x80004005)"); };
   EXPECT_EQ(rig.run(), kExitNoEncoder);
-  EXPECT_EQ(rig.lines, std::vector<std::string>{"[capture] энкодер: MFTEnumEx: \"нет\" \\ (0x80004005)"});
+  EXPECT_EQ(rig.lines, Lines{"[capture] энкодер: MFTEnumEx: \"нет\" \\ (0x80004005)"});
   const auto messages = rig.messages();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].kind, 1);
@@ -93,54 +79,46 @@ TEST(SessionStart, EncoderFailureAtStartEndsWithStatus2AndAnErrorObject) {
   EXPECT_TRUE(rig.source.grabs.empty());
 }
 
-struct PathCase {
-  const char* name;
-  SourceKind kind;
-  bool gpu_possible;
-  bool gpu_off;
-  bool with_low;
-  bool gpu_used;
-  std::vector<std::string> lines;
-};
-
-class SessionConversionPath : public ::testing::TestWithParam<PathCase> {};
-
-TEST_P(SessionConversionPath, UsesTheGpuOnlyForADuplicationThatAcceptsIt) {
-  const PathCase& c = GetParam();
-  SessionRig rig;
-  rig.settings.width = 32;
-  rig.settings.height = 18;
-  if (c.with_low) rig.settings.low = LowSettings{16, 10, 15, 100'000};
-  rig.source.kind = c.kind;
-  rig.source.gpu_possible = c.gpu_possible;
-  rig.source.nv12.assign(32 * 18 * 3 / 2, 100);
-  if (c.gpu_off) rig.env.push_back("NIMBRA_GPU_OFF");
-  rig.source.dies_at = rig.clock.now() + 100ms;
-  EXPECT_EQ(rig.run(), kExitOrderly);
-  EXPECT_EQ(rig.lines, c.lines);
-  ASSERT_FALSE(rig.source.grabs.empty());
-  EXPECT_EQ(rig.source.grabs[0].gpu, c.gpu_used);
-  if (c.gpu_used) {
-    // The low layer's size is the second output even while the layer is off.
-    EXPECT_EQ(rig.source.gpu_second, c.with_low ? std::optional<Size>(Size{16, 10}) : std::nullopt);
-    EXPECT_FALSE(rig.source.grabs[0].second);
-    ASSERT_FALSE(rig.encoders.encodes.empty());
+TEST(SessionStart, UsesTheGpuOnlyForADuplicationThatAcceptsIt) {
+  struct Case {
+    SourceKind kind;
+    bool gpu_possible, gpu_off, with_low, gpu_used;
+    Lines lines;
+  };
+  const Lines used = {"[capture] GPU-конверсия: 64×36 → 32×18 NV12"};
+  const Case cases[] = {
+      {SourceKind::DesktopDuplication, true, false, false, true, used},
+      {SourceKind::DesktopDuplication, true, false, true, true, used},
+      {SourceKind::DesktopDuplication, false, false, false, false,
+       {"[capture] GPU-конверсия недоступна (нет GPU) — CPU-путь"}},
+      {SourceKind::DesktopDuplication, true, true, false, false, {}},
+      {SourceKind::GdiScreen, true, false, false, false, {}},
+      {SourceKind::WgcCapture, true, false, false, false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << int(c.kind) << " possible " << c.gpu_possible << " off " << c.gpu_off
+                                      << " low " << c.with_low);
+    SessionRig rig;
+    rig.settings.width = 32;
+    rig.settings.height = 18;
+    if (c.with_low) rig.settings.low = LowSettings{16, 10, 15, 100'000};
+    rig.source.kind = c.kind;
+    rig.source.gpu_possible = c.gpu_possible;
+    rig.source.nv12.assign(32 * 18 * 3 / 2, 100);
+    if (c.gpu_off) rig.env.push_back("NIMBRA_GPU_OFF");
+    rig.source.dies_at = rig.clock.now() + 100ms;
+    EXPECT_EQ(rig.run(), kExitOrderly);
+    EXPECT_EQ(rig.lines, c.lines);
+    ASSERT_FALSE(rig.source.grabs.empty());
+    EXPECT_EQ(rig.source.grabs[0].gpu, c.gpu_used);
+    if (c.gpu_used) {
+      // The low layer's size is the second output even while the layer is off.
+      EXPECT_EQ(rig.source.gpu_second, c.with_low ? std::optional<Size>(Size{16, 10}) : std::nullopt);
+      EXPECT_FALSE(rig.source.grabs[0].second);
+      EXPECT_FALSE(rig.encoders.encodes.empty());
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Paths, SessionConversionPath,
-    ::testing::Values(
-        PathCase{"Gpu", SourceKind::DesktopDuplication, true, false, false, true,
-                 {"[capture] GPU-конверсия: 64×36 → 32×18 NV12"}},
-        PathCase{"GpuWithLowLayer", SourceKind::DesktopDuplication, true, false, true, true,
-                 {"[capture] GPU-конверсия: 64×36 → 32×18 NV12"}},
-        PathCase{"GpuRefused", SourceKind::DesktopDuplication, false, false, false, false,
-                 {"[capture] GPU-конверсия недоступна (нет GPU) — CPU-путь"}},
-        PathCase{"GpuSwitchedOff", SourceKind::DesktopDuplication, true, true, false, false, {}},
-        PathCase{"GdiScreen", SourceKind::GdiScreen, true, false, false, false, {}},
-        PathCase{"Window", SourceKind::WgcCapture, true, false, false, false, {}}),
-    [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST(SessionStart, RunsTheGpuCheckOnceOnTheFirstGpuFrame) {
   SessionRig rig;
@@ -149,17 +127,13 @@ TEST(SessionStart, RunsTheGpuCheckOnceOnTheFirstGpuFrame) {
   rig.source.nv12.assign(64 * 36 * 3 / 2, 100);
   rig.env.push_back("NIMBRA_GPU_CHECK");
   rig.source.dies_at = rig.clock.now() + 1s;
-  int checks = 0;
+  std::vector<std::size_t> checked;  // the size of each checked picture
   SessionPorts ports = rig.ports();
   ports.gpu_check = [&](CaptureSource&, ByteView nv12, std::uint32_t w, std::uint32_t h) {
-    ++checks;
-    EXPECT_EQ(nv12.size(), 64u * 36 * 3 / 2);
-    EXPECT_EQ(w, 64u);
-    EXPECT_EQ(h, 36u);
+    checked.push_back(nv12.size() == std::size_t{w} * h * 3 / 2 && w == 64 && h == 36 ? nv12.size() : 0);
   };
-  CaptureSession session(rig.settings, std::move(ports));
-  EXPECT_EQ(session.run(), kExitOrderly);
-  EXPECT_EQ(checks, 1);
+  EXPECT_EQ(CaptureSession(rig.settings, std::move(ports)).run(), kExitOrderly);
+  EXPECT_EQ(checked, std::vector<std::size_t>{64 * 36 * 3 / 2});
   EXPECT_GT(rig.source.grabs.size(), 20u);
 }
 

@@ -4,8 +4,12 @@
 
 #include <string>
 
+#include "memory_streams.h"
+
 namespace nimbra {
 namespace {
+
+using testing::cat;
 
 Bytes hex(const std::string& text) {
   Bytes out;
@@ -17,10 +21,7 @@ Bytes hex(const std::string& text) {
 
 Bytes annexb(std::initializer_list<Bytes> nals) {
   Bytes out;
-  for (const Bytes& nal : nals) {
-    out.insert(out.end(), {0, 0, 0, 1});
-    out.insert(out.end(), nal.begin(), nal.end());
-  }
+  for (const Bytes& nal : nals) out = cat({out, {0, 0, 0, 1}, nal});
   return out;
 }
 
@@ -73,25 +74,12 @@ TEST(SpsBt601, LeavesEverythingElseAlone) {
 }
 
 TEST(SpsBt601, KeepsTheFramingAroundTheParameterSet) {
-  const Bytes pps = hex("68ce3c80");
-  const Bytes slice = hex("65888400000301ff");
-  // Three-byte start codes and trailing zero bytes before the next one.
-  Bytes unit = {0, 0, 1, 0x09, 0xf0, 0, 0, 1};
-  const Bytes sps = hex("6742c01eda0280bfe540");
-  unit.insert(unit.end(), sps.begin(), sps.end());
-  unit.insert(unit.end(), {0, 0, 0, 0, 1});
-  unit.insert(unit.end(), pps.begin(), pps.end());
-  unit.insert(unit.end(), {0, 0, 1});
-  unit.insert(unit.end(), slice.begin(), slice.end());
-
-  Bytes expected = {0, 0, 1, 0x09, 0xf0, 0, 0, 1};
-  const Bytes relabelled = hex("6742c01eda0280bfe59a8303035204");
-  expected.insert(expected.end(), relabelled.begin(), relabelled.end());
-  expected.insert(expected.end(), {0, 0, 0, 0, 1});
-  expected.insert(expected.end(), pps.begin(), pps.end());
-  expected.insert(expected.end(), {0, 0, 1});
-  expected.insert(expected.end(), slice.begin(), slice.end());
-  EXPECT_EQ(label_sps_bt601(unit), expected);
+  // Three-byte start codes, and trailing zero bytes before the next one.
+  const auto unit = [](const char* sps) {
+    return cat({{0, 0, 1, 0x09, 0xf0, 0, 0, 1}, hex(sps), {0, 0, 0, 0, 1}, hex("68ce3c80"), {0, 0, 1},
+                hex("65888400000301ff")});
+  };
+  EXPECT_EQ(label_sps_bt601(unit("6742c01eda0280bfe540")), unit("6742c01eda0280bfe59a8303035204"));
 }
 
 }  // namespace

@@ -2,27 +2,24 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
+#include <functional>
 #include <future>
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 
+#include "memory_streams.h"
 #include "test_pipe.h"
 
 namespace nimbra {
 namespace {
 
-struct Flags {
-  bool main_key, low_enabled, low_key;
-  friend bool operator==(const Flags&, const Flags&) = default;
-};
+using testing::cat;
+
+using Flags = std::tuple<bool, bool, bool>;  // main key request, low layer on, low key request
 
 Flags snapshot(const ControlFlags& f) { return {f.main_key_request, f.low_enabled, f.low_key_request}; }
-
-std::ostream& operator<<(std::ostream& os, const Flags& f) {
-  return os << "{main_key " << f.main_key << ", low_enabled " << f.low_enabled << ", low_key " << f.low_key << "}";
-}
 
 struct Outcome {
   Flags flags;
@@ -31,43 +28,42 @@ struct Outcome {
   std::size_t bytes_read = 0;
 };
 
+Outcome run_reading(std::function<Result<std::size_t>(MutableBytes)> read) {
+  ControlFlags flags;
+  Outcome out;
+  run_stdin_commands(flags, StdinPort{
+                                .read =
+                                    [&](MutableBytes b) {
+                                      auto got = read(b);
+                                      if (got) out.bytes_read += *got;
+                                      return got;
+                                    },
+                                .exit = [&](int status) { out.exits.push_back(status); },
+                                .diagnostic = [&](std::string_view line) { out.lines.emplace_back(line); },
+                            });
+  out.flags = snapshot(flags);
+  return out;
+}
+
 // Feeds `input` through a real pipe, written from another thread in pieces of
 // `piece` bytes, then closed.
-Outcome run_through_pipe(const Bytes& input, std::size_t piece = 1 << 20, ControlFlags* start = nullptr) {
-  test::TestPipe pipe;
-  ControlFlags flags;
-  if (start != nullptr) {
-    flags.main_key_request = start->main_key_request.load();
-    flags.low_enabled = start->low_enabled.load();
-    flags.low_key_request = start->low_key_request.load();
-  }
-  Outcome out;
+Outcome run_through_pipe(const Bytes& input, std::size_t piece = 1 << 20) {
+  testing::TestPipe pipe;
   std::thread writer([&] {
     for (std::size_t at = 0; at < input.size(); at += piece) {
       pipe.write(Bytes(input.begin() + at, input.begin() + std::min(input.size(), at + piece)));
     }
     pipe.close_write();
   });
-  const StdinPort port{
-      .read =
-          [&](MutableBytes b) {
-            auto got = pipe.read(b);
-            if (got) out.bytes_read += *got;
-            return got;
-          },
-      .exit = [&](int status) { out.exits.push_back(status); },
-      .diagnostic = [&](std::string_view line) { out.lines.emplace_back(line); },
-  };
-  run_stdin_commands(flags, port);
+  Outcome out = run_reading([&](MutableBytes b) { return pipe.read(b); });
   writer.join();
-  out.flags = snapshot(flags);
   return out;
 }
 
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
+Bytes longest_record() {  // 1024 bytes: command 11 and ignored bytes
+  Bytes record = {0x00, 0x04, 0x00, 0x00, 11};
+  record.resize(4 + 1024, 0xAB);
+  return record;
 }
 
 TEST(StdinCommands, RecordsDriveTheFlags) {
@@ -89,6 +85,7 @@ TEST(StdinCommands, RecordsDriveTheFlags) {
       {"cut inside the payload", {2, 0, 0, 0}, {false, false, false}},
       {"cut after a complete record", {1, 0, 0, 0, 10, 5, 0}, {true, false, false}},
       {"payload cut short", {5, 0, 0, 0, 11, 0}, {false, false, false}},
+      {"longest record", cat({longest_record(), {1, 0, 0, 0, 10}}), {true, true, true}},
   };
   for (const auto& c : cases) {
     for (const std::size_t piece : {std::size_t{1}, std::size_t{3}, std::size_t{1} << 20}) {
@@ -98,16 +95,6 @@ TEST(StdinCommands, RecordsDriveTheFlags) {
       EXPECT_TRUE(out.lines.empty()) << c.name;
     }
   }
-}
-
-TEST(StdinCommands, LongestRecordIsAccepted) {
-  Bytes record = {0x00, 0x04, 0x00, 0x00};
-  record.resize(4 + 1024, 0xAB);
-  record[4] = 11;
-  const auto out = run_through_pipe(cat({record, {1, 0, 0, 0, 10}}));
-  EXPECT_EQ(out.flags, (Flags{true, true, true}));
-  EXPECT_TRUE(out.lines.empty());
-  EXPECT_EQ(out.exits, std::vector<int>{0});
 }
 
 TEST(StdinCommands, OverlongLengthDisablesCommandsAndDrains) {
@@ -133,58 +120,32 @@ TEST(StdinCommands, OverlongLengthDisablesCommandsAndDrains) {
   }
 }
 
-TEST(StdinCommands, ReadErrorEndsLikeEndOfInput) {
-  for (const int good_reads : {0, 1, 2}) {
-    std::deque<Bytes> script = {{1, 0, 0, 0}, {10}};
-    int reads = 0;
-    std::vector<int> exits;
-    ControlFlags flags;
-    const StdinPort port{
-        .read = [&](MutableBytes b) -> Result<std::size_t> {
-          if (reads++ >= good_reads) return fail("The pipe has been ended.");
-          const Bytes next = script.front();
-          script.pop_front();
-          std::copy(next.begin(), next.end(), b.begin());
-          return next.size();
-        },
-        .exit = [&](int status) { exits.push_back(status); },
-        .diagnostic = [](std::string_view) { ADD_FAILURE() << "no diagnostic expected"; },
-    };
-    run_stdin_commands(flags, port);
-    EXPECT_EQ(exits, std::vector<int>{0});
-    EXPECT_EQ(flags.main_key_request.load(), good_reads == 2);
-  }
-}
-
-TEST(StdinCommands, ReadErrorWhileDrainingEndsToo) {
-  int reads = 0;
-  std::vector<int> exits;
-  std::vector<std::string> lines;
-  ControlFlags flags;
-  const StdinPort port{
-      .read = [&](MutableBytes b) -> Result<std::size_t> {
-        ++reads;
-        if (reads == 1) {
-          const Bytes header = {0x01, 0x04, 0, 0};
-          std::copy(header.begin(), header.end(), b.begin());
-          return 4;
-        }
-        if (reads < 5) return b.size();
-        return fail("read failed");
-      },
-      .exit = [&](int status) { exits.push_back(status); },
-      .diagnostic = [&](std::string_view line) { lines.emplace_back(line); },
+TEST(StdinCommands, ReadErrorEndsLikeEndOfInputAlsoWhileDraining) {
+  struct Case {
+    Bytes input;
+    std::size_t fails_at;
+    Flags want;
+    std::size_t lines;
   };
-  run_stdin_commands(flags, port);
-  EXPECT_EQ(reads, 5);
-  EXPECT_EQ(lines.size(), 1u);
-  EXPECT_EQ(exits, std::vector<int>{0});
+  const Bytes key = {1, 0, 0, 0, 10};
+  const Case cases[] = {{key, 0, {false, false, false}, 0},
+                        {key, 4, {false, false, false}, 0},
+                        {key, 5, {true, false, false}, 0},
+                        {cat({{0x01, 0x04, 0, 0}, Bytes(3000, 10)}), 2000, {false, false, false}, 1}};
+  for (const Case& c : cases) {
+    testing::MemoryInput in(c.input, 4);
+    in.fail_at(c.fails_at);
+    const Outcome out = run_reading([&](MutableBytes b) { return in.read(b); });
+    EXPECT_EQ(out.flags, c.want) << c.fails_at;
+    EXPECT_EQ(out.exits, std::vector<int>{0});
+    EXPECT_EQ(out.lines.size(), c.lines);
+  }
 }
 
 TEST(StdinCommands, ReaderThreadExitsOnClose) {
   // The detached thread may outlive this test's frame: it shares ownership.
   struct State {
-    test::TestPipe pipe;
+    testing::TestPipe pipe;
     ControlFlags flags;
     std::promise<int> exited;
   };

@@ -7,19 +7,10 @@
 namespace nimbra {
 namespace {
 
-using test::MemoryInput;
-using test::MemoryOutput;
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-
-Bytes be32(std::uint32_t v) {
-  return {static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8),
-          static_cast<std::uint8_t>(v)};
-}
+using testing::be32;
+using testing::cat;
+using testing::MemoryInput;
+using testing::MemoryOutput;
 
 Bytes packet(std::uint8_t kind, const Bytes& payload) { return cat({{kind}, be32(payload.size()), payload}); }
 
@@ -34,20 +25,25 @@ Bytes with_description(const Bytes& d, const Bytes& frame) {
 
 const Bytes kParameterSets = {0, 0, 0, 1, 0x67, 0x42, 0, 0, 0, 1, 0x68, 0xce};
 
-TEST(ReadWatchPacket, ReadsPacketsUntilCleanEnd) {
-  MemoryInput in(cat({packet(2, {0, 0, 1}), packet(3, Bytes(70000, 9))}), 5);
+TEST(ReadWatchPacket, ReadsPacketsUpToTheLargestUntilCleanEndAndPassesReadErrorsOn) {
+  MemoryInput in(cat({packet(2, {0, 0, 1}), packet(3, Bytes(1048576, 9))}), 100000);
   BufferedReader reader(in);
   auto first = read_watch_packet(reader);
   ASSERT_TRUE(first && *first);
-  EXPECT_EQ((*first)->kind, 2);
+  EXPECT_TRUE((*first)->key());
   EXPECT_EQ((*first)->payload, (Bytes{0, 0, 1}));
   auto second = read_watch_packet(reader);
   ASSERT_TRUE(second && *second);
   EXPECT_FALSE((*second)->key());
-  EXPECT_EQ((*second)->payload, Bytes(70000, 9));
+  EXPECT_EQ((*second)->payload, Bytes(1048576, 9));
   auto end = read_watch_packet(reader);
   ASSERT_TRUE(end);
   EXPECT_FALSE(*end);
+
+  MemoryInput failing(packet(3, Bytes(100, 1)));
+  failing.fail_at(20);
+  BufferedReader failing_reader(failing);
+  EXPECT_EQ(read_watch_packet(failing_reader), fail("read failed"));
 }
 
 TEST(ReadWatchPacket, RefusesBadHeadersAndTruncation) {
@@ -78,21 +74,6 @@ TEST(ReadWatchPacket, RefusesBadHeadersAndTruncation) {
     ASSERT_FALSE(result) << c.name;
     EXPECT_EQ(result.error(), c.error) << c.name;
   }
-}
-
-TEST(ReadWatchPacket, LargestPayloadIsAcceptedAndReadErrorsPassThrough) {
-  MemoryInput in(packet(3, Bytes(1048576, 1)), 100000);
-  BufferedReader reader(in);
-  auto result = read_watch_packet(reader);
-  ASSERT_TRUE(result && *result);
-  EXPECT_EQ((*result)->payload.size(), 1048576u);
-
-  MemoryInput failing(packet(3, Bytes(100, 1)));
-  failing.fail_at(20);
-  BufferedReader failing_reader(failing);
-  auto failed = read_watch_packet(failing_reader);
-  ASSERT_FALSE(failed);
-  EXPECT_EQ(failed.error(), "read failed");
 }
 
 struct ParseCase {
@@ -192,7 +173,7 @@ TEST(PictureRecord, WritesHeaderAndPixelsOrRefusesWrongSize) {
   Bytes pixels(3 * 2 * 4, 7);
   ASSERT_TRUE(write_picture_record(out, pixels, {3, 2}));
   EXPECT_EQ(out.data, cat({be32(24), be32(3), be32(2), pixels}));
-  EXPECT_EQ(out.flushes, 1);
+  EXPECT_EQ(out.flushed_at.size(), 1u);
 
   MemoryOutput other;
   auto wrong = write_picture_record(other, Bytes(23, 0), {3, 2});

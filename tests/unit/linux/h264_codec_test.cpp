@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
 
@@ -32,42 +31,20 @@ std::vector<int> nal_types(ByteView data) {
 
 bool has(const std::vector<int>& v, int x) { return std::find(v.begin(), v.end(), x) != v.end(); }
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "nimbra-codec-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  fs::path operator/(const char* name) const { return path_ / name; }
-
- private:
-  fs::path path_;
-};
-
-std::string run(const std::string& command) {
+// Runs an ffmpeg tool on `stream` (written to a file) and returns what it prints.
+std::string run_on(const Bytes& stream, const std::string& before, const std::string& after = "") {
+  std::string path = (fs::temp_directory_path() / "nimbra-codec-XXXXXX").string();
+  const int fd = mkstemp(path.data());
+  if (fd < 0 || write(fd, stream.data(), stream.size()) != static_cast<ssize_t>(stream.size())) return {};
+  close(fd);
   std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buffer[4096];
-  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-  pclose(pipe);
-  return out;
-}
-
-Bytes read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-double rgb_psnr(ByteView a, ByteView b) {
-  Bytes x, y;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (i % 4 == 3) continue;
-    x.push_back(a[i]);
-    y.push_back(b[i]);
+  if (FILE* pipe = popen((before + " " + path + " " + after).c_str(), "r")) {
+    char buffer[1 << 16];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+    pclose(pipe);
   }
-  return test::psnr(x, y);
+  fs::remove(path);
+  return out;
 }
 
 struct Encoded {
@@ -76,15 +53,14 @@ struct Encoded {
   Bytes stream;
 };
 
-Encoded encode(EncoderSettings settings, int frames, const std::set<int>& forced = {},
-               const std::vector<Bytes>& given = {}) {
+Encoded encode(EncoderSettings settings, int frames, const std::set<int>& forced = {}) {
   Encoded e;
   auto encoder = platform::create_h264_encoder(settings);
   EXPECT_TRUE(encoder) << encoder.error();
   if (!encoder) return e;
   EXPECT_TRUE((*encoder)->force_key_supported());
   for (int t = 0; t < frames; ++t) {
-    e.sources.push_back(given.empty() ? test::synthetic_nv12(settings.width, settings.height, t) : given[t]);
+    e.sources.push_back(test::synthetic_nv12(settings.width, settings.height, t));
     auto chunks = (*encoder)->encode_nv12(e.sources.back(), forced.contains(t));
     EXPECT_TRUE(chunks) << chunks.error();
     if (!chunks) return e;
@@ -120,28 +96,16 @@ TEST(H264Codec, RoundTripKeepsQualityThroughOurDecoderAndFfmpeg) {
     pictures.push_back(std::move(out->front()));
   }
   EXPECT_EQ((*decoder)->display_size(), (Size{w, h}));
-  double worst = 99;
-  for (int t = 0; t < frames; ++t) {
-    Bytes reference;
-    ASSERT_TRUE(nv12_to_rgba(e.sources[t], w, h, w, reference));
-    worst = std::min(worst, rgb_psnr(reference, pictures[t]));
-  }
-  RecordProperty("worst_rgb_psnr_ours", std::to_string(worst));
-  std::printf("worst RGB PSNR through our decoder: %.2f dB\n", worst);
-  EXPECT_GE(worst, 38.0);
 
-  TempDir dir;
-  { std::ofstream(dir / "s.h264", std::ios::binary).write(reinterpret_cast<const char*>(e.stream.data()), static_cast<std::streamsize>(e.stream.size())); }
-  run("ffmpeg -v error -y -f h264 -i " + (dir / "s.h264").string() + " -f rawvideo -pix_fmt nv12 " +
-      (dir / "s.yuv").string());
-  const Bytes decoded = read_file(dir / "s.yuv");
+  const std::string ffmpeg = run_on(e.stream, "ffmpeg -v error -f h264 -i", "-f rawvideo -pix_fmt nv12 -");
+  const Bytes decoded(ffmpeg.begin(), ffmpeg.end());
   const std::size_t picture = std::size_t{w} * h * 3 / 2;
   ASSERT_EQ(decoded.size(), picture * frames);
   double worst_luma = 99;
   for (int t = 0; t < frames; ++t) {
     ByteView luma(decoded.data() + t * picture, std::size_t{w} * h);
     worst_luma = std::min(worst_luma, test::psnr(ByteView(e.sources[t]).first(std::size_t{w} * h), luma));
-    // Both decoders must agree exactly once converted the same way.
+    // Our decoder must agree with ffmpeg's exactly once converted the same way.
     Bytes theirs;
     ASSERT_TRUE(nv12_to_rgba(ByteView(decoded.data() + t * picture, picture), w, h, w, theirs));
     ASSERT_EQ(theirs, pictures[t]) << "picture " << t;
@@ -149,41 +113,11 @@ TEST(H264Codec, RoundTripKeepsQualityThroughOurDecoderAndFfmpeg) {
   std::printf("worst luma PSNR through ffmpeg: %.2f dB\n", worst_luma);
   EXPECT_GE(worst_luma, 38.0);
 
-  const std::string probe = run("ffprobe -v error -select_streams v:0 -show_entries stream=profile,level,field_order "
-                                "-of default=nw=1 " + (dir / "s.h264").string());
+  const std::string probe =
+      run_on(e.stream, "ffprobe -v error -select_streams v:0 -show_entries stream=profile,level,field_order -of default=nw=1");
   EXPECT_NE(probe.find("profile=High\n"), std::string::npos) << probe;
   EXPECT_NE(probe.find("level=42\n"), std::string::npos) << probe;
   EXPECT_NE(probe.find("field_order=progressive"), std::string::npos) << probe;
-}
-
-// ffmpeg's own moving test pattern: sharp colour edges, text and noise.
-TEST(H264Codec, FfmpegTestPatternKeepsQuality) {
-  constexpr std::uint32_t w = 1280, h = 720;
-  constexpr int frames = 60;
-  TempDir dir;
-  run("ffmpeg -v error -y -f lavfi -i testsrc2=size=1280x720:rate=30 -frames:v 60 -pix_fmt nv12 -f rawvideo " +
-      (dir / "src.yuv").string());
-  const Bytes raw = read_file(dir / "src.yuv");
-  const std::size_t picture = std::size_t{w} * h * 3 / 2;
-  ASSERT_EQ(raw.size(), picture * frames);
-  std::vector<Bytes> sources;
-  for (int t = 0; t < frames; ++t) sources.emplace_back(raw.begin() + t * picture, raw.begin() + (t + 1) * picture);
-  Encoded e = encode({w, h, 30, 2'500'000}, frames, {}, sources);
-  { std::ofstream(dir / "s.h264", std::ios::binary).write(reinterpret_cast<const char*>(e.stream.data()), static_cast<std::streamsize>(e.stream.size())); }
-  run("ffmpeg -v error -y -f h264 -i " + (dir / "s.h264").string() + " -f rawvideo -pix_fmt nv12 " +
-      (dir / "s.yuv").string());
-  const Bytes decoded = read_file(dir / "s.yuv");
-  ASSERT_EQ(decoded.size(), picture * frames);
-  double worst = 99, sum = 0;
-  for (int t = 0; t < frames; ++t) {
-    const double p = test::psnr(ByteView(sources[t]).first(std::size_t{w} * h),
-                                ByteView(decoded.data() + t * picture, std::size_t{w} * h));
-    worst = std::min(worst, p);
-    sum += p;
-  }
-  std::printf("test pattern luma PSNR: worst %.2f dB, mean %.2f dB, %.0f kbit/s\n", worst, sum / frames,
-              e.stream.size() * 8.0 * 30 / frames / 1000);
-  EXPECT_GE(worst, 38.0);
 }
 
 TEST(H264Codec, KeyFramesComeAtTheIntervalAndOnRequest) {
@@ -221,46 +155,6 @@ TEST(H264Codec, EncoderRefusesWrongPictureSize) {
   auto r = (*encoder)->encode_nv12(Bytes(64 * 48 * 3 / 2 - 1), false);
   ASSERT_FALSE(r);
   EXPECT_EQ(r.error(), "NV12: 4607 байт вместо 4608");
-}
-
-TEST(H264Codec, DecoderChoosesDisplaySizeAtEachFormatChange) {
-  Encoded big = encode({1280, 720, 30, 2'000'000}, 3);
-  Encoded small = encode({640, 360, 30, 800'000}, 3);
-  Encoded full = encode({1920, 1080, 30, 4'000'000}, 2);
-  Encoded huge = encode({2560, 1440, 30, 4'000'000}, 1);
-
-  auto decoder = platform::open_h264_decoder({{1280, 720}, {640, 360}});
-  ASSERT_TRUE(decoder);
-  for (const Encoded* e : {&big, &small}) {
-    for (const Chunks& c : e->per_picture) {
-      auto out = (*decoder)->decode(c[0].data);
-      ASSERT_TRUE(out) << out.error();
-      ASSERT_EQ(out->size(), 1u);
-      const Size shown = (*decoder)->display_size();
-      EXPECT_EQ(shown, (e == &big ? Size{1280, 720} : Size{640, 360}));
-      EXPECT_EQ(out->front().size(), std::size_t{shown.width} * shown.height * 4);
-    }
-  }
-
-  // 1088 coded rows, 1080 shown.
-  auto hd = platform::open_h264_decoder({{1920, 1080}});
-  ASSERT_TRUE(hd);
-  auto out = (*hd)->decode(full.per_picture[0][0].data);
-  ASSERT_TRUE(out && out->size() == 1);
-  EXPECT_EQ((*hd)->display_size(), (Size{1920, 1080}));
-
-  // Not requested: shown at the coded size, padding rows included.
-  auto other = platform::open_h264_decoder({{1280, 720}});
-  ASSERT_TRUE(other);
-  out = (*other)->decode(small.per_picture[0][0].data);
-  ASSERT_TRUE(out && out->size() == 1);
-  EXPECT_EQ((*other)->display_size(), (Size{640, 368}));
-
-  auto too_big = platform::open_h264_decoder({{1280, 720}});
-  ASSERT_TRUE(too_big);
-  out = (*too_big)->decode(huge.per_picture[0][0].data);
-  ASSERT_FALSE(out);
-  EXPECT_EQ(out.error(), "indecent output size 2560x1440");
 }
 
 }  // namespace

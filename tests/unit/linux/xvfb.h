@@ -48,10 +48,7 @@ class Xvfb {
     if (!number.empty()) display_ = ":" + number;
   }
   ~Xvfb() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
+    if (pid_ > 0) kill(pid_, SIGTERM), waitpid(pid_, nullptr, 0);
   }
   Xvfb(const Xvfb&) = delete;
   Xvfb& operator=(const Xvfb&) = delete;
@@ -121,18 +118,9 @@ class Painter {
     xcb_configure_window(connection_, window, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, values);
     sync();
   }
-  void map(xcb_window_t window) {
-    xcb_map_window(connection_, window);
-    sync();
-  }
-  void unmap(xcb_window_t window) {
-    xcb_unmap_window(connection_, window);
-    sync();
-  }
-  void destroy(xcb_window_t window) {
-    xcb_destroy_window(connection_, window);
-    sync();
-  }
+  void map(xcb_window_t window) { xcb_map_window(connection_, window), sync(); }
+  void unmap(xcb_window_t window) { xcb_unmap_window(connection_, window), sync(); }
+  void destroy(xcb_window_t window) { xcb_destroy_window(connection_, window), sync(); }
   // Returns once the server has carried out everything sent before.
   void sync() { std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr)); }
 
