@@ -12,31 +12,10 @@ import time
 import unittest
 
 import harness
+import screen_model
 import x11_paint
 
 DEFAULT_HANDSHAKE = b'{"codec":"avc1.64002a","height":720,"port":0,"width":1280}'
-
-
-def block_screen():
-    """A 1920 x 1080 screen of 3 x 3 blocks, one per preview pixel: scaled 3:2
-    to 1280 x 720 each block becomes 2 x 2 pixels of exactly its colour, and the
-    preview samples one of them. Ramps, a wrap and a checker keep it screen-like.
-    Returns (the 640 x 360 BGRA block colours, the screen)."""
-    blocks = bytearray(640 * 360 * 4)
-    screen = bytearray()
-    for by in range(360):
-        row = bytearray(640 * 4)
-        row[0::4] = bytes((bx // 2 + by // 3) & 0xFF for bx in range(640))
-        row[1::4] = bytes([by * 255 // 359]) * 640
-        row[2::4] = bytes(200 if (bx // 40 + by // 30) % 2 else 40 for bx in range(640))
-        row[3::4] = b"\xff" * 640
-        blocks[by * 2560:(by + 1) * 2560] = row
-        screen += b"".join(row[i:i + 4] * 3 for i in range(0, 2560, 4)) * 3
-    return bytes(blocks), bytes(screen)
-
-
-def luma(b, g, r):
-    return ((66 * r + 129 * g + 25 * b + 128) >> 8) + 16
 
 
 class Session:
@@ -105,7 +84,8 @@ class Session:
 
 
 class Screen:
-    """A private X server with the block screen on its root window."""
+    """A private X server showing screen_model's desktop image, whose edges do
+    not line up with the 3:2 scale, so the preview checks real area weights."""
 
     def __init__(self, test):
         if harness.TARGET.platform != "linux":
@@ -114,8 +94,9 @@ class Screen:
         test.addCleanup(self.xvfb.stop)
         self.painter = x11_paint.Painter(self.xvfb.display)
         test.addCleanup(self.painter.close)
-        self.blocks, image = block_screen()
+        image = screen_model.desktop_image(1920, 1080)
         self.painter.put_bgra(self.painter.root, 0, 0, 1920, 1080, image)
+        self.scaled = screen_model.AreaScaled(image, 1920, 1080, 1280, 720)
 
 
 class CaptureTest(unittest.TestCase):
@@ -136,17 +117,17 @@ class CaptureTest(unittest.TestCase):
         self.assertEqual(s.messages[0][1:], (1, DEFAULT_HANDSHAKE))
         self.assertEqual([k for _, k, _ in s.messages if k in (2, 3)][0], 2)
         preview = next(p for _, k, p in s.messages if k == 7)
-        self.assertTrue(preview == screen.blocks, "preview differs from the area-scaled screen")
+        expected = screen_model.preview_from_scaled(screen.scaled, 1280, 720)
+        self.assertTrue(preview == expected, "preview differs from the sampled area-scaled screen")
         self.assertEqual(s.foreign_stderr_lines(), [])
 
-        # Luma PSNR of the first decoded picture, one sample per block.
+        # Luma PSNR of the first decoded picture, on the pixels the preview samples.
         stream = b"".join(p for _, k, p in s.messages if k in (2, 3))
         decoded = subprocess.run(["ffmpeg", "-v", "error", "-f", "h264", "-i", "-", "-frames:v", "1", "-f",
                                   "rawvideo", "-pix_fmt", "yuv420p", "-"], input=stream, capture_output=True,
                                  timeout=60, check=True).stdout
         self.assertEqual(len(decoded), 1280 * 720 * 3 // 2)
-        b = screen.blocks
-        total = sum((decoded[2 * y * 1280 + 2 * x] - luma(*b[(y * 640 + x) * 4:(y * 640 + x) * 4 + 3])) ** 2
+        total = sum((decoded[2 * y * 1280 + 2 * x] - screen_model.luma(*screen.scaled.pixel(2 * x, 2 * y))) ** 2
                     for y in range(360) for x in range(640))
         psnr = 99.0 if total == 0 else 10 * math.log10(255 * 255 * 640 * 360 / total)
         self.assertGreaterEqual(psnr, 35.0)
