@@ -16,6 +16,7 @@
 #include "platform/codecs.h"
 #include "platform/win/hresult.h"
 #include "platform/win/mf_codec_api.h"
+#include "platform/win/mf_output.h"
 #include "watch/display_size.h"
 #include "watch/output_stride.h"
 
@@ -86,27 +87,12 @@ class MfDecoder final : public H264Decoder {
       MFT_OUTPUT_STREAM_INFO info{};
       if (HRESULT hr = transform_->GetOutputStreamInfo(0, &info); FAILED(hr)) return fail("info: " + text(hr));
       ComPtr<IMFSample> own;
-      const bool provides = (info.dwFlags & MFT_OUTPUT_STREAM_PROVIDES_SAMPLES) != 0;
-      if (!provides) {
-        const DWORD size = std::max<DWORD>(info.cbSize, display_.width * display_.height * 3 / 2);
-        if (HRESULT hr = MFCreateSample(&own); FAILED(hr)) return fail(text(hr));
-        ComPtr<IMFMediaBuffer> buffer;
-        if (HRESULT hr = MFCreateMemoryBuffer(size, &buffer); FAILED(hr)) return fail(text(hr));
-        if (HRESULT hr = own->AddBuffer(buffer.Get()); FAILED(hr)) return fail(text(hr));
+      if (!provides_samples(info)) {
+        auto made = output_sample(std::max<DWORD>(info.cbSize, display_.width * display_.height * 3 / 2));
+        if (!made) return fail(made.error());
+        own = std::move(*made);
       }
-      MFT_OUTPUT_DATA_BUFFER output{};
-      output.dwStreamID = 0;
-      output.pSample = own.Get();
-      DWORD status = 0;
-      const HRESULT hr = transform_->ProcessOutput(0, 1, &output, &status);
-      ComPtr<IMFCollection> events;
-      events.Attach(output.pEvents);
-      ComPtr<IMFSample> produced;
-      if (provides) {
-        produced.Attach(output.pSample);
-      } else {
-        produced = own;
-      }
+      auto [hr, produced] = process_output(transform_.Get(), std::move(own));
       if (hr == MF_E_TRANSFORM_NEED_MORE_INPUT) break;
       if (hr == MF_E_TRANSFORM_STREAM_CHANGE) {
         if (auto s = select_nv12_output(transform_.Get()); !s) return fail(s.error());

@@ -15,6 +15,7 @@
 #include "platform/codecs.h"
 #include "platform/win/hresult.h"
 #include "platform/win/mf_codec_api.h"
+#include "platform/win/mf_output.h"
 #include "sys/process.h"
 
 namespace nimbra::platform {
@@ -90,31 +91,17 @@ class MfEncoder final : public H264Encoder {
     MFT_OUTPUT_STREAM_INFO info{};
     if (auto s = checked(transform_->GetOutputStreamInfo(0, &info)); !s) return fail(s.error());
     const DWORD buffer_size = std::max(kMinOutputBuffer, info.cbSize);
-    const bool provides = (info.dwFlags & MFT_OUTPUT_STREAM_PROVIDES_SAMPLES) != 0;
+    const bool provides = provides_samples(info);
 
     Chunks chunks;
     for (;;) {
-      ComPtr<IMFSample> out_sample;
+      ComPtr<IMFSample> own;
       if (!provides) {
-        if (auto s = checked(MFCreateSample(&out_sample)); !s) return fail(s.error());
-        ComPtr<IMFMediaBuffer> out_buffer;
-        if (auto s = checked(MFCreateMemoryBuffer(buffer_size, &out_buffer)); !s) return fail(s.error());
-        if (auto s = checked(out_sample->AddBuffer(out_buffer.Get())); !s) return fail(s.error());
+        auto made = output_sample(buffer_size);
+        if (!made) return fail(made.error());
+        own = std::move(*made);
       }
-      MFT_OUTPUT_DATA_BUFFER output{};
-      output.dwStreamID = 0;
-      output.pSample = out_sample.Get();
-      DWORD status = 0;
-      const HRESULT hr = transform_->ProcessOutput(0, 1, &output, &status);
-      // What the transform handed back is ours to release whatever happened.
-      ComPtr<IMFCollection> events;
-      events.Attach(output.pEvents);
-      ComPtr<IMFSample> produced;
-      if (provides) {
-        produced.Attach(output.pSample);
-      } else {
-        produced = out_sample;
-      }
+      auto [hr, produced] = process_output(transform_.Get(), std::move(own));
       if (hr == MF_E_TRANSFORM_NEED_MORE_INPUT) break;
       if (FAILED(hr)) return fail(step_error("ProcessOutput", hr));
       if (!produced) break;
