@@ -5,9 +5,9 @@
 #include <utility>
 #include <variant>
 
-#include "capture/low_error_json.h"
 #include "pixels/bgra_to_nv12.h"
 #include "pixels/box_downscale.h"
+#include "wire/handshake.h"
 
 namespace nimbra {
 

@@ -29,6 +29,8 @@ std::string handshake_json(const CaptureSettings& settings) {
 
 std::string error_json(std::string_view text) { return dump({{"error", text}}); }
 
+std::string low_error_json(std::string_view text) { return dump({{"low_err", text}}); }
+
 void send_handshake(MessageWriter& writer, const CaptureSettings& settings) {
   send_json(writer, handshake_json(settings));
 }

@@ -1,6 +1,6 @@
 #pragma once
-// The JSON objects that open a capture session or report its encoder's
-// failure: compact, keys in ascending order, always valid UTF-8.
+// The JSON objects that open a capture session or report its encoders'
+// failures: compact, keys in ascending order, always valid UTF-8.
 #include <string>
 #include <string_view>
 
@@ -16,6 +16,8 @@ std::string handshake_json(const CaptureSettings& settings);
 
 // {"error":text}; bytes of `text` that are not UTF-8 become U+FFFD.
 std::string error_json(std::string_view text);
+// {"low_err":text}: the low layer has given up.
+std::string low_error_json(std::string_view text);
 
 void send_handshake(MessageWriter& writer, const CaptureSettings& settings);
 void send_error(MessageWriter& writer, std::string_view text);
