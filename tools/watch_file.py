@@ -16,6 +16,8 @@ import sys
 import threading
 import zlib
 
+from host_client import read_exact
+
 
 def access_units(stream):
     starts = []
@@ -56,16 +58,6 @@ def png(path, width, height, rgba):
     with open(path, "wb") as f:
         f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0))
                 + chunk(b"IDAT", zlib.compress(rows, 6)) + chunk(b"IEND", b""))
-
-
-def read_exact(stream, n):
-    data = b""
-    while len(data) < n:
-        more = stream.read(n - len(data))
-        if not more:
-            return None
-        data += more
-    return data
 
 
 def main():
