@@ -17,18 +17,11 @@ import harness
 
 FAULT_LINE = "[capture] stdin: кривая длина команды 1025 — команды отключены\n".encode()
 
-# A sample of every option's refusals; the whole grammar is in the unit tests.
+# A few refusals of each mode, to show a refused line ends silently; the
+# grammar itself is in the unit tests.
 CAPTURE = ["--source", "s:0", "--parent", "4242"]
-REFUSED = [[], ["--watch"], ["--source", "s:0"], ["--source", "s:0", "--parent", "4242", "--audio"]] + [
-    line.split() for line in (
-        "--watch 1280", "--watch 1280 720 640", "--watch abc 720", "--watch 1280 720 640 1081",
-        "--watch 4294967296 720", "--source s:1 --parent 4242", "--source w:0 --parent 4242",
-        "--source w:abc --parent 4242", "--source s:0 --parent 0")] + [
-    CAPTURE + extra for extra in (
-        ["--fps", "0"], ["--fps", "61"], ["--fps", "30.0"], ["--fps", "-30"], ["--fps", "+"], ["--fps", ""],
-        ["--fps", " 30"], ["--fps"], ["--width", "1279"], ["--width", "1922"], ["--height", "89"],
-        ["--audio", "0"], ["--audio", "true"], ["--low", "640X360"], ["--verbose", "1"], ["--watch", "1280"],
-        ["--fps", "20", "--fps", "0"])]
+REFUSED = [[], ["--watch"], ["--source", "s:0"], ["--watch", "1280", "720", "640"], ["--source", "w:abc", "--parent", "1"],
+           CAPTURE + ["--fps", "61"], CAPTURE + ["--width", "1279"], CAPTURE + ["--verbose", "1"]]
 
 
 def handshake(width=1280, height=720, low=None):
