@@ -8,7 +8,7 @@
 #include "platform/capture_sources.h"
 #include "platform/codecs.h"
 #include "sys/clock.h"
-#include "sys/process.h"
+#include "platform/process.h"
 #include "wire/handshake.h"
 #include "wire/message_writer.h"
 

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "app/program.h"
-#include "sys/process.h"
+#include "platform/process.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -16,7 +16,7 @@
 #include "platform/win/hresult.h"
 #include "platform/win/mf_codec_api.h"
 #include "platform/win/mf_output.h"
-#include "sys/process.h"
+#include "platform/process.h"
 
 namespace nimbra::platform {
 namespace {

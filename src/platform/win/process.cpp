@@ -1,4 +1,4 @@
-#include "sys/process.h"
+#include "platform/process.h"
 
 #include <windows.h>
 #include <fcntl.h>
