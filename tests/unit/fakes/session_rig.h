@@ -103,7 +103,8 @@ struct SessionRig {
   std::string open_error;  // non-empty: every backend fails to open with it
   EncoderLog encoders;
   std::vector<std::string> env;  // variables present
-  GpuCheck gpu_check;
+  int gpu_checks = 0;
+  GpuCheck gpu_check = [this](GpuConversion&, ByteView, Size) { ++gpu_checks; };
 
   // Far ends of the low layer and the preview channel.
   std::optional<Receiver<LowFrame>> low_frames;
