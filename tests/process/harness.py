@@ -76,7 +76,7 @@ class Target:
         proc = subprocess.run(self.command(args), env=self.env, input=stdin, capture_output=True, timeout=timeout)
         return proc.returncode, proc.stdout, proc.stderr
 
-    def run_holding_stdin(self, args, timeout=60):
+    def run_holding_stdin(self, args, timeout=180):
         """Runs to the end with stdin open (and never written): a closed stdin
         would end a capture session by itself."""
         read_fd, write_fd = os.pipe()
