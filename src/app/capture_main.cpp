@@ -38,6 +38,7 @@ void run_capture(const CaptureSettings& settings) {
 
   SourceOpeners sources{platform::open_screen, platform::open_screen_fallback, platform::open_window,
                         platform::open_window_fallback};
+  platform::prepare_capture();
   int status;
   {
     CaptureSession session(settings, SessionPorts{steady_clock(), *writer, *flags, platform::write_stderr_line,

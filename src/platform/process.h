@@ -14,6 +14,10 @@ namespace nimbra::platform {
 // Binary standard streams; a host that closes its end of stdout must not kill us.
 void prepare_std_streams();
 
+// Before the first capture call: physical pixels on scaled displays, and
+// sleeps as fine as the frame pacing needs.
+void prepare_capture();
+
 // Ends the process at once: no thread is joined, no static destructor runs.
 [[noreturn]] void exit_process(int status);
 

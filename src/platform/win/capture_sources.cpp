@@ -3,6 +3,7 @@
 #include "platform/win/desktop_duplication.h"
 #include "platform/win/gdi_screen.h"
 #include "platform/win/gdi_window.h"
+#include "platform/win/wgc_capture.h"
 
 namespace nimbra::platform {
 
@@ -12,7 +13,7 @@ Result<std::unique_ptr<CaptureSource>> open_screen() {
   return std::unique_ptr<CaptureSource>(std::move(*duplication));
 }
 Result<std::unique_ptr<CaptureSource>> open_screen_fallback() { return GdiScreen::open(); }
-Result<std::unique_ptr<CaptureSource>> open_window(std::int64_t) { return fail("WGC: нет в этой сборке"); }
+Result<std::unique_ptr<CaptureSource>> open_window(std::int64_t window) { return WgcCapture::start(window); }
 Result<std::unique_ptr<CaptureSource>> open_window_fallback(std::int64_t window) { return GdiWindow::open(window); }
 
 }  // namespace nimbra::platform

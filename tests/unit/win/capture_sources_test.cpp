@@ -1,5 +1,7 @@
-// The GDI sources on Wine's GDI, which draws on the test's X server: what a
-// window paints is what both sources deliver.
+// This platform's capture backends under Wine, whose GDI draws on the test's
+// X server: what a window paints is what both GDI sources deliver. Wine has
+// neither desktop duplication nor Windows Graphics Capture: those are seen
+// to fail with their texts, and the program falls back.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +13,8 @@
 #include "platform/win/desktop_duplication.h"
 #include "platform/win/gdi_screen.h"
 #include "platform/win/gdi_window.h"
+#include "platform/win/wgc_capture.h"
+#include "win/program_run.h"
 
 namespace nimbra {
 namespace {
@@ -145,10 +149,25 @@ TEST(GdiSources, TheCaptureLoopEncodesTheScreenScaled) {
   DestroyWindow(window);
 }
 
-TEST(DesktopDuplication, OpeningReachesTheDuplicationCall) {
-  auto opened = platform::DesktopDuplication::open();
-  if (opened) GTEST_SKIP() << "a system with desktop duplication";
-  EXPECT_TRUE(opened.error().starts_with("DuplicateOutput: ")) << opened.error();
+TEST(CaptureSources, WithoutDuplicationAndWgcTheProgramFallsBackToGdi) {
+  auto duplication = platform::DesktopDuplication::open();
+  auto wgc = platform::WgcCapture::start(0);
+  if (duplication || wgc) GTEST_SKIP() << "a system with desktop duplication or WGC";
+  EXPECT_TRUE(duplication.error().starts_with("DuplicateOutput: ")) << duplication.error();
+  EXPECT_TRUE(wgc.error().starts_with("DispatcherQueue: ")) << wgc.error();
+
+  const auto path = testing::program_path();
+  if (!path) GTEST_SKIP() << "NIMBRA_TEST_PROGRAM not set";
+  HWND window = painted_window();
+  const auto run = testing::run_program(*path, L"--source w:" + std::to_wstring(reinterpret_cast<std::intptr_t>(window)) +
+                                                   L" --parent " + std::to_wstring(GetCurrentProcessId()));
+  DestroyWindow(window);
+  ASSERT_TRUE(run);
+  EXPECT_EQ(run->status, 2u);  // no H.264 encoder under Wine
+  EXPECT_TRUE(run->err.starts_with("[capture] wgc: поток: DispatcherQueue: ")) << run->err;
+  EXPECT_NE(run->err.find("\n[capture] WGC недоступен (DispatcherQueue: "), std::string::npos) << run->err;
+  EXPECT_TRUE(run->err.ends_with(") — PrintWindow-фолбэк\n[capture] энкодер: H.264 энкодер (MFT) не найден в системе\n"))
+      << run->err;
 }
 
 }  // namespace
