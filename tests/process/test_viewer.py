@@ -1,0 +1,339 @@
+"""The live viewer (tools/viewer) in a real browser: headless Chromium plays
+the host of a capture session on a private X server that shows pure colour
+patches and a moving box. The test drives the page through the DevTools
+protocol on a pipe and reads back what the page decoded. Linux only.
+
+On failure the page is kept as out/viewer.png.
+"""
+
+import argparse
+import base64
+import ctypes
+import fcntl
+import json
+import os
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+import x11_paint
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+BRIDGE = os.path.join(ROOT, "tools", "viewer", "bridge.py")
+SCREENSHOT = os.path.join(ROOT, "out", "viewer.png")
+CHROMIUM = "/usr/bin/chromium"
+OPTIONS = None
+
+# 240-pixel squares: 80 pixels even in the 640x360 layer, and far from each other.
+PATCHES = [("red", (255, 0, 0)), ("green", (0, 255, 0)), ("blue", (0, 0, 255)), ("grey", (128, 128, 128))]
+PATCH, PATCH_Y = 240, 180
+BACKGROUND = (40, 40, 40)
+TOLERANCE = 4
+PR_SET_CHILD_SUBREAPER = 36
+
+
+def patch_x(i):
+    return 120 + 420 * i
+
+
+def start_xvfb():
+    read_fd, write_fd = os.pipe()
+    proc = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1920x1080x24", "-nolisten",
+                             "tcp", "-noreset"], pass_fds=(write_fd,), stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    os.close(write_fd)
+    number = read_line(read_fd, 20)
+    os.close(read_fd)
+    if not number:
+        stop(proc)
+        raise RuntimeError("Xvfb did not report a display")
+    return proc, ":" + number
+
+
+def read_line(fd, timeout):
+    """One line from `fd` within `timeout` seconds, or "" without it."""
+    data = b""
+    deadline = time.monotonic() + timeout
+    while not data.endswith(b"\n") and select.select([fd], [], [], max(0, deadline - time.monotonic()))[0]:
+        chunk = os.read(fd, 1)
+        if not chunk:
+            break
+        data += chunk
+    return data.decode().strip() if data.endswith(b"\n") else ""
+
+
+def stop(proc, timeout=10):
+    if proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+    return proc.returncode
+
+
+def reap_children(timeout=10):
+    """Waits for every child left, the adopted ones included, once all the test started is stopped."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        try:
+            if os.waitpid(-1, os.WNOHANG) == (0, 0):
+                time.sleep(0.05)
+        except ChildProcessError:
+            return
+
+
+class Mover(threading.Thread):
+    """A box sliding under the patches, so that both layers get delta chunks."""
+
+    def __init__(self, display):
+        super().__init__(daemon=True)
+        self.painter = x11_paint.Painter(display)
+        self.done = threading.Event()
+
+    def run(self):
+        box = bytes((250, 250, 250, 255)) * (64 * 64)
+        x = 0
+        while not self.done.wait(1 / 30):
+            self.painter.put_bgra(self.painter.root, 100 + x, 700, 64, 64, bytes(BACKGROUND[::-1] + (255,)) * 4096,
+                                  sync=False)
+            x = (x + 12) % 1600
+            self.painter.put_bgra(self.painter.root, 100 + x, 700, 64, 64, box)
+
+    def stop(self):
+        self.done.set()
+        self.join(5)
+        self.painter.close()
+
+
+class Browser:
+    """Headless Chromium driven over --remote-debugging-pipe: JSON messages
+    ending in a zero byte, read by the browser on fd 3 and written on fd 4."""
+
+    def __init__(self, profile, log):
+        to_browser, self.to_browser = os.pipe()
+        self.from_browser, from_browser = os.pipe()
+
+        def on_fds_3_and_4():
+            high = [fcntl.fcntl(fd, fcntl.F_DUPFD, 10) for fd in (to_browser, from_browser)]
+            os.dup2(high[0], 3)
+            os.dup2(high[1], 4)
+
+        self.proc = subprocess.Popen(
+            [CHROMIUM, "--headless=new", "--no-sandbox", "--disable-gpu", "--remote-debugging-pipe",
+             "--user-data-dir=" + profile, "--no-first-run", "--no-default-browser-check",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync",
+             "--disable-default-apps", "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
+             "--proxy-server=127.0.0.1:9", "--window-size=1300,1000", "about:blank"],
+            pass_fds=(3, 4), preexec_fn=on_fds_3_and_4, start_new_session=True, stdin=subprocess.DEVNULL,
+            stdout=log, stderr=log)
+        os.close(to_browser)
+        os.close(from_browser)
+        self.replies, self.console, self.next_id = {}, [], 0
+        self.cond = threading.Condition()
+        threading.Thread(target=self._read, daemon=True).start()
+        self.session = None
+
+    def _read(self):
+        buffer = b""
+        while chunk := os.read(self.from_browser, 1 << 16):
+            buffer += chunk
+            *messages, buffer = buffer.split(b"\0")
+            for text in messages:
+                message = json.loads(text)
+                with self.cond:
+                    if "id" in message:
+                        self.replies[message["id"]] = message
+                    elif message.get("method") in ("Runtime.consoleAPICalled", "Runtime.exceptionThrown"):
+                        self.console.append(json.dumps(message["params"])[:400])
+                    self.cond.notify_all()
+
+    def call(self, method, timeout=30, **params):
+        with self.cond:
+            self.next_id += 1
+            ident = self.next_id
+        message = {"id": ident, "method": method, "params": params}
+        if self.session and not method.startswith(("Target.", "Browser.")):
+            message["sessionId"] = self.session
+        os.write(self.to_browser, json.dumps(message).encode() + b"\0")
+        with self.cond:
+            if not self.cond.wait_for(lambda: ident in self.replies, timeout):
+                raise TimeoutError(method)
+            reply = self.replies.pop(ident)
+        if "error" in reply:
+            raise RuntimeError(f"{method}: {reply['error']}")
+        return reply["result"]
+
+    def open(self, url):
+        target = self.call("Target.createTarget", url=url)["targetId"]
+        self.session = self.call("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
+        self.call("Runtime.enable")
+
+    def evaluate(self, expression):
+        result = self.call("Runtime.evaluate", expression=expression, awaitPromise=True, returnByValue=True)
+        if "exceptionDetails" in result:
+            raise RuntimeError(json.dumps(result["exceptionDetails"])[:400])
+        return result["result"].get("value")
+
+    def screenshot(self, path):
+        data = self.call("Page.captureScreenshot", format="png")["data"]
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(base64.b64decode(data))
+
+    def close(self):
+        try:
+            self.call("Browser.close", timeout=5)
+        except Exception:  # it is killed below anyway
+            pass
+        stop(self.proc)
+        try:  # its renderer and helper processes, should any outlive it
+            os.killpg(self.proc.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        os.close(self.to_browser)
+        os.close(self.from_browser)
+
+
+STATE = """window.viewer && JSON.stringify({handshake: viewer.handshake, counts: viewer.counts, errors: viewer.errors,
+  layers: Object.fromEntries(Object.values(viewer.layers).map(l => [l.name,
+    {fed: l.fed, decoded: l.decoded, supported: l.supported, colorSpace: l.colorSpace}]))})"""
+
+PIXELS = """Array.from(document.getElementById(%r).getContext("2d").getImageData(%d, %d, 5, 5).data)"""
+
+
+class ViewerTest(unittest.TestCase):
+    def setUp(self):
+        if OPTIONS.platform != "linux":
+            self.skipTest("the viewer runs the Linux build")
+        # Chromium's helpers outlive the browser by a moment; adopted here they are
+        # reaped by this process instead of lingering as zombies under an init that may not reap.
+        ctypes.CDLL(None).prctl(PR_SET_CHILD_SUBREAPER, 1)
+        self.addCleanup(reap_children)
+        self.temp = tempfile.mkdtemp(prefix="nimbra-viewer-")
+        self.addCleanup(shutil.rmtree, self.temp, True)
+        xvfb, self.display = start_xvfb()
+        self.addCleanup(stop, xvfb)
+        painter = x11_paint.Painter(self.display)
+        painter.put_bgra(painter.root, 0, 0, 1920, 1080, bytes(BACKGROUND[::-1] + (255,)) * (1920 * 1080))
+        for i, (_, (r, g, b)) in enumerate(PATCHES):
+            painter.put_bgra(painter.root, patch_x(i), PATCH_Y, PATCH, PATCH, bytes((b, g, r, 255)) * PATCH ** 2)
+        painter.close()
+        mover = Mover(self.display)
+        mover.start()
+        self.addCleanup(mover.stop)
+
+    def log(self, name):
+        return open(os.path.join(self.temp, name), "wb")
+
+    def wait_for(self, what, condition, timeout=20):
+        state, deadline = None, time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            state = json.loads(self.browser.evaluate(STATE) or "null")  # null until the page has run
+            if state and condition(state):
+                return state
+            time.sleep(0.1)
+        self.fail(f"{what}: not within {timeout} s; the page saw {state}")
+
+    def test_session_decodes_in_chromium_with_true_colours(self):
+        started = time.monotonic()
+        with self.log("bridge.log") as log:
+            bridge = subprocess.Popen(
+                [sys.executable, BRIDGE, "--exe", OPTIONS.exe, "--", "--source", "s:0", "--low", "640x360",
+                 "--low-fps", "15"], env=dict(os.environ, DISPLAY=self.display), stdout=subprocess.PIPE,
+                stderr=log)
+        self.addCleanup(bridge.stdout.close)
+        self.addCleanup(lambda: bridge.poll() is None and stop(bridge))
+        line = read_line(bridge.stdout.fileno(), 20)
+        self.assertRegex(line, r"^viewer: http://127\.0\.0\.1:\d+/$")
+        with self.log("chromium.log") as log:
+            self.browser = Browser(os.path.join(self.temp, "profile"), log)
+        self.addCleanup(self.browser.close)
+        try:
+            self.browser.open(line.split()[1])
+            self.check_session()
+        except BaseException:
+            self.keep_evidence()
+            raise
+        self.assertEqual(stop(bridge), 0)
+        print(f"viewer session checked in {time.monotonic() - started:.1f} s")
+
+    def check_session(self):
+        b = self.browser
+        state = self.wait_for("main pictures and a preview", lambda s: s["layers"]["main"]["decoded"] >= 20
+                              and s["counts"].get("7"))
+        self.assertEqual(state["handshake"], {"codec": "avc1.64002a", "height": 720, "port": 0, "width": 1280,
+                                              "low": {"codec": "avc1.64002a", "height": 360, "width": 640}})
+        self.assertEqual([state["layers"][n]["supported"] for n in ("main", "low")], [True, True])
+        self.assertNotIn("5", state["counts"], "the low layer is off until the host asks")
+
+        b.evaluate('document.getElementById("low-on").click()')
+        state = self.wait_for("low pictures", lambda s: s["layers"]["low"]["decoded"] >= 10)
+        for layer, scale in (("main", 2 / 3), ("low", 1 / 3)):
+            space = state["layers"][layer]["colorSpace"]
+            self.assertEqual((space["matrix"], space["fullRange"]), ("smpte170m", False), layer)
+            for i, (name, colour) in enumerate(PATCHES):
+                x, y = round((patch_x(i) + PATCH / 2) * scale) - 2, round((PATCH_Y + PATCH / 2) * scale) - 2
+                pixels = b.evaluate(PIXELS % (layer, x, y))
+                worst = max(abs(pixels[p + c] - colour[c]) for p in range(0, len(pixels), 4) for c in range(3))
+                self.assertLessEqual(worst, TOLERANCE, f"{layer} {name}: {pixels[:3]} for {colour}")
+
+        b.evaluate('document.getElementById("low-off").click()')
+        low_chunks = lambda s: s["counts"].get("5", 0) + s["counts"].get("6", 0)  # noqa: E731
+        quiet = self.wait_for("the low layer to go quiet", self.unchanged_for(1.0, low_chunks), timeout=10)
+        time.sleep(1.0)
+        state = json.loads(b.evaluate(STATE))
+        self.assertEqual(low_chunks(state), low_chunks(quiet), "low chunks after the layer was switched off")
+        self.assertGreater(state["layers"]["main"]["decoded"], quiet["layers"]["main"]["decoded"])
+
+        b.evaluate("viewer.stop()")
+        state = json.loads(b.evaluate(STATE))
+        self.assertEqual(state["errors"], [])
+        for layer, kinds in (("main", ("2", "3")), ("low", ("5", "6"))):
+            sent = sum(state["counts"].get(k, 0) for k in kinds)
+            self.assertEqual((state["layers"][layer]["fed"], state["layers"][layer]["decoded"]), (sent, sent), layer)
+
+    @staticmethod
+    def unchanged_for(seconds, value):
+        seen = {}
+
+        def condition(state):
+            now, current = time.monotonic(), value(state)
+            if seen.get("value") != current:
+                seen.update(value=current, since=now)
+            return now - seen["since"] >= seconds
+
+        return condition
+
+    def keep_evidence(self):
+        try:
+            self.browser.screenshot(SCREENSHOT)
+            print("screenshot of the page:", SCREENSHOT)
+        except Exception as e:  # the failure itself matters more
+            print("no screenshot:", e)
+        for line in self.browser.console[-20:]:
+            print("console:", line)
+        with open(os.path.join(self.temp, "bridge.log"), "rb") as f:
+            print(f.read().decode(errors="replace")[-3000:])
+
+
+def main():
+    global OPTIONS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--platform", choices=["linux", "win"], required=True)
+    OPTIONS, rest = parser.parse_known_args()
+    OPTIONS.exe = os.path.abspath(OPTIONS.exe)
+    program = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
+    sys.exit(0 if program.result.wasSuccessful() else 1)
+
+
+if __name__ == "__main__":
+    main()
