@@ -1,20 +1,16 @@
 """The live viewer (tools/viewer) in a real browser: headless Chromium plays
 the host of a capture session on a private X server that shows pure colour
-patches and a moving box. The test drives the page through the DevTools
-protocol on a pipe and reads back what the page decoded. Linux only.
+patches and a moving box. The test steps through the page over the DevTools
+protocol and reads back what it decoded. Linux only.
 
 On failure the page is kept as out/viewer.png.
 """
 
 import argparse
-import base64
-import ctypes
-import fcntl
 import json
 import os
 import select
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -22,12 +18,12 @@ import threading
 import time
 import unittest
 
+import chromium
 import x11_paint
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BRIDGE = os.path.join(ROOT, "tools", "viewer", "bridge.py")
 SCREENSHOT = os.path.join(ROOT, "out", "viewer.png")
-CHROMIUM = "/usr/bin/chromium"
 OPTIONS = None
 
 # 240-pixel squares: 80 pixels even in the 640x360 layer, and far from each other.
@@ -35,7 +31,6 @@ PATCHES = [("red", (255, 0, 0)), ("green", (0, 255, 0)), ("blue", (0, 0, 255)), 
 PATCH, PATCH_Y = 240, 180
 BACKGROUND = (40, 40, 40)
 TOLERANCE = 4
-PR_SET_CHILD_SUBREAPER = 36
 
 
 def patch_x(i):
@@ -79,17 +74,6 @@ def stop(proc, timeout=10):
     return proc.returncode
 
 
-def reap_children(timeout=10):
-    """Waits for every child left, the adopted ones included, once all the test started is stopped."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        try:
-            if os.waitpid(-1, os.WNOHANG) == (0, 0):
-                time.sleep(0.05)
-        except ChildProcessError:
-            return
-
-
 class Mover(threading.Thread):
     """A box sliding under the patches, so that both layers get delta chunks."""
 
@@ -113,95 +97,6 @@ class Mover(threading.Thread):
         self.painter.close()
 
 
-class Browser:
-    """Headless Chromium driven over --remote-debugging-pipe: JSON messages
-    ending in a zero byte, read by the browser on fd 3 and written on fd 4."""
-
-    def __init__(self, profile, log):
-        to_browser, self.to_browser = os.pipe()
-        self.from_browser, from_browser = os.pipe()
-
-        def on_fds_3_and_4():
-            high = [fcntl.fcntl(fd, fcntl.F_DUPFD, 10) for fd in (to_browser, from_browser)]
-            os.dup2(high[0], 3)
-            os.dup2(high[1], 4)
-
-        self.proc = subprocess.Popen(
-            [CHROMIUM, "--headless=new", "--no-sandbox", "--disable-gpu", "--remote-debugging-pipe",
-             "--user-data-dir=" + profile, "--no-first-run", "--no-default-browser-check",
-             "--disable-background-networking", "--disable-component-update", "--disable-sync",
-             "--disable-default-apps", "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
-             "--proxy-server=127.0.0.1:9", "--window-size=1300,1000", "about:blank"],
-            pass_fds=(3, 4), preexec_fn=on_fds_3_and_4, start_new_session=True, stdin=subprocess.DEVNULL,
-            stdout=log, stderr=log)
-        os.close(to_browser)
-        os.close(from_browser)
-        self.replies, self.console, self.next_id = {}, [], 0
-        self.cond = threading.Condition()
-        threading.Thread(target=self._read, daemon=True).start()
-        self.session = None
-
-    def _read(self):
-        buffer = b""
-        while chunk := os.read(self.from_browser, 1 << 16):
-            buffer += chunk
-            *messages, buffer = buffer.split(b"\0")
-            for text in messages:
-                message = json.loads(text)
-                with self.cond:
-                    if "id" in message:
-                        self.replies[message["id"]] = message
-                    elif message.get("method") in ("Runtime.consoleAPICalled", "Runtime.exceptionThrown"):
-                        self.console.append(json.dumps(message["params"])[:400])
-                    self.cond.notify_all()
-
-    def call(self, method, timeout=30, **params):
-        with self.cond:
-            self.next_id += 1
-            ident = self.next_id
-        message = {"id": ident, "method": method, "params": params}
-        if self.session and not method.startswith(("Target.", "Browser.")):
-            message["sessionId"] = self.session
-        os.write(self.to_browser, json.dumps(message).encode() + b"\0")
-        with self.cond:
-            if not self.cond.wait_for(lambda: ident in self.replies, timeout):
-                raise TimeoutError(method)
-            reply = self.replies.pop(ident)
-        if "error" in reply:
-            raise RuntimeError(f"{method}: {reply['error']}")
-        return reply["result"]
-
-    def open(self, url):
-        target = self.call("Target.createTarget", url=url)["targetId"]
-        self.session = self.call("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
-        self.call("Runtime.enable")
-
-    def evaluate(self, expression):
-        result = self.call("Runtime.evaluate", expression=expression, awaitPromise=True, returnByValue=True)
-        if "exceptionDetails" in result:
-            raise RuntimeError(json.dumps(result["exceptionDetails"])[:400])
-        return result["result"].get("value")
-
-    def screenshot(self, path):
-        data = self.call("Page.captureScreenshot", format="png")["data"]
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(base64.b64decode(data))
-
-    def close(self):
-        try:
-            self.call("Browser.close", timeout=5)
-        except Exception:  # it is killed below anyway
-            pass
-        stop(self.proc)
-        try:  # its renderer and helper processes, should any outlive it
-            os.killpg(self.proc.pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
-        os.close(self.to_browser)
-        os.close(self.from_browser)
-
-
 STATE = """window.viewer && JSON.stringify({handshake: viewer.handshake, counts: viewer.counts, errors: viewer.errors,
   layers: Object.fromEntries(Object.values(viewer.layers).map(l => [l.name,
     {fed: l.fed, decoded: l.decoded, supported: l.supported, colorSpace: l.colorSpace}]))})"""
@@ -213,10 +108,8 @@ class ViewerTest(unittest.TestCase):
     def setUp(self):
         if OPTIONS.platform != "linux":
             self.skipTest("the viewer runs the Linux build")
-        # Chromium's helpers outlive the browser by a moment; adopted here they are
-        # reaped by this process instead of lingering as zombies under an init that may not reap.
-        ctypes.CDLL(None).prctl(PR_SET_CHILD_SUBREAPER, 1)
-        self.addCleanup(reap_children)
+        chromium.adopt_orphans()
+        self.addCleanup(chromium.reap_children)
         self.temp = tempfile.mkdtemp(prefix="nimbra-viewer-")
         self.addCleanup(shutil.rmtree, self.temp, True)
         xvfb, self.display = start_xvfb()
@@ -254,7 +147,7 @@ class ViewerTest(unittest.TestCase):
         line = read_line(bridge.stdout.fileno(), 20)
         self.assertRegex(line, r"^viewer: http://127\.0\.0\.1:\d+/$")
         with self.log("chromium.log") as log:
-            self.browser = Browser(os.path.join(self.temp, "profile"), log)
+            self.browser = chromium.Browser(os.path.join(self.temp, "profile"), log)
         self.addCleanup(self.browser.close)
         try:
             self.browser.open(line.split()[1])
