@@ -171,14 +171,14 @@ Result<ComPtr<IMFTransform>> activate_encoder() {
   return transform;
 }
 
-// BT.601 limited range, chroma the mean of each 2x2 block. Media Foundation
-// has no BT.601 transfer of its own; BT.709's is the same curve.
+// BT.601 limited range, for the encoder to write into the stream's VUI. Media
+// Foundation has no BT.601 transfer of its own; BT.709's is the same curve.
+// The chroma siting is left to the relabelling of the key chunks.
 Status set_colour(IMFMediaType* type) {
   for (HRESULT hr : {type->SetUINT32(MF_MT_YUV_MATRIX, MFVideoTransferMatrix_BT601),
                      type->SetUINT32(MF_MT_VIDEO_NOMINAL_RANGE, MFNominalRange_16_235),
                      type->SetUINT32(MF_MT_VIDEO_PRIMARIES, MFVideoPrimaries_SMPTE170M),
-                     type->SetUINT32(MF_MT_TRANSFER_FUNCTION, MFVideoTransFunc_709),
-                     type->SetUINT32(MF_MT_VIDEO_CHROMA_SITING, MFVideoChromaSubsampling_MPEG1)}) {
+                     type->SetUINT32(MF_MT_TRANSFER_FUNCTION, MFVideoTransFunc_709)}) {
     if (auto r = checked(hr); !r) return r;
   }
   return {};
@@ -208,7 +208,6 @@ Status set_types(IMFTransform* transform, const EncoderSettings& s) {
                      MFSetAttributeRatio(in.Get(), MF_MT_PIXEL_ASPECT_RATIO, 1, 1)}) {
     if (auto r = checked(hr); !r) return r;
   }
-  if (auto r = set_colour(in.Get()); !r) return r;
   if (HRESULT hr = transform->SetInputType(0, in.Get(), 0); FAILED(hr)) return fail(step_error("SetInputType", hr));
   return {};
 }
