@@ -15,7 +15,7 @@ struct PairedSpan {
 
 // One source row to 32-bit sums of all four channels per target column.
 void area_horizontal_sse2(const std::uint8_t* row, const PairedSpan* columns, const std::uint32_t* pair_weights,
-                          std::size_t tw, std::uint32_t* out);
+                          std::size_t dst_width, std::uint32_t* out);
 
 // acc[i] = (first ? start : acc[i]) + weight * line[i] for n values whose
 // results stay below 2^32.

@@ -10,9 +10,9 @@
 namespace nimbra::detail {
 
 void area_horizontal_sse2(const std::uint8_t* row, const PairedSpan* columns, const std::uint32_t* pair_weights,
-                          std::size_t tw, std::uint32_t* out) {
+                          std::size_t dst_width, std::uint32_t* out) {
   const __m128i zero = _mm_setzero_si128();
-  for (std::size_t tx = 0; tx < tw; ++tx) {
+  for (std::size_t tx = 0; tx < dst_width; ++tx) {
     const PairedSpan& span = columns[tx];
     const std::uint8_t* p = row + std::size_t{span.first} * 4;
     const std::uint32_t* w = pair_weights + span.pairs_at;

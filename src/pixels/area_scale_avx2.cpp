@@ -23,7 +23,7 @@ inline __m256i load_threes(const std::uint8_t* p) {
 namespace {
 
 template <bool kRoundHalfUp>
-std::size_t halve_row(const std::uint8_t* upper, const std::uint8_t* lower, std::uint8_t* out, std::size_t tw) {
+std::size_t halve_row(const std::uint8_t* upper, const std::uint8_t* lower, std::uint8_t* out, std::size_t dst_width) {
   // Channel k of pixels 0 and 1, then of pixels 2 and 3, side by side.
   const __m256i pairs = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15,  //
                                          0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
@@ -42,23 +42,23 @@ std::size_t halve_row(const std::uint8_t* upper, const std::uint8_t* lower, std:
     store(out + x * 4, _mm256_or_si256(packed, opaque));
   };
   std::size_t x = 0;
-  for (; x + 16 <= tw; x += 16) {
+  for (; x + 16 <= dst_width; x += 16) {
     eight(x);
     eight(x + 8);
   }
-  for (; x + 8 <= tw; x += 8) eight(x);
+  for (; x + 8 <= dst_width; x += 8) eight(x);
   return x;
 }
 
 }  // namespace
 
 std::size_t halve_row_avx2(const std::uint8_t* upper, const std::uint8_t* lower, std::uint8_t* out,
-                           std::size_t tw, int bias) {
-  return bias == 2 ? halve_row<true>(upper, lower, out, tw) : halve_row<false>(upper, lower, out, tw);
+                           std::size_t dst_width, int bias) {
+  return bias == 2 ? halve_row<true>(upper, lower, out, dst_width) : halve_row<false>(upper, lower, out, dst_width);
 }
 
 std::size_t three_halves_rows_avx2(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c,
-                                   std::uint8_t* top, std::uint8_t* bottom, std::size_t tw) {
+                                   std::uint8_t* top, std::uint8_t* bottom, std::size_t dst_width) {
   // Per lane: channel k of pixels 0 and 1, then of pixels 1 and 2.
   const __m256i pairs = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 4, 8, 5, 9, 6, 10, 7, 11,  //
                                          0, 4, 1, 5, 2, 6, 3, 7, 4, 8, 5, 9, 6, 10, 7, 11);
@@ -77,8 +77,8 @@ std::size_t three_halves_rows_avx2(const std::uint8_t* a, const std::uint8_t* b,
   std::size_t x = 0;
   // 12 source pixels, 8 target pixels per row and step; the last 16-byte
   // load reads one pixel past the 12, so that pixel must exist.
-  const std::size_t sw = tw / 2 * 3;
-  for (; x + 8 <= tw && x / 2 * 3 + 13 <= sw; x += 8) {
+  const std::size_t src_width = dst_width / 2 * 3;
+  for (; x + 8 <= dst_width && x / 2 * 3 + 13 <= src_width; x += 8) {
     const std::size_t s = x / 2 * 3 * 4;
     __m256i up[2], down[2];
     for (int i = 0; i < 2; ++i) {

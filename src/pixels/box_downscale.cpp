@@ -17,14 +17,6 @@ struct ColumnSpan {
   std::uint32_t first, end;
 };
 
-// Per-thread tables, grown on the first frame of a size and reused after.
-struct BoxTables {
-  std::vector<ColumnSpan> columns;
-  std::vector<ExactDivider> column_divide;
-  std::vector<std::uint32_t> column_sums;  // 4 per source pixel, summed over a row span
-  std::vector<std::uint16_t> block_sums;
-};
-
 // sums[i] = the bytes at i of `count` consecutive rows, added up. Up to 257
 // rows the sums fit 16 bits and stay in registers across the rows.
 void sum_rows(const std::uint8_t* rows, std::size_t row_bytes, std::uint64_t count, std::uint32_t* sums) {
@@ -58,8 +50,9 @@ bool usable(ByteView src, std::uint32_t sw, std::uint32_t sh, std::uint32_t tw, 
 
 }  // namespace
 
-void box_downscale_reference(ByteView src, std::uint32_t sw, std::uint32_t sh, MutableBytes dst, std::uint32_t tw,
-                             std::uint32_t th) {
+void box_downscale_reference(ByteView src, std::uint32_t src_width, std::uint32_t src_height, MutableBytes dst,
+                             std::uint32_t dst_width, std::uint32_t dst_height) {
+  const std::uint32_t sw = src_width, sh = src_height, tw = dst_width, th = dst_height;
   if (!usable(src, sw, sh, tw, th) || dst.size() < std::size_t{tw} * th * 4) return;
   for (std::uint64_t y = 0; y < th; ++y) {
     const std::uint64_t y0 = y * sh / th, y1 = std::min<std::uint64_t>(std::max(y0 + 1, (y + 1) * sh / th), sh);
@@ -79,43 +72,44 @@ void box_downscale_reference(ByteView src, std::uint32_t sw, std::uint32_t sh, M
   }
 }
 
-void box_downscale(ByteView src, std::uint32_t sw, std::uint32_t sh, MutableBytes dst, std::uint32_t tw,
-                   std::uint32_t th) {
+void box_downscale(ByteView src, std::uint32_t src_width, std::uint32_t src_height, MutableBytes dst,
+                   std::uint32_t dst_width, std::uint32_t dst_height) {
+  const std::uint32_t sw = src_width, sh = src_height, tw = dst_width, th = dst_height;
   if (!usable(src, sw, sh, tw, th) || dst.size() < std::size_t{tw} * th * 4) return;
   if (sw == 2 * std::uint64_t{tw} && sh == 2 * std::uint64_t{th}) {
     detail::halve_bgra(src.data(), tw, th, dst.data(), 0);
     return;
   }
-  thread_local BoxTables t;
   if (sw % tw == 0 && sh % th == 0 && sw / tw == sh / th && sw / tw <= detail::kMaxBlock) {
-    t.block_sums.resize(std::size_t{sw} * 4);
-    detail::block_average(src.data(), sw / tw, tw, th, dst.data(), false, t.block_sums.data());
+    std::vector<std::uint16_t> block_sums(std::size_t{sw} * 4);
+    detail::block_average(src.data(), sw / tw, tw, th, dst.data(), false, block_sums.data());
     return;
   }
-  t.columns.resize(tw);
-  t.column_divide.clear();
+  std::vector<ColumnSpan> columns(tw);
+  std::vector<ExactDivider> column_divides;
+  column_divides.reserve(tw);
   for (std::uint64_t x = 0; x < tw; ++x) {
     const std::uint64_t x0 = x * sw / tw, x1 = std::min<std::uint64_t>(std::max(x0 + 1, (x + 1) * sw / tw), sw);
-    t.columns[x] = {static_cast<std::uint32_t>(x0), static_cast<std::uint32_t>(x1)};
-    t.column_divide.emplace_back(x1 - x0, (x1 - x0) * 255);
+    columns[x] = {static_cast<std::uint32_t>(x0), static_cast<std::uint32_t>(x1)};
+    column_divides.emplace_back(x1 - x0, (x1 - x0) * 255);
   }
-  t.column_sums.resize(std::size_t{sw} * 4);
+  std::vector<std::uint32_t> column_sums(std::size_t{sw} * 4);  // 4 per source pixel, summed over a row span
   const std::size_t row_bytes = std::size_t{sw} * 4;
   for (std::uint64_t y = 0; y < th; ++y) {
     const std::uint64_t y0 = y * sh / th, y1 = std::min<std::uint64_t>(std::max(y0 + 1, (y + 1) * sh / th), sh);
     // floor(s / (cx cy)) = floor(floor(s / cy) / cx): rows first, then columns.
     const ExactDivider row_divide(y1 - y0, std::uint64_t{sw} * 255 * (y1 - y0));
-    std::uint32_t* sums = t.column_sums.data();
+    std::uint32_t* sums = column_sums.data();
     sum_rows(src.data() + y0 * row_bytes, row_bytes, y1 - y0, sums);
     std::uint8_t* out = dst.data() + y * std::size_t{tw} * 4;
     for (std::size_t x = 0; x < tw; ++x) {
       // All four channels of the span at once; the sums fit 32 bits.
-      const auto* column = reinterpret_cast<const __m128i*>(sums) + t.columns[x].first;
+      const auto* column = reinterpret_cast<const __m128i*>(sums) + columns[x].first;
       __m128i sum = _mm_loadu_si128(column);
-      for (std::uint32_t c = t.columns[x].first + 1; c < t.columns[x].end; ++c) {
+      for (std::uint32_t c = columns[x].first + 1; c < columns[x].end; ++c) {
         sum = _mm_add_epi32(sum, _mm_loadu_si128(++column));
       }
-      const ExactDivider& column_divide = t.column_divide[x];
+      const ExactDivider& column_divide = column_divides[x];
       if (row_divide.shift() >= 0 && column_divide.shift() >= 0) {
         // Power-of-two counts (every span of a 3:2 or 2:1 reduction): one shift.
         const __m128i q = _mm_srl_epi32(sum, _mm_cvtsi32_si128(row_divide.shift() + column_divide.shift()));

@@ -7,13 +7,14 @@
 
 namespace nimbra {
 
-// Leaves `dst` (tw * th * 4 bytes) as it was when a size is 0, the source
-// holds fewer than sw * sh * 4 bytes or `dst` fewer than tw * th * 4.
-void box_downscale(ByteView src, std::uint32_t sw, std::uint32_t sh, MutableBytes dst, std::uint32_t tw,
-                   std::uint32_t th);
+// Leaves `dst` as it was when a size is 0, the source holds fewer than
+// src_width * src_height * 4 bytes or `dst` fewer than dst_width *
+// dst_height * 4.
+void box_downscale(ByteView src, std::uint32_t src_width, std::uint32_t src_height, MutableBytes dst,
+                   std::uint32_t dst_width, std::uint32_t dst_height);
 
 // The formula as written: the oracle of the fast version.
-void box_downscale_reference(ByteView src, std::uint32_t sw, std::uint32_t sh, MutableBytes dst,
-                             std::uint32_t tw, std::uint32_t th);
+void box_downscale_reference(ByteView src, std::uint32_t src_width, std::uint32_t src_height, MutableBytes dst,
+                             std::uint32_t dst_width, std::uint32_t dst_height);
 
 }  // namespace nimbra
