@@ -19,7 +19,8 @@ not compile is replaced by the next one of its folder and not counted.
 The sample is spread over folders: every folder gets at least one mutant, the
 rest in proportion to its candidates, drawn in an order fixed by the seed and
 the folder alone, so runs over fewer folders draw the same first mutants there
-and --reuse can take their results from an earlier run of the same commit.
+and --reuse can take their results from an earlier run of a commit that differs
+from this one in nothing but this tool.
 Results go to OUT.json and OUT.tsv; the summary ends with the survivors, the
 places where the suite is blind. Timeouts count as detected.
 """
@@ -257,7 +258,9 @@ def describe(m):
 
 def save(out, meta, results):
     out.parent.mkdir(parents=True, exist_ok=True)
-    out.with_suffix(".json").write_text(json.dumps(dict(meta, mutants=results), indent=1, ensure_ascii=False))
+    partial = out.with_suffix(".json.part")
+    partial.write_text(json.dumps(dict(meta, mutants=results), indent=1, ensure_ascii=False))
+    os.replace(partial, out.with_suffix(".json"))
     keys = ["id", "status", "file", "line", "kind", "old", "new", "test", "seconds"]
     rows = ["\t".join(keys)] + ["\t".join(str(r.get(k, "")).replace("\t", " ") for k in keys) for r in results]
     out.with_suffix(".tsv").write_text("\n".join(rows) + "\n")
@@ -292,7 +295,7 @@ def main():
     p.add_argument("--ctest-args", default="", help='more ctest arguments, e.g. "-R ^Channel"')
     p.add_argument("--timeout", type=float, help="seconds of ctest per mutant (default: 3 x the clean run, >= 60)")
     p.add_argument("--out", type=Path, help="result prefix (default: build/seeded-faults/seed-N)")
-    p.add_argument("--reuse", type=Path, nargs="*", default=[], help="earlier results of the same commit")
+    p.add_argument("--reuse", type=Path, nargs="*", default=[], help="earlier results of the same sources and tests")
     p.add_argument("--list", action="store_true", help="print the planned mutants and stop")
     p.add_argument("--only", help="run the mutant with this id")
     args = p.parse_args()
@@ -314,17 +317,33 @@ def main():
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     runner.restore_leftover()
     commit = subprocess.run(["git", "rev-parse", "HEAD"], cwd=repo, capture_output=True, text=True).stdout.strip()
-    dirty = bool(subprocess.run(["git", "status", "--porcelain", "--", *args.paths], cwd=repo,
+    this_tool = ":(exclude)" + Path(__file__).resolve().relative_to(repo_default).as_posix()
+    dirty = bool(subprocess.run(["git", "status", "--porcelain", "--", ".", this_tool], cwd=repo,
                                 capture_output=True, text=True).stdout.strip())
     meta = dict(commit=commit, dirty=dirty, seed=args.seed, paths=args.paths, exclude=args.exclude,
                 preset=args.preset, ctest=" ".join(runner.ctest))
-    known = {}
-    for f in args.reuse:
-        old = json.loads(f.read_text())
-        if (old["commit"], old["dirty"], old["ctest"]) == (commit, dirty, meta["ctest"]):
-            known.update({r["id"]: r for r in old["mutants"]})
-        else:
-            print(f"not reusing {f}: another commit or ctest command")
+    compatible = {}
+
+    def reused(mid):
+        """An earlier result for this mutant: re-read each time, so that two runs can share work."""
+        for f in args.reuse:
+            try:
+                old = json.loads(f.read_text())
+            except (OSError, ValueError):
+                continue
+            key = (old["commit"], old["dirty"], old["ctest"])
+            if key not in compatible:
+                same = subprocess.run(["git", "diff", "--quiet", old["commit"], "HEAD", "--", ".", this_tool],
+                                      cwd=repo, capture_output=True).returncode == 0
+                compatible[key] = same and not old["dirty"] and not dirty and old["ctest"] == meta["ctest"]
+                if not compatible[key]:
+                    print(f"not reusing {f}: other sources, tests or ctest command")
+            if compatible[key]:
+                for r in old["mutants"]:
+                    if r["id"] == mid:
+                        return r
+        return None
+
     clean = runner.baseline(suite=not args.only and args.timeout is None)
     timeout = args.timeout or (max(60.0, 3 * clean) if clean else 600.0)
     meta.update(clean_seconds=round(clean), timeout=round(timeout))
@@ -336,8 +355,8 @@ def main():
         for m in queue:
             if counted == quota:
                 break
-            r = dict(m, **(known.get(m["id"]) or runner.measure(m, timeout)))
-            r["reused"] = m["id"] in known
+            earlier = reused(m["id"])
+            r = dict(m, **(earlier or runner.measure(m, timeout)), reused=bool(earlier))
             results.append(r)
             counted += r["status"] != "no-build"
             print(f'{r["status"]:9} {r["seconds"]:4}s {describe(r)} {r["test"]}', flush=True)
