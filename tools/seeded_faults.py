@@ -173,7 +173,7 @@ def plan(found, n, seed):
         queues.setdefault(folder(m), []).append(m)
     for name, queue in queues.items():
         random.Random(f"{seed}:{name}").shuffle(queue)
-    quota = {name: min(1, n) for name in queues}
+    quota = {name: int(n >= len(queues)) for name in queues}
     rest, total = n - sum(quota.values()), len(found)
     share = {name: rest * len(q) / total for name, q in queues.items()}
     for name in queues:
