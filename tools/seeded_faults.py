@@ -356,7 +356,8 @@ def main():
             if counted == quota:
                 break
             earlier = reused(m["id"])
-            r = dict(m, **(earlier or runner.measure(m, timeout)), reused=bool(earlier))
+            r = dict(m, **(earlier or runner.measure(m, timeout)))
+            r["reused"] = bool(earlier)
             results.append(r)
             counted += r["status"] != "no-build"
             print(f'{r["status"]:9} {r["seconds"]:4}s {describe(r)} {r["test"]}', flush=True)
