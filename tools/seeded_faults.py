@@ -24,7 +24,7 @@ from this one in nothing but this tool.
 Results go to OUT.json and OUT.tsv; the summary ends with the survivors, the
 places where the suite is blind. Timeouts count as detected.
 """
-import argparse, hashlib, json, os, random, re, shlex, signal, subprocess, sys, time
+import argparse, hashlib, json, os, random, re, shlex, signal, subprocess, sys, threading, time
 from pathlib import Path
 
 FOREIGN = re.compile(r"\b(_WIN32|_WIN64|WIN32|_MSC_VER|__MINGW32__|__MINGW64__|__APPLE__|__ANDROID__)\b")
@@ -203,6 +203,41 @@ def run(cmd, cwd, timeout=None):
         raise
 
 
+def run_suite(cmd, cwd, timeout, grace=20):
+    """(verdict, first failed test). Waiting ends `grace` seconds after the first reported failure,
+    since a stray process of a failed test can hold ctest's output open; strays go with the group."""
+    p = subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                         errors="replace", start_new_session=True)
+    failed = []
+
+    def read():
+        for line in p.stdout:
+            hit = re.search(r"Test\s+#\d+: (\S+) .*\*\*\*", line)
+            if hit and not failed:
+                failed.append((hit.group(1), time.monotonic()))
+
+    reader = threading.Thread(target=read, daemon=True)
+    reader.start()
+    deadline = time.monotonic() + timeout
+    try:
+        while p.poll() is None and time.monotonic() < deadline:
+            if failed and time.monotonic() > failed[0][1] + grace:
+                break
+            time.sleep(0.5)
+    finally:
+        try:
+            os.killpg(p.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        p.wait()
+        reader.join(5)
+    if failed:
+        return "killed", failed[0][0]
+    if p.returncode == 0:
+        return "survived", ""
+    return ("timeout", "") if time.monotonic() >= deadline else ("killed", f"(ctest exit {p.returncode})")
+
+
 class Runner:
     def __init__(self, args, repo):
         self.repo, self.args = repo, args
@@ -241,10 +276,7 @@ class Runner:
             status, out = run(self.build, self.repo, 1800)
             if status != 0:
                 return dict(status="no-build", test="", seconds=round(time.monotonic() - started))
-            status, out = run(self.ctest, self.repo, timeout)
-            lines_failed = [ln for ln in out.split("\n") if re.search(r"Test\s+#\d+: ", ln) and " Passed" not in ln]
-            test = re.search(r"#\d+: (\S+)", lines_failed[0]).group(1) if lines_failed else ""
-            verdict = "timeout" if status is None else "survived" if status == 0 else "killed"
+            verdict, test = run_suite(self.ctest, self.repo, timeout)
             return dict(status=verdict, test=test, seconds=round(time.monotonic() - started))
         finally:
             path.write_bytes(original)
