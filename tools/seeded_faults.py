@@ -137,8 +137,8 @@ def mutants_of(rel, text):
                 old = line[col:col + len(ret.group(1))]
                 add(no, col, old, f"!({old})", "return")
             body = collapse(s[:-1].strip())
-            if (s.endswith(";") and not NOT_STATEMENT.match(s) and not re.search(r"= (default|delete);$", s) and (prev == "" or prev[-1] in ";{}:")
-                    and (ASSIGN.match(body) or CALL.match(body))):
+            if (s.endswith(";") and not NOT_STATEMENT.match(s) and not re.search(r"= (default|delete);$", s)
+                    and (prev == "" or prev[-1] in ";{}:") and (ASSIGN.match(body) or CALL.match(body))):
                 col = len(c) - len(c.lstrip())
                 add(no, col, line[col:len(c.rstrip())], "", "statement")
         if s:
@@ -183,35 +183,17 @@ def plan(found, n, seed):
     return {name: (queues[name], min(quota[name], len(queues[name]))) for name in sorted(queues)}
 
 
-def run(cmd, cwd, timeout=None):
-    """(exit status or None on timeout, output); the whole process group goes on timeout or interrupt."""
+def run(cmd, cwd, timeout, grace=20):
+    """(exit status, None when stopped; output; first test ctest reports failed). Waiting ends `grace`
+    seconds after such a report, as a stray process of a failed test can hold ctest's output open;
+    the process group, strays included, is ended in any case."""
     p = subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
                          errors="replace", start_new_session=True)
-    try:
-        out, _ = p.communicate(timeout=timeout)
-        return p.returncode, out
-    except BaseException as e:
-        for sig in (signal.SIGTERM, signal.SIGKILL):
-            try:
-                os.killpg(p.pid, sig)
-                out, _ = p.communicate(timeout=10)
-                break
-            except (ProcessLookupError, subprocess.TimeoutExpired):
-                out = ""
-        if isinstance(e, subprocess.TimeoutExpired):
-            return None, out
-        raise
-
-
-def run_suite(cmd, cwd, timeout, grace=20):
-    """(verdict, first failed test). Waiting ends `grace` seconds after the first reported failure,
-    since a stray process of a failed test can hold ctest's output open; strays go with the group."""
-    p = subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-                         errors="replace", start_new_session=True)
-    failed = []
+    lines, failed, status = [], [], None
 
     def read():
         for line in p.stdout:
+            lines.append(line)
             hit = re.search(r"Test\s+#\d+: (\S+) .*\*\*\*", line)
             if hit and not failed:
                 failed.append((hit.group(1), time.monotonic()))
@@ -220,8 +202,9 @@ def run_suite(cmd, cwd, timeout, grace=20):
     reader.start()
     deadline = time.monotonic() + timeout
     try:
-        while p.poll() is None and time.monotonic() < deadline:
-            if failed and time.monotonic() > failed[0][1] + grace:
+        while time.monotonic() < deadline and not (failed and time.monotonic() > failed[0][1] + grace):
+            if p.poll() is not None:
+                status = p.returncode
                 break
             time.sleep(0.5)
     finally:
@@ -231,11 +214,7 @@ def run_suite(cmd, cwd, timeout, grace=20):
             pass
         p.wait()
         reader.join(5)
-    if failed:
-        return "killed", failed[0][0]
-    if p.returncode == 0:
-        return "survived", ""
-    return ("timeout", "") if time.monotonic() >= deadline else ("killed", f"(ctest exit {p.returncode})")
+    return status, "".join(lines), failed[0][0] if failed else ""
 
 
 class Runner:
@@ -256,7 +235,7 @@ class Runner:
     def baseline(self, suite):
         for cmd in (["cmake", "--preset", self.args.preset], self.build) + ((self.ctest,) if suite else ()):
             started = time.monotonic()
-            status, out = run(cmd, self.repo, 3600)
+            status, out, _ = run(cmd, self.repo, 3600)
             if status != 0:
                 sys.exit(f"without mutants `{' '.join(cmd)}` fails:\n{out[-3000:]}")
         return time.monotonic() - started if suite else 0.0
@@ -273,11 +252,12 @@ class Runner:
         started = time.monotonic()
         try:
             path.write_bytes("\n".join(lines).encode("utf-8"))
-            status, out = run(self.build, self.repo, 1800)
-            if status != 0:
+            if run(self.build, self.repo, 1800)[0] != 0:
                 return dict(status="no-build", test="", seconds=round(time.monotonic() - started))
-            verdict, test = run_suite(self.ctest, self.repo, timeout)
-            return dict(status=verdict, test=test, seconds=round(time.monotonic() - started))
+            status, _, test = run(self.ctest, self.repo, timeout)
+            verdict = "survived" if status == 0 else "timeout" if status is None and not test else "killed"
+            return dict(status=verdict, test=test or (f"(ctest exit {status})" if status else ""),
+                        seconds=round(time.monotonic() - started))
         finally:
             path.write_bytes(original)
             self.journal.unlink()
@@ -354,10 +334,11 @@ def main():
                                 capture_output=True, text=True).stdout.strip())
     meta = dict(commit=commit, dirty=dirty, seed=args.seed, paths=args.paths, exclude=args.exclude,
                 preset=args.preset, ctest=" ".join(runner.ctest))
-    compatible = {}
+    compatible, seen = {}, {}
 
     def reused(mid):
-        """An earlier result for this mutant: re-read each time, so that two runs can share work."""
+        """An earlier result for this mutant: files are re-read each time, so that two runs can share
+        work, and what was read stays known, so that a run can resume into its own result file."""
         for f in args.reuse:
             try:
                 old = json.loads(f.read_text())
@@ -371,10 +352,8 @@ def main():
                 if not compatible[key]:
                     print(f"not reusing {f}: other sources, tests or ctest command")
             if compatible[key]:
-                for r in old["mutants"]:
-                    if r["id"] == mid:
-                        return r
-        return None
+                seen.update({r["id"]: r for r in old["mutants"]})
+        return seen.get(mid)
 
     clean = runner.baseline(suite=not args.only and args.timeout is None)
     timeout = args.timeout or (max(60.0, 3 * clean) if clean else 600.0)
