@@ -15,6 +15,9 @@ not compile is replaced by the next one of its folder and not counted.
         --reuse /tmp/faults/all.json --out /tmp/faults/capture
     tools/seeded_faults.py --only 1a2b3c4d                # rerun one mutant
     tools/seeded_faults.py -n 20 --ctest-args="-R ^Channel"
+    # a second checkout takes the same plan from its other end; each run reuses the other's results
+    tools/seeded_faults.py -n 60 --out /tmp/faults/a --reuse /tmp/faults/b.json
+    tools/seeded_faults.py --repo CLONE -n 60 --from-end --out /tmp/faults/b --reuse /tmp/faults/a.json
 
 The sample is spread over folders: every folder gets at least one mutant, the
 rest in proportion to its candidates, drawn in an order fixed by the seed and
@@ -310,6 +313,9 @@ def main():
     p.add_argument("--reuse", type=Path, nargs="*", default=[], help="earlier results of the same sources and tests")
     p.add_argument("--list", action="store_true", help="print the planned mutants and stop")
     p.add_argument("--only", help="run the mutant with this id")
+    p.add_argument("--from-end", action="store_true",
+                   help="walk the plan backwards, without replacing no-build mutants: a second run in another "
+                        "checkout that meets a normal run in the middle, each reusing the other's results")
     args = p.parse_args()
     repo = args.repo.resolve()
     found = candidates(repo, args.paths, args.exclude)
@@ -319,6 +325,8 @@ def main():
             sys.exit(f"no mutant {args.only} under {' '.join(args.paths)}")
     else:
         todo = plan(found, args.count, args.seed)
+    if args.from_end:
+        todo = {name: (queue[:quota][::-1], quota) for name, (queue, quota) in reversed(todo.items())}
     if args.list:
         for queue, quota in todo.values():
             for m in sorted(queue[:quota], key=lambda m: (m["file"], m["line"], m["col"])):
