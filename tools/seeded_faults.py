@@ -268,7 +268,7 @@ class Runner:
 
 def describe(m):
     change = f'delete "{m["old"]}"' if m["kind"] == "statement" else f'{m["old"]} -> {m["new"] or "(nothing)"}'
-    return f'{m["id"]}  {m["file"]}:{m["line"]}  {m["kind"]}: {change}'
+    return f'{m["id"]}  {m["file"]}:{m["line"]}:{m["col"] + 1}  {m["kind"]}: {change}'
 
 
 def save(out, meta, results):
