@@ -379,7 +379,7 @@ def main():
             r["reused"] = bool(earlier)
             results.append(r)
             counted += r["status"] != "no-build"
-            print(f'{r["status"]:9} {r["seconds"]:4}s {describe(r)} {r["test"]}', flush=True)
+            print(f'{r["status"]:9} {r["seconds"]:4}s {describe(r)} {r["test"]}{" (reused)" * r["reused"]}', flush=True)
             save(out, meta, results)
     summary(results)
     print(f"results: {out.with_suffix('.json')} {out.with_suffix('.tsv')}")
