@@ -224,9 +224,10 @@ class Runner:
     def __init__(self, args, repo):
         self.repo, self.args = repo, args
         self.journal = repo / "build" / "seeded-faults" / "pending.json"
-        self.build = ["cmake", "--build", "--preset", args.preset] + (["--target"] + args.targets if args.targets else [])
-        self.ctest = ["ctest", "--preset", args.preset, "--stop-on-failure", "-j", str(args.jobs)] + \
-            shlex.split(args.ctest_args)
+        targets = ["--target", *args.targets] if args.targets else []
+        self.build = ["cmake", "--build", "--preset", args.preset, *targets]
+        self.ctest = ["ctest", "--preset", args.preset, "--stop-on-failure", "-j", str(args.jobs),
+                      *shlex.split(args.ctest_args)]
 
     def restore_leftover(self):
         if self.journal.exists():
@@ -379,7 +380,8 @@ def main():
             r["reused"] = bool(earlier)
             results.append(r)
             counted += r["status"] != "no-build"
-            print(f'{r["status"]:9} {r["seconds"]:4}s {describe(r)} {r["test"]}{" (reused)" * r["reused"]}', flush=True)
+            reuse_note = " (reused)" * r["reused"]
+            print(f'{r["status"]:9} {r["seconds"]:4}s {describe(r)} {r["test"]}{reuse_note}', flush=True)
             save(out, meta, results)
     summary(results)
     print(f"results: {out.with_suffix('.json')} {out.with_suffix('.tsv')}")
