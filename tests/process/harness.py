@@ -149,11 +149,15 @@ class UnixHost:
     """A plain Linux process that plays the host."""
 
     def __init__(self):
-        self.proc = subprocess.Popen(["sleep", "600"])
+        # Not on ctest's output: a stray host would keep ctest waiting for it.
+        self.proc = subprocess.Popen(["sleep", "600"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
         self.pid = self.proc.pid
+        atexit.register(self.stop)
 
     def stop(self):
-        self.proc.kill()
+        if self.proc.poll() is None:
+            self.proc.kill()
         self.proc.wait()  # reaped: the id no longer exists
         return time.monotonic()
 
