@@ -11,6 +11,7 @@ PACKAGES=(
   libyuv-dev libx264-dev libavcodec-dev libavutil-dev libswscale-dev libpulse-dev
   libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-damage0-dev libxcb-composite0-dev libxcb-xfixes0-dev
   libxxhash-dev ffmpeg pulseaudio pulseaudio-utils chromium
+  glslang-tools mesa-vulkan-drivers libvulkan-dev
 )
 
 missing=()

@@ -2,6 +2,7 @@
 #include "app/stdout_stream.h"
 #include "capture/control_flags.h"
 #include "capture/encoder_thread.h"
+#include "capture/gpu_check.h"
 #include "capture/preview_writer.h"
 #include "capture/session.h"
 #include "capture/stdin_commands.h"
@@ -43,7 +44,10 @@ void run_capture(const CaptureSettings& settings) {
   {
     CaptureSession session(settings, SessionPorts{steady_clock(), *writer, *flags, platform::write_stderr_line,
                                                   platform::env_present, std::move(sources),
-                                                  platform::create_h264_encoder, std::move(start), {}});
+                                                  platform::create_h264_encoder, std::move(start),
+                                                  [](GpuConversion& gpu, ByteView nv12, Size size) {
+                                                    gpu_check(gpu, nv12, size, platform::write_stderr_line);
+                                                  }});
     status = session.run();
   }  // the source and the encoders are let go before the end
   platform::exit_process(status);
