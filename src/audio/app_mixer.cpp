@@ -45,9 +45,9 @@ void AppMixer::pass() {
   if (clients_.empty()) {
     ports_.clock.sleep_for(kWait);
   } else {
-    std::vector<AppCaptureClient*> waiting;
-    for (const auto& app : clients_) waiting.push_back(app->client.get());
-    ports_.platform.captures->wait_for_data(waiting, kWait);
+    waiting_.clear();
+    for (const auto& app : clients_) waiting_.push_back(app->client.get());
+    ports_.platform.captures->wait_for_data(waiting_, kWait);
   }
   drain_clients();
 

@@ -83,6 +83,7 @@ class AppMixer {
   Receiver<ScanResult> plans_;
   ScanResult plan_;
   std::vector<std::unique_ptr<AppCapture>> clients_;
+  std::vector<AppCaptureClient*> waiting_;
   std::map<std::uint32_t, Instant> cooldowns_;
   std::vector<std::int32_t> accumulator_;
   Bytes chunk_;

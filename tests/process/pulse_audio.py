@@ -91,20 +91,26 @@ class Player:
 
     def _feed(self, seconds, silence):
         block = RATE // 100  # 10 ms
+        quiet = round(silence * RATE)
+        period = RATE // math.gcd(RATE, self.freq)  # frames after which the tone repeats exactly
+        cycle = [int(self.amplitude * math.sin(2 * math.pi * self.freq * i / RATE)) for i in range(period)]
+        tone = struct.pack("<%dh" % (2 * period), *[v for v in cycle for _ in (0, 1)])
+        total = quiet + round(seconds * RATE)
         begun = time.monotonic()
         written = 0
         try:
-            while written < (seconds + silence) * RATE and not self.stopping.is_set():
-                frames = []
-                for i in range(written, written + block):
-                    t = i - silence * RATE
-                    v = 0 if t < 0 else int(self.amplitude * math.sin(2 * math.pi * self.freq * t / RATE))
-                    frames.append(v)
-                if self.started_sound is None and written >= silence * RATE:
-                    self.started_sound = time.monotonic()
-                self.proc.stdin.write(struct.pack("<%dh" % (2 * block), *[v for v in frames for _ in (0, 1)]))
+            while written < total and not self.stopping.is_set():
+                if written < quiet:
+                    data = bytes(4 * min(block, quiet - written))
+                else:
+                    at = (written - quiet) % period
+                    count = min(block, total - written)
+                    data = (tone * (1 + (at + count) // period + 1))[4 * at:4 * (at + count)]
+                    if self.started_sound is None:
+                        self.started_sound = time.monotonic()
+                self.proc.stdin.write(data)
                 self.proc.stdin.flush()
-                written += block
+                written += len(data) // 4
                 ahead = begun + written / RATE - 0.03 - time.monotonic()  # keep 30 ms queued, as a player does
                 if ahead > 0:
                     time.sleep(ahead)

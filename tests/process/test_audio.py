@@ -7,6 +7,7 @@ under Wine, which has no process loopback.)"""
 import json
 import math
 import os
+import sys
 import tempfile
 import time
 import unittest
@@ -24,8 +25,6 @@ def db(ratio):
 class AudioTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        if harness.TARGET.platform != "linux":
-            raise unittest.SkipTest("PulseAudio is the Linux build's; Wine's audio is checked by the unit tests")
         cls.xvfb = harness.Xvfb("640x360x24")
 
     @classmethod
@@ -104,4 +103,7 @@ class AudioTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
+    if sys.argv[sys.argv.index("--platform") + 1:][:1] == ["win"]:
+        print("skipped: PulseAudio is the Linux build's; Wine's audio is checked by the Windows unit tests")
+        sys.exit(0)
     harness.main()

@@ -1,6 +1,7 @@
 #include "platform/linux/proc_process_table.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <locale.h>
 #include <unistd.h>
@@ -11,8 +12,6 @@
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
-#include <fstream>
-#include <iterator>
 
 #include "audio/app_scan.h"
 
@@ -23,22 +22,28 @@ namespace {
 // C.UTF-8 whatever the process's own locale is.
 class Utf8Locale {
  public:
-  Utf8Locale() : locale_(newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr)), previous_(uselocale(locale_)) {}
-  ~Utf8Locale() {
-    uselocale(previous_);
-    if (locale_ != nullptr) freelocale(locale_);
-  }
+  Utf8Locale() : previous_(uselocale(utf8())) {}
+  ~Utf8Locale() { uselocale(previous_); }
   Utf8Locale(const Utf8Locale&) = delete;
   Utf8Locale& operator=(const Utf8Locale&) = delete;
 
  private:
-  locale_t locale_;
+  static locale_t utf8() {
+    static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);  // kept for the process
+    return locale != nullptr ? locale : LC_GLOBAL_LOCALE;
+  }
   locale_t previous_;
 };
 
-std::string read_small_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+// /proc/PID/stat fits in one page; plain reads keep a scan of every process cheap.
+std::string read_stat(std::uint32_t pid) {
+  const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  char buffer[1024];
+  const ssize_t n = ::read(fd, buffer, sizeof buffer);
+  ::close(fd);
+  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
 }
 
 std::string executable_file_name(std::uint32_t pid, std::string_view comm) {
@@ -77,7 +82,7 @@ std::string lower_case_utf8(std::string_view text) {
 }
 
 std::optional<audio::ProcessEntry> read_proc_entry(std::uint32_t pid) {
-  const std::string stat = read_small_file("/proc/" + std::to_string(pid) + "/stat");
+  const std::string stat = read_stat(pid);
   const auto open = stat.find('(');
   const auto close = stat.rfind(')');
   if (open == std::string::npos || close == std::string::npos || close < open) return std::nullopt;

@@ -157,6 +157,7 @@ void PulseServer::new_session() {
 void PulseServer::data_ready() {
   {
     std::lock_guard guard(signal_lock_);
+    if (data_ready_) return;  // the mixer has not woken for the last one yet
     data_ready_ = true;
   }
   signalled_.notify_all();
