@@ -76,9 +76,8 @@ struct MixRig {
   }
   // How each chunk ended: '=' 960 frames taken, '+' 961 (the last two
   // averaged), '-' 959 (frame 958 repeated). Fails on any gap or other frame.
-  std::string paths() const {
+  std::string paths(std::size_t next = 0) const {
     std::string out;
-    std::size_t next = 0;
     for (const Bytes& chunk : chunks()) {
       for (std::size_t f = 0; f < 959; ++f) {
         for (std::size_t c = 0; c < 2; ++c) {
@@ -115,6 +114,16 @@ TEST(AppMixer, PrimesAtFortyMillisecondsOfSound) {
   EXPECT_EQ(rig.paths(), "=");  // level 1920 frames: 960 taken
 }
 
+TEST(AppMixer, TrimsABacklogOf200MillisecondsTo40) {
+  for (auto [frames, first, want] : {std::tuple{9600u, 0u, "+"}, {9601u, 9601u - 1920u, "="}}) {
+    MixRig rig;
+    rig.start();
+    rig.fake.client(10).frames(ramp_frames(0, frames));
+    rig.run_for(20ms);
+    EXPECT_EQ(rig.paths(first), want) << frames;
+  }
+}
+
 TEST(AppMixer, TakesOneFrameMoreOrLessToHoldTheBacklog) {
   struct Case {
     const char* what;
@@ -123,9 +132,9 @@ TEST(AppMixer, TakesOneFrameMoreOrLessToHoldTheBacklog) {
     const char* want;
   } cases[] = {
       {"steady: sample-exact copy", [](std::size_t k) { return k == 0 ? 0 : 960; }, 60, "^=+$"},
-      {"backlog above 2880 frames", [](std::size_t k) { return k == 0 ? 2900 : 960; }, 60, "^\\++=+$"},
+      {"backlog above 2880 frames", [](std::size_t k) { return k == 0 ? 2900 : 960; }, 60, "^\\+{37}=+$"},
       {"backlog sinking below 1200 frames", [](std::size_t k) { return k == 0 ? 1920 : k < 92 ? 950 : 960; }, 130,
-       "^=+-+$"},
+       "^={91}-+$"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

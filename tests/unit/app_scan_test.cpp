@@ -17,7 +17,8 @@ ProcessTable desktop() {
           {500, {"obs64", 100}},     {501, {"obsidian", 100}},      {502, {"voicemeeterpro", 100}},
           {503, {"game2", 502}},     {600, {"chrome", 100}},        {601, {"chrome", 600}},
           {602, {"chrome", 600}},    {603, {"chrome", 601}},        {604, {"audiodg", 1}},
-          {700, {"loop", 701}},      {701, {"loop", 700}},          {800, {"orphan", 999}}};
+          {700, {"loop", 701}},      {701, {"loop", 700}},          {800, {"orphan", 999}},
+          {150, {"explorer", 100}}};
 }
 
 Pids plan(const ProcessTable& table, const Pids& owners, std::uint32_t host_pid = 200, std::uint32_t own_pid = 300) {
@@ -44,6 +45,7 @@ TEST(ScanAudioApps, ExclusionRules) {
       {"the sibling application's whole tree", {401, 400}, {}},
       {"routers by exact name and by prefix, with their trees", {500, 502, 503, 604}, {}},
       {"obsidian is no router", {501}, {501}},
+      {"no climb to a same-named parent whose tree holds the host", {150}, {150}},
       {"browser children climb to the top process, planned once", {603, 602, 601}, {600}},
       {"vanished owner and a parent missing from the table", {999, 800}, {800}},
       {"cyclic parents: captured once", {701, 700}, {700}},
