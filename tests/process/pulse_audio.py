@@ -10,7 +10,6 @@ name makes a player whose process name is that name.
 
 import math
 import os
-import select
 import shutil
 import struct
 import subprocess
@@ -75,50 +74,36 @@ class PulseDaemon:
 
 
 class Player:
-    """Plays a sine (stereo, both channels alike) through pacat for `seconds`,
-    or until stopped; silence first when `silence` seconds are given."""
+    """Plays a sine through pacat (both channels alike), after `silence`
+    seconds of zeros, for `seconds` or until stopped."""
 
     def __init__(self, daemon, freq, amplitude=8000, seconds=30.0, executable="pacat", silence=0.0):
         self.proc = subprocess.Popen(
-            [executable, "--playback", "--raw", "--format=s16le", "--rate=48000", "--channels=2",
-             "--latency-msec=10", "--client-name=tone%d" % freq],
+            [executable, "--playback", "--raw", "--format=s16le", "--rate=48000", "--channels=2", "--latency-msec=10"],
             env=daemon.env, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.freq, self.amplitude = freq, amplitude
+        period = RATE // math.gcd(RATE, freq)  # frames after which the tone repeats exactly
+        cycle = struct.pack("<%dh" % (2 * period), *[int(amplitude * math.sin(2 * math.pi * freq * (i // 2) / RATE))
+                                                     for i in range(2 * period)])
+        self.quiet = 4 * round(silence * RATE)
+        self.signal = bytes(self.quiet) + (cycle * (1 + int(seconds * RATE) // period))[:4 * int(seconds * RATE)]
         self.started_sound = None  # monotonic time of the first audible write
         self.stopping = threading.Event()
-        self.thread = threading.Thread(target=self._feed, args=(seconds, silence), daemon=True)
+        self.thread = threading.Thread(target=self._feed, daemon=True)
         self.thread.start()
 
-    def _feed(self, seconds, silence):
-        block = RATE // 100  # 10 ms
-        quiet = round(silence * RATE)
-        period = RATE // math.gcd(RATE, self.freq)  # frames after which the tone repeats exactly
-        cycle = [int(self.amplitude * math.sin(2 * math.pi * self.freq * i / RATE)) for i in range(period)]
-        tone = struct.pack("<%dh" % (2 * period), *[v for v in cycle for _ in (0, 1)])
-        total = quiet + round(seconds * RATE)
-        begun = time.monotonic()
-        written = 0
+    def _feed(self):
+        block, begun = 4 * RATE // 100, time.monotonic()  # 10 ms
         try:
-            while written < total and not self.stopping.is_set():
-                if written < quiet:
-                    data = bytes(4 * min(block, quiet - written))
-                else:
-                    at = (written - quiet) % period
-                    count = min(block, total - written)
-                    data = (tone * (1 + (at + count) // period + 1))[4 * at:4 * (at + count)]
-                    if self.started_sound is None:
-                        self.started_sound = time.monotonic()
-                self.proc.stdin.write(data)
+            for at in range(0, len(self.signal), block):
+                if self.stopping.is_set():
+                    break
+                if self.started_sound is None and at >= self.quiet:
+                    self.started_sound = time.monotonic()
+                self.proc.stdin.write(self.signal[at:at + block])
                 self.proc.stdin.flush()
-                written += len(data) // 4
-                ahead = begun + written / RATE - 0.03 - time.monotonic()  # keep 30 ms queued, as a player does
-                if ahead > 0:
-                    time.sleep(ahead)
-        except (BrokenPipeError, ValueError):
-            pass
-        try:
+                time.sleep(max(0.0, begun + (at + block) / (4 * RATE) - 0.03 - time.monotonic()))  # 30 ms queued
             self.proc.stdin.close()
-        except BrokenPipeError:
+        except (BrokenPipeError, ValueError):
             pass
 
     def stop(self):
@@ -133,37 +118,25 @@ class Helper:
     """A running helper; a thread gathers its messages as (time, kind, payload)."""
 
     def __init__(self, command, env):
-        self.proc = subprocess.Popen(command, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE)
+        self.errors = tempfile.TemporaryFile()
+        self.proc = subprocess.Popen(command, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.errors)
         self.messages = []
-        self.stderr = bytearray()
-        self.lock = threading.Lock()
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
 
     def _read(self):
-        raw = bytearray()
-        out, err = self.proc.stdout.fileno(), self.proc.stderr.fileno()
-        open_fds = {out, err}
-        while open_fds:
-            for fd in select.select(list(open_fds), [], [], 0.5)[0]:
-                chunk = os.read(fd, 1 << 16)
-                if not chunk:
-                    open_fds.discard(fd)
-                elif fd == err:
-                    self.stderr += chunk
-                else:
-                    now = time.monotonic()
-                    raw += chunk
-                    while len(raw) >= 5 and len(raw) >= 4 + int.from_bytes(raw[0:4], "little"):
-                        length = int.from_bytes(raw[0:4], "little")
-                        with self.lock:
-                            self.messages.append((now, raw[4], bytes(raw[5:4 + length])))
-                        del raw[:4 + length]
+        out = self.proc.stdout
+        while len(head := out.read(5)) == 5:
+            payload = out.read(int.from_bytes(head[:4], "little") - 1)
+            self.messages.append((time.monotonic(), head[4], payload))  # appending is atomic
+
+    def stderr(self):
+        self.errors.seek(0)
+        return self.errors.read().decode(errors="replace")
 
     def request_key_frames(self, period=0.1):
-        """Asks for a key frame every `period` from a thread, so that a still
-        screen keeps the video flowing; the answers are the kind-2 messages."""
+        """Asks for a key frame every `period`, so that a still screen keeps the
+        video flowing; the answers are the kind-2 messages."""
         def ask():
             try:
                 while self.proc.poll() is None:
@@ -175,17 +148,15 @@ class Helper:
         threading.Thread(target=ask, daemon=True).start()
 
     def of_kind(self, kinds, after=0.0, before=float("inf")):
-        with self.lock:
-            return [m for m in self.messages if m[1] in kinds and after <= m[0] < before]
+        return [m for m in list(self.messages) if m[1] in kinds and after <= m[0] < before]
 
     def wait_for(self, predicate, timeout):
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
-            with self.lock:
-                found = [m for m in self.messages if predicate(m)]
+            found = [m for m in list(self.messages) if predicate(m)]
             if found:
                 return found[0]
-            time.sleep(0.01)
+            time.sleep(0.005)
         return None
 
     def thread_cpu(self, name):
@@ -198,24 +169,21 @@ class Helper:
                     if f.read().strip() != name:
                         continue
                 with open(os.path.join(task, tid, "stat")) as f:
-                    fields = f.read().rsplit(")", 1)[1].split()
-                total += int(fields[11]) + int(fields[12])  # utime, stime
+                    total += sum(int(v) for v in f.read().rsplit(")", 1)[1].split()[11:13])  # utime, stime
             except OSError:
                 pass
         return total / os.sysconf("SC_CLK_TCK")
 
     def close(self):
-        if self.proc.poll() is None:
+        try:
             self.proc.stdin.close()
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+            self.proc.wait(10)
+        except (subprocess.TimeoutExpired, BrokenPipeError):
+            self.proc.kill()
+            self.proc.wait()
         self.reader.join(5)
-        for stream in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
-            if not stream.closed:
-                stream.close()
+        self.proc.stdout.close()
+        self.errors.close()
 
 
 def left_channel(pcm):

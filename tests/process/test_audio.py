@@ -47,7 +47,7 @@ class AudioTest(unittest.TestCase):
         daemon = pulse_audio.PulseDaemon()
         self.addCleanup(daemon.stop)
         helper = self.start_helper(daemon.env)
-        self.assertIsNotNone(helper.wait_for(lambda m: m[1] == 1 and b"audio" in m[2], 10), helper.stderr)
+        self.assertIsNotNone(helper.wait_for(lambda m: m[1] == 1 and b"audio" in m[2], 10), helper.stderr())
 
         amplitude = 8000
         heard = pulse_audio.Player(daemon, 440, amplitude, seconds=4)

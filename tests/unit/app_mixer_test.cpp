@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <regex>
 
 #include "audio/audio_thread.h"
@@ -24,6 +25,11 @@ std::vector<std::int16_t> ramp_frames(std::size_t first, std::size_t count) {
   std::vector<std::int16_t> samples;
   for (std::size_t f = first; f < first + count; ++f) samples.insert(samples.end(), {ramp(f, 0), ramp(f, 1)});
   return samples;
+}
+Bytes pcm(const std::vector<std::int16_t>& samples) {
+  Bytes bytes(samples.size() * 2);
+  std::memcpy(bytes.data(), samples.data(), bytes.size());
+  return bytes;
 }
 std::int16_t sample_at(const Bytes& chunk, std::size_t frame, std::size_t channel) {
   const std::size_t at = (frame * 2 + channel) * 2;
@@ -79,43 +85,29 @@ struct MixRig {
   std::string paths(std::size_t next = 0) const {
     std::string out;
     for (const Bytes& chunk : chunks()) {
-      for (std::size_t f = 0; f < 959; ++f) {
-        for (std::size_t c = 0; c < 2; ++c) {
-          if (sample_at(chunk, f, c) != ramp(next + f, c)) {
-            ADD_FAILURE() << "chunk " << out.size() << " frame " << f;
-            return out;
-          }
-        }
-      }
-      auto last_is = [&](auto value) { return sample_at(chunk, 959, 0) == value(0) && sample_at(chunk, 959, 1) == value(1); };
-      if (last_is([&](std::size_t c) { return ramp(next + 959, c); })) {
-        out += '=', next += 960;
-      } else if (last_is([&](std::size_t c) { return (ramp(next + 959, c) + ramp(next + 960, c)) / 2; })) {
-        out += '+', next += 961;
-      } else if (last_is([&](std::size_t c) { return ramp(next + 958, c); })) {
-        out += '-', next += 959;
-      } else {
-        ADD_FAILURE() << "chunk " << out.size() << " ends with a frame from nowhere";
+      const Bytes body = pcm(ramp_frames(next, 959));
+      const Bytes last(chunk.end() - 4, chunk.end());
+      auto frame = [](auto value) { return pcm({std::int16_t(value(0)), std::int16_t(value(1))}); };
+      const std::tuple<char, std::size_t, Bytes> endings[] = {
+          {'=', 960, frame([&](int c) { return ramp(next + 959, c); })},
+          {'+', 961, frame([&](int c) { return (ramp(next + 959, c) + ramp(next + 960, c)) / 2; })},
+          {'-', 959, frame([&](int c) { return ramp(next + 958, c); })}};
+      const auto ending = std::ranges::find(endings, last, [](const auto& e) { return std::get<2>(e); });
+      if (!std::equal(body.begin(), body.end(), chunk.begin()) || ending == std::end(endings)) {
+        ADD_FAILURE() << "chunk " << out.size() << " is not the signal's next frames";
         return out;
       }
+      out += std::get<0>(*ending);
+      next += std::get<1>(*ending);
     }
     return out;
   }
 };
 
-TEST(AppMixer, PrimesAtFortyMillisecondsOfSound) {
-  MixRig rig;
-  rig.start();
-  rig.fake.client(10).frames(ramp_frames(0, 1919));  // 3838 samples
-  rig.run_for(40ms);
-  EXPECT_TRUE(rig.chunks().empty());
-  rig.fake.client(10).frames(ramp_frames(1919, 1));
-  rig.run_for(20ms);
-  EXPECT_EQ(rig.paths(), "=");  // level 1920 frames: 960 taken
-}
-
-TEST(AppMixer, TrimsABacklogOf200MillisecondsTo40) {
-  for (auto [frames, first, want] : {std::tuple{9600u, 0u, "+"}, {9601u, 9601u - 1920u, "="}}) {
+TEST(AppMixer, PrimesAtFortyMillisecondsAndTrimsAt200) {
+  // Frames waiting at the first tick: the chunk it sends, from which frame.
+  for (auto [frames, want, first] : {std::tuple{1919u, "", 0u}, {1920u, "=", 0u}, {9600u, "+", 0u},
+                                     {9601u, "=", 9601u - 1920u}}) {
     MixRig rig;
     rig.start();
     rig.fake.client(10).frames(ramp_frames(0, frames));
@@ -147,29 +139,25 @@ TEST(AppMixer, TakesOneFrameMoreOrLessToHoldTheBacklog) {
 }
 
 TEST(AppMixer, ClampsAndSendsNothingForSilence) {
-  struct Case {
-    std::int16_t left, right;  // every sample of the two clients
-    bool silent_packets;
-    std::optional<std::int16_t> want;  // every output sample; none: no chunk at all
-  } cases[] = {{30000, 30000, false, 32767}, {-30000, -30000, false, -32768}, {2, 2, false, std::nullopt},
-               {-2, -3, false, -5},          {0, 0, true, std::nullopt}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.left);
+  // Every sample of the two clients: every output sample, or no chunk at all.
+  for (auto [left, right, want] : {std::tuple{30000, 30000, 32767}, {-30000, -30000, -32768}, {2, 2, 0}, {-2, -3, -5}}) {
     MixRig rig({10, 11});
     rig.start();
-    for (auto [pid, value] : {std::pair{10u, c.left}, {11u, c.right}}) {
-      if (c.silent_packets) rig.fake.client(pid).packets.emplace_back(Bytes{}, 1920);
-      else rig.fake.client(pid).frames(std::vector<std::int16_t>(3840, value));
-    }
+    rig.fake.client(10).frames(std::vector<std::int16_t>(3840, std::int16_t(left)));
+    rig.fake.client(11).frames(std::vector<std::int16_t>(3840, std::int16_t(right)));
     rig.run_for(20ms);
-    if (!c.want) {
-      EXPECT_TRUE(rig.chunks().empty());
-      continue;
-    }
-    ASSERT_EQ(rig.chunks().size(), 1u);
-    EXPECT_EQ(sample_at(rig.chunks()[0], 0, 0), *c.want);
-    EXPECT_EQ(sample_at(rig.chunks()[0], 959, 1), *c.want);
+    ASSERT_EQ(rig.chunks().size(), want == 0 ? 0u : 1u) << left;
+    if (want == 0) continue;
+    EXPECT_EQ(rig.chunks()[0], pcm(std::vector<std::int16_t>(1920, std::int16_t(want))));
   }
+  MixRig rig;  // a silent packet stands for that many frames of zeros
+  rig.start();
+  rig.fake.client(10).packets.emplace_back(Bytes{}, 959);
+  rig.fake.client(10).frames(ramp_frames(0, 961));
+  rig.run_for(20ms);
+  ASSERT_EQ(rig.chunks().size(), 1u);
+  EXPECT_EQ(sample_at(rig.chunks()[0], 958, 0), 0);
+  EXPECT_EQ(sample_at(rig.chunks()[0], 959, 0), ramp(0, 0));
 }
 
 TEST(AppMixer, CoolsDownTenSecondsAfterAFailedOpenAndTwoAfterAFailedDrain) {

@@ -102,7 +102,9 @@ TEST(ProcessLoopback, DrainHandsOverDataAndSilentFrameCounts) {
   std::vector<std::pair<std::size_t, std::uint32_t>> got;  // bytes, frames
   auto drained = drain_packets(&capture, [&](ByteView bytes, std::uint32_t frames) {
     got.emplace_back(bytes.size(), frames);
-    if (!bytes.empty()) EXPECT_EQ(bytes[11], 0x5A);
+    if (!bytes.empty()) {
+      EXPECT_EQ(bytes[11], 0x5A);
+    }
   });
   EXPECT_EQ(drained, 483u);
   EXPECT_EQ(got, (std::vector<std::pair<std::size_t, std::uint32_t>>{{0, 480}, {12, 3}}));
