@@ -9,9 +9,10 @@
   Latency: from the first audible write of a player to the first kind-4
   chunk (goal: under 100 ms, priming included), for a player that starts
   with sound (new session: scan, client, priming) and for one whose stream
-  was open and silent first (priming only). Median of --runs each.
+  was open and silent first (priming only). Median and best of --runs each; a busy
+  machine shows in the spread (the load average is printed beside it).
 
-  bench/audio_bench.py --exe build/linux/nimbra-capture [--seconds 10] [--runs 5]
+  bench/audio_bench.py --exe build/linux/nimbra-capture [--seconds 20] [--runs 5]
 """
 import argparse
 import os
@@ -49,7 +50,7 @@ def latency(helper, daemon, silence):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
-    parser.add_argument("--seconds", type=float, default=10)
+    parser.add_argument("--seconds", type=float, default=20)
     parser.add_argument("--runs", type=int, default=5)
     options = parser.parse_args()
 
@@ -68,8 +69,9 @@ def main():
             runs = [latency(helper, daemon, silence) for _ in range(options.runs)]
             got = [r * 1000 for r in runs if r is not None]
             results[name] = got
-            print("latency, %-11s: median %5.1f ms  (runs: %s)" % (
-                name, statistics.median(got) if got else float("nan"), ", ".join("%.1f" % g for g in got)))
+            print("latency, %-11s: median %5.1f ms, best %5.1f ms  (runs: %s; load average %.1f)" % (
+                name, statistics.median(got) if got else float("nan"), min(got, default=float("nan")),
+                ", ".join("%.1f" % g for g in got), os.getloadavg()[0]))
 
         players = [pulse_audio.Player(daemon, f, 6000, seconds=options.seconds + 4) for f in (440, 550, 660)]
         time.sleep(2)

@@ -64,25 +64,16 @@ TEST(ProcessLoopback, CompletionObjectsAreAgileAndActivationSignalsOnce) {
   check_agile<SessionNotifier>([](SessionNotifier& n) { return n.OnSessionCreated(nullptr); }, 2);
 }
 
-// A capture client that hands out scripted packets.
-class ScriptedCapture final : public IAudioCaptureClient {
- public:
-  struct Packet {
-    UINT32 frames;
-    DWORD flags;
-  };
-  std::vector<Packet> packets;
+// A capture client that hands out scripted packets: (frames, flags).
+struct ScriptedCapture final : IAudioCaptureClient {
+  std::vector<std::pair<UINT32, DWORD>> packets;
   std::vector<UINT32> released;
-  HRESULT next_size_error = S_OK;
-  Bytes data = Bytes(4 * 480, 0x5A);
-
+  BYTE data[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x5A};
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
   ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
   HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** out, UINT32* frames, DWORD* flags, UINT64*, UINT64*) override {
-    *out = data.data();
-    *frames = packets.front().frames;
-    *flags = packets.front().flags;
+    *out = data, *frames = packets.front().first, *flags = packets.front().second;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames) override {
@@ -91,25 +82,20 @@ class ScriptedCapture final : public IAudioCaptureClient {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetNextPacketSize(UINT32* frames) override {
-    *frames = packets.empty() ? 0 : packets.front().frames;
-    return next_size_error;
+    *frames = packets.empty() ? 0 : packets.front().first;
+    return released.size() < 3 ? S_OK : AUDCLNT_E_DEVICE_INVALIDATED;
   }
 };
 
 TEST(ProcessLoopback, DrainHandsOverDataAndSilentFrameCounts) {
   ScriptedCapture capture;
   capture.packets = {{480, AUDCLNT_BUFFERFLAGS_SILENT}, {3, 0}};
-  std::vector<std::pair<std::size_t, std::uint32_t>> got;  // bytes, frames
-  auto drained = drain_packets(&capture, [&](ByteView bytes, std::uint32_t frames) {
-    got.emplace_back(bytes.size(), frames);
-    if (!bytes.empty()) {
-      EXPECT_EQ(bytes[11], 0x5A);
-    }
-  });
-  EXPECT_EQ(drained, 483u);
-  EXPECT_EQ(got, (std::vector<std::pair<std::size_t, std::uint32_t>>{{0, 480}, {12, 3}}));
+  std::vector<std::pair<Bytes, std::uint32_t>> got;
+  EXPECT_EQ(drain_packets(&capture, [&](ByteView b, std::uint32_t n) { got.emplace_back(Bytes(b.begin(), b.end()), n); }),
+            483u);
+  EXPECT_EQ(got, (std::vector<std::pair<Bytes, std::uint32_t>>{{{}, 480}, {Bytes(capture.data, capture.data + 12), 3}}));
   EXPECT_EQ(capture.released, (std::vector<UINT32>{480, 3}));
-  capture.next_size_error = AUDCLNT_E_DEVICE_INVALIDATED;
+  capture.packets = {{1, 0}};
   EXPECT_TRUE(drain_packets(&capture, [](ByteView, std::uint32_t) {}).error().starts_with("GetNextPacketSize: "));
 }
 
