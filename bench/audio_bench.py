@@ -35,7 +35,7 @@ def process_cpu(pid):
 
 
 def latency(helper, daemon, silence):
-    player = pulse_audio.Player(daemon, 440, 8000, seconds=1.5, silence=silence)
+    player = pulse_audio.Player(daemon, 440, 8000, seconds=1.5, silence=silence, latency_ms=10)
     try:
         deadline = time.monotonic() + silence + 3
         while player.started_sound is None and time.monotonic() < deadline:

@@ -77,9 +77,10 @@ class Player:
     """Plays a sine through pacat (both channels alike), after `silence`
     seconds of zeros, for `seconds` or until stopped."""
 
-    def __init__(self, daemon, freq, amplitude=8000, seconds=30.0, executable="pacat", silence=0.0):
+    def __init__(self, daemon, freq, amplitude=8000, seconds=30.0, executable="pacat", silence=0.0, latency_ms=50):
         self.proc = subprocess.Popen(
-            [executable, "--playback", "--raw", "--format=s16le", "--rate=48000", "--channels=2", "--latency-msec=10"],
+            [executable, "--playback", "--raw", "--format=s16le", "--rate=48000", "--channels=2",
+             "--latency-msec=%d" % latency_ms],
             env=daemon.env, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         period = RATE // math.gcd(RATE, freq)  # frames after which the tone repeats exactly
         cycle = struct.pack("<%dh" % (2 * period), *[int(amplitude * math.sin(2 * math.pi * freq * (i // 2) / RATE))
@@ -87,6 +88,7 @@ class Player:
         self.quiet = 4 * round(silence * RATE)
         self.signal = bytes(self.quiet) + (cycle * (1 + int(seconds * RATE) // period))[:4 * int(seconds * RATE)]
         self.started_sound = None  # monotonic time of the first audible write
+        self.lead = latency_ms / 1000 + 0.05  # queued ahead of pacat, so that a busy machine does not starve it
         self.stopping = threading.Event()
         self.thread = threading.Thread(target=self._feed, daemon=True)
         self.thread.start()
@@ -101,7 +103,7 @@ class Player:
                     self.started_sound = time.monotonic()
                 self.proc.stdin.write(self.signal[at:at + block])
                 self.proc.stdin.flush()
-                time.sleep(max(0.0, begun + (at + block) / (4 * RATE) - 0.03 - time.monotonic()))  # 30 ms queued
+                time.sleep(max(0.0, begun + (at + block) / (4 * RATE) - self.lead - time.monotonic()))
             self.proc.stdin.close()
         except (BrokenPipeError, ValueError):
             pass

@@ -65,7 +65,7 @@ class AudioTest(unittest.TestCase):
         late = helper.of_kind({4}, quiet_from, time.monotonic())
 
         self.assertEqual(self.statuses(helper), [{"audio": "ok"}])
-        self.assertTrue(90 <= len(chunks) <= 110, len(chunks))
+        self.assertTrue(85 <= len(chunks) <= 105, len(chunks))  # 50 a second; a busy machine may drop one
         self.assertEqual({len(m[2]) for m in chunks}, {3840})
         left = pulse_audio.left_channel(b"".join(m[2] for m in chunks[:50]))
         self.assertAlmostEqual(pulse_audio.dominant(left, 430, 450, 0.25), 440, delta=3)
