@@ -21,6 +21,7 @@ class SampleRing {
   // Little-endian samples, as every platform here stores them.
   void append(ByteView bytes) {
     const std::size_t count = bytes.size() / 2;
+    if (count == 0) return;
     compact(count);
     const std::size_t at = storage_.size();
     storage_.resize(at + count);

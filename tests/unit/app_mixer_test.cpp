@@ -28,7 +28,7 @@ std::vector<std::int16_t> ramp_frames(std::size_t first, std::size_t count) {
 }
 Bytes pcm(const std::vector<std::int16_t>& samples) {
   Bytes bytes(samples.size() * 2);
-  std::memcpy(bytes.data(), samples.data(), bytes.size());
+  if (!samples.empty()) std::memcpy(bytes.data(), samples.data(), bytes.size());
   return bytes;
 }
 std::int16_t sample_at(const Bytes& chunk, std::size_t frame, std::size_t channel) {

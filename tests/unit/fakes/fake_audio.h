@@ -20,7 +20,7 @@ struct FakeClientState {
   bool closed = false;
   void frames(const std::vector<std::int16_t>& samples) {
     Bytes bytes(samples.size() * 2);
-    std::memcpy(bytes.data(), samples.data(), bytes.size());
+    if (!samples.empty()) std::memcpy(bytes.data(), samples.data(), bytes.size());
     packets.emplace_back(std::move(bytes), std::uint32_t(samples.size() / 2));
   }
 };
