@@ -1,11 +1,13 @@
 #include "app/modes.h"
 #include "app/stdout_stream.h"
+#include "audio/audio_thread.h"
 #include "capture/control_flags.h"
 #include "capture/encoder_thread.h"
 #include "capture/gpu_check.h"
 #include "capture/preview_writer.h"
 #include "capture/session.h"
 #include "capture/stdin_commands.h"
+#include "platform/audio.h"
 #include "platform/capture_sources.h"
 #include "platform/codecs.h"
 #include "sys/clock.h"
@@ -32,6 +34,10 @@ void run_capture(const CaptureSettings& settings) {
                                });
   };
   start.handshake = [&settings] { send_handshake(*writer, settings); };
+  start.audio = [host_pid = settings.parent_pid] {
+    audio::start_audio_thread({host_pid, [](std::uint8_t kind, ByteView payload) { writer->write(kind, payload); },
+                               platform::make_audio_platform(), &steady_clock(), platform::write_stderr_line});
+  };
   start.encoder_thread = [](const LowSettings& low) {
     return start_encoder_thread(low, *flags, *writer, platform::create_h264_encoder, platform::write_stderr_line);
   };

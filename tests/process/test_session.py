@@ -7,7 +7,9 @@ stdout pipe that is already full: the session then blocks on its handshake and
 only the stdin reader and the parent watchdog can end it.
 """
 
+import json
 import os
+import struct
 import threading
 import time
 import unittest
@@ -47,6 +49,20 @@ def session_end(window):
         return 3, b"", ["[capture] WGC недоступен (", "[capture] окно: окно не существует"]
     return 2, harness.message(1, NO_ENCODER), ["[capture] дубликация недоступна (DuplicateOutput: ",
                                                 "[capture] энкодер: H.264 энкодер (MFT) не найден в системе"]
+
+
+def without_audio_error(out):
+    """The output without the one audio_err that the audio thread may send
+    before the session ends (there is no sound server or process loopback here)."""
+    at = 0
+    while at < len(out):
+        length, kind = struct.unpack_from("<IB", out, at)
+        payload = out[at + 5:at + 4 + length]
+        if kind == 1 and payload.startswith(b'{"audio_err":'):
+            assert json.loads(payload)["audio_err"].startswith("Звук приложений недоступен: "), payload
+            return out[:at] + out[at + 4 + length:]
+        at += 4 + length
+    return out
 
 
 class BlockedSession:
@@ -106,6 +122,8 @@ class SessionTest(unittest.TestCase):
                 parent = ["--parent", str(self.target.live_parent())]
                 status, out, err = self.target.run_holding_stdin(parent + args)
                 want_status, want_after, want_lines = session_end(window)
+                if "--audio" in args:
+                    out = without_audio_error(out)
                 self.assertEqual((status, out), (want_status, harness.message(1, want_json) + want_after))
                 lines = err.decode().splitlines()
                 self.assertEqual(len(lines), 2, lines)
