@@ -1,11 +1,10 @@
 """Application audio of the real helper on Linux, against a private
 PulseAudio daemon and a private X server: which players are heard, the
-chunks' shape and pace, and what the video sees when the sound server is
-missing or dies. (The Windows build's audio is checked by its unit tests
+chunks' shape, pace and bytes, and what the video sees when the sound server
+is missing or dies. (The Windows build's audio is checked by its unit tests
 under Wine, which has no process loopback.)"""
 
 import json
-import math
 import os
 import sys
 import tempfile
@@ -14,12 +13,6 @@ import unittest
 
 import harness
 import pulse_audio
-
-AUDIO_ERR = "Звук приложений недоступен: "
-
-
-def db(ratio):
-    return 10 * math.log10(max(ratio, 1e-30))
 
 
 class AudioTest(unittest.TestCase):
@@ -32,10 +25,9 @@ class AudioTest(unittest.TestCase):
         cls.xvfb.stop()
 
     def start_helper(self, env):
-        env = dict(env, DISPLAY=self.xvfb.display)
         helper = pulse_audio.Helper(harness.TARGET.command(
             ["--source", "s:0", "--parent", str(os.getpid()), "--audio", "1", "--fps", "10", "--width", "320",
-             "--height", "180"]), env)
+             "--height", "180"]), dict(env, DISPLAY=self.xvfb.display))
         self.addCleanup(helper.close)
         helper.request_key_frames()
         return helper
@@ -47,37 +39,32 @@ class AudioTest(unittest.TestCase):
         daemon = pulse_audio.PulseDaemon()
         self.addCleanup(daemon.stop)
         helper = self.start_helper(daemon.env)
-        self.assertIsNotNone(helper.wait_for(lambda m: m[1] == 1 and b"audio" in m[2], 10), helper.stderr())
-
-        amplitude = 8000
-        heard = pulse_audio.Player(daemon, 440, amplitude, seconds=4)
-        left_out = [pulse_audio.Player(daemon, 1000, amplitude, seconds=7, executable=daemon.named_player("nimbra-tone")),
-                    pulse_audio.Player(daemon, 2000, amplitude, seconds=7,
-                                       executable=daemon.named_player("voicemeeter-tone"))]
+        self.assertIsNotNone(helper.wait_for(lambda m: m[1] == 1 and b"audio" in m[2], 10))
+        heard = pulse_audio.Player(daemon, 440, seconds=4)
+        # Left out: a process named like the host's own helpers under the host (this script), and a router.
+        left_out = [pulse_audio.Player(daemon, freq, seconds=7, executable=daemon.named_player(name))
+                    for freq, name in ((1000, "nimbra-tone"), (2000, "voicemeeter-tone"))]
         for player in [heard] + left_out:
             self.addCleanup(player.stop)
         began = time.monotonic()
         time.sleep(4.5)
-        chunks = helper.of_kind({4}, began + 1.0, began + 3.0)  # steady play
+        chunks = [m[2] for m in helper.of_kind({4}, began + 1.0, began + 3.0)]  # steady play
         heard.stop()
         quiet_from = time.monotonic() + 0.5
         time.sleep(2.5)  # only the left-out players play now
-        late = helper.of_kind({4}, quiet_from, time.monotonic())
-
+        self.assertEqual(helper.of_kind({4}, quiet_from, time.monotonic()), [])
         self.assertEqual(self.statuses(helper), [{"audio": "ok"}])
         self.assertTrue(85 <= len(chunks) <= 105, len(chunks))  # 50 a second; a busy machine may drop one
-        self.assertEqual({len(m[2]) for m in chunks}, {3840})
-        left = pulse_audio.left_channel(b"".join(m[2] for m in chunks[:50]))
-        self.assertAlmostEqual(pulse_audio.dominant(left, 430, 450, 0.25), 440, delta=3)
-        tone = pulse_audio.power(left, 440)
-        for freq in (1000, 2000):
-            self.assertLess(db(pulse_audio.power(left, freq) / tone), -30, freq)
-        rms = math.sqrt(sum(x * x for x in left) / len(left))
-        self.assertLess(abs(20 * math.log10(rms / (amplitude / math.sqrt(2)))), 6)
-        self.assertEqual(late, [])
+        self.assertEqual({len(c) for c in chunks}, {3840})
+        # The heard player's frames alone and in order: neighbouring frames are
+        # neighbours in its tone, but where the mixer takes a frame more or less.
+        pairs = {(heard.cycle * 2)[at:at + 8] for at in range(0, len(heard.cycle), 4)}
+        pcm = b"".join(chunks)
+        neighbours = [pcm[at:at + 8] in pairs for at in range(0, len(pcm) - 4, 4)]
+        self.assertGreater(sum(neighbours) / len(neighbours), 0.95)
 
         # The server dies: the audio thread must neither spin nor take the video down.
-        again = pulse_audio.Player(daemon, 440, amplitude, seconds=10)
+        again = pulse_audio.Player(daemon, 440, seconds=10)
         self.addCleanup(again.stop)
         self.assertIsNotNone(helper.wait_for(lambda m: m[1] == 4 and m[0] > quiet_from + 2.5, 5))
         daemon.kill()
@@ -91,12 +78,11 @@ class AudioTest(unittest.TestCase):
 
     def test_without_a_server_one_error_and_the_video_goes_on(self):
         root = self.enterContext(tempfile.TemporaryDirectory())
-        env = dict(harness.TARGET.env, PULSE_SERVER="unix:" + os.path.join(root, "none"))
-        helper = self.start_helper(env)
+        helper = self.start_helper(dict(harness.TARGET.env, PULSE_SERVER="unix:" + os.path.join(root, "none")))
         time.sleep(3)
         statuses = self.statuses(helper)
         self.assertEqual(len(statuses), 1, statuses)
-        self.assertTrue(statuses[0]["audio_err"].startswith(AUDIO_ERR), statuses)
+        self.assertTrue(statuses[0]["audio_err"].startswith("Звук приложений недоступен: "), statuses)
         self.assertEqual(helper.of_kind({4}), [])
         self.assertGreater(len(helper.of_kind({2})), 6)
         self.assertIsNone(helper.proc.poll())
