@@ -28,7 +28,7 @@ inline HRESULT set_bool(ICodecAPI* api, const GUID& property, bool value) {
   return api->SetValue(&property, &v);
 }
 
-inline HRESULT set_u32(ICodecAPI* api, const GUID& property, ULONG value) {
+inline HRESULT set_unsigned(ICodecAPI* api, const GUID& property, ULONG value) {
   VARIANT v;
   VariantInit(&v);
   v.vt = VT_UI4;

@@ -8,14 +8,13 @@
 #include <wrl/client.h>
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 
 #include "codec/encoder_timing.h"
 #include "platform/codecs.h"
 #include "platform/win/hresult.h"
 #include "platform/win/mf_codec_api.h"
-#include "platform/win/mf_output.h"
+#include "platform/win/mf_transform.h"
 #include "sys/process.h"
 
 namespace nimbra::platform {
@@ -23,14 +22,7 @@ namespace {
 
 using Microsoft::WRL::ComPtr;
 
-constexpr ULONG kMfVersion = 0x00020070;
-constexpr UINT32 kEnumFlags = 0x51;  // sync | local | sort and filter
 constexpr DWORD kMinOutputBuffer = 65536;
-
-Status checked(HRESULT hr) {
-  if (FAILED(hr)) return fail(hresult_text(hr));
-  return {};
-}
 
 class MfEncoder final : public H264Encoder {
  public:
@@ -49,30 +41,13 @@ class MfEncoder final : public H264Encoder {
   bool force_key_supported() const override { return force_key_ != ForceKey::None; }
 
   Result<Chunks> encode_staged(bool force_key) override {
-    MutableBytes picture = staging();
-    const auto size = static_cast<DWORD>(picture.size());
-    ComPtr<IMFSample> sample;
-    if (HRESULT hr = MFCreateSample(&sample); FAILED(hr)) return fail(step_error("MFCreateSample", hr));
-    ComPtr<IMFMediaBuffer> buffer;
-    if (HRESULT hr = MFCreateMemoryBuffer(size, &buffer); FAILED(hr)) {
-      return fail(step_error("MFCreateMemoryBuffer", hr));
-    }
-    BYTE* data = nullptr;
-    if (HRESULT hr = buffer->Lock(&data, nullptr, nullptr); FAILED(hr)) return fail(step_error("buffer Lock", hr));
-    std::memcpy(data, picture.data(), size);
-    if (auto s = checked(buffer->SetCurrentLength(size)); !s) {
-      buffer->Unlock();
-      return fail(s.error());
-    }
-    if (auto s = checked(buffer->Unlock()); !s) return fail(s.error());
-    if (auto s = checked(sample->AddBuffer(buffer.Get())); !s) return fail(s.error());
-    if (auto s = checked(sample->SetSampleTime(sample_time_)); !s) return fail(s.error());
-    if (auto s = checked(sample->SetSampleDuration(sample_duration_)); !s) return fail(s.error());
+    auto sample = input_sample(staging(), sample_time_, sample_duration_);
+    if (!sample) return fail(sample.error().named_text());
     sample_time_ += sample_duration_;
 
     const bool forcing = force_key && force_key_ != ForceKey::None && codec_api_;
     if (forcing) set_force_key(true);
-    auto chunks = feed(sample.Get());
+    auto chunks = feed(sample->Get());
     if (forcing) set_force_key(false);
     return chunks;
   }
@@ -82,14 +57,14 @@ class MfEncoder final : public H264Encoder {
     if (force_key_ == ForceKey::Bool) {
       (void)set_bool(codec_api_.Get(), kAvEncVideoForceKeyFrame, on);
     } else {
-      (void)set_u32(codec_api_.Get(), kAvEncVideoForceKeyFrame, on ? 1 : 0);
+      (void)set_unsigned(codec_api_.Get(), kAvEncVideoForceKeyFrame, on ? 1 : 0);
     }
   }
 
   Result<Chunks> feed(IMFSample* sample) {
     if (HRESULT hr = transform_->ProcessInput(0, sample, 0); FAILED(hr)) return fail(step_error("ProcessInput", hr));
     MFT_OUTPUT_STREAM_INFO info{};
-    if (auto s = checked(transform_->GetOutputStreamInfo(0, &info)); !s) return fail(s.error());
+    if (HRESULT hr = transform_->GetOutputStreamInfo(0, &info); FAILED(hr)) return fail(hresult_text(hr));
     const DWORD buffer_size = std::max(kMinOutputBuffer, info.cbSize);
     const bool provides = provides_samples(info);
 
@@ -131,45 +106,9 @@ class MfEncoder final : public H264Encoder {
   LONGLONG sample_time_ = 0;
 };
 
-Result<ComPtr<IMFTransform>> activate_encoder() {
-  MFT_REGISTER_TYPE_INFO input{MFMediaType_Video, MFVideoFormat_NV12};
-  MFT_REGISTER_TYPE_INFO output{MFMediaType_Video, MFVideoFormat_H264};
-  IMFActivate** activates = nullptr;
-  UINT32 count = 0;
-  if (HRESULT hr = MFTEnumEx(MFT_CATEGORY_VIDEO_ENCODER, kEnumFlags, &input, &output, &activates, &count);
-      FAILED(hr)) {
-    return fail(step_error("MFTEnumEx", hr));
-  }
-  if (count == 0 || activates == nullptr) {
-    CoTaskMemFree(activates);
-    MFShutdown();
-    return fail("H.264 энкодер (MFT) не найден в системе");
-  }
-  ComPtr<IMFTransform> transform;
-  std::string last_error;
-  for (UINT32 i = 0; i < count && !transform; ++i) {
-    if (activates[i] == nullptr) continue;
-    HRESULT hr = activates[i]->ActivateObject(IID_PPV_ARGS(&transform));
-    if (FAILED(hr)) {
-      transform.Reset();
-      last_error = hresult_text(hr);
-    } else if (!transform) {
-      last_error = hresult_text(E_POINTER);
-    }
-  }
-  for (UINT32 i = 0; i < count; ++i) {
-    if (activates[i] == nullptr) continue;
-    (void)activates[i]->ShutdownObject();
-    activates[i]->Release();
-  }
-  CoTaskMemFree(activates);
-  if (!transform) return fail("MFT ActivateObject: " + last_error);
-  return transform;
-}
-
 Status set_types(IMFTransform* transform, const EncoderSettings& s) {
   ComPtr<IMFMediaType> out;
-  if (auto r = checked(MFCreateMediaType(&out)); !r) return r;
+  if (HRESULT hr = MFCreateMediaType(&out); FAILED(hr)) return fail(hresult_text(hr));
   const UINT32 fps = s.fps;
   for (HRESULT hr : {out->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video), out->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264),
                      out->SetUINT32(MF_MT_AVG_BITRATE, s.bitrate), out->SetUINT32(MF_MT_MPEG2_PROFILE, 100),
@@ -177,18 +116,18 @@ Status set_types(IMFTransform* transform, const EncoderSettings& s) {
                      MFSetAttributeSize(out.Get(), MF_MT_FRAME_SIZE, s.width, s.height),
                      out->SetUINT32(MF_MT_INTERLACE_MODE, 2),
                      MFSetAttributeRatio(out.Get(), MF_MT_PIXEL_ASPECT_RATIO, 1, 1)}) {
-    if (auto r = checked(hr); !r) return r;
+    if (FAILED(hr)) return fail(hresult_text(hr));
   }
   if (HRESULT hr = transform->SetOutputType(0, out.Get(), 0); FAILED(hr)) return fail(step_error("SetOutputType", hr));
 
   ComPtr<IMFMediaType> in;
-  if (auto r = checked(MFCreateMediaType(&in)); !r) return r;
+  if (HRESULT hr = MFCreateMediaType(&in); FAILED(hr)) return fail(hresult_text(hr));
   for (HRESULT hr : {in->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video), in->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_NV12),
                      MFSetAttributeSize(in.Get(), MF_MT_FRAME_SIZE, s.width, s.height),
                      MFSetAttributeRatio(in.Get(), MF_MT_FRAME_RATE, fps, 1),
                      in->SetUINT32(MF_MT_INTERLACE_MODE, 2),
                      MFSetAttributeRatio(in.Get(), MF_MT_PIXEL_ASPECT_RATIO, 1, 1)}) {
-    if (auto r = checked(hr); !r) return r;
+    if (FAILED(hr)) return fail(hresult_text(hr));
   }
   if (HRESULT hr = transform->SetInputType(0, in.Get(), 0); FAILED(hr)) return fail(step_error("SetInputType", hr));
   return {};
@@ -199,33 +138,39 @@ Status set_types(IMFTransform* transform, const EncoderSettings& s) {
 Result<std::unique_ptr<H264Encoder>> create_h264_encoder(const EncoderSettings& settings) {
   (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   if (HRESULT hr = MFStartup(kMfVersion, 0); FAILED(hr)) return fail(step_error("MFStartup", hr));
-  auto transform = activate_encoder();
-  if (!transform) return fail(transform.error());
+  auto found = activate_transform(MFT_CATEGORY_VIDEO_ENCODER, MFVideoFormat_NV12, MFVideoFormat_H264);
+  if (!found) return fail(step_error("MFTEnumEx", found.error()));
+  if (found->offered == 0) {
+    MFShutdown();
+    return fail("H.264 энкодер (MFT) не найден в системе");
+  }
+  if (!found->transform) return fail("MFT ActivateObject: " + found->last_error);
+  ComPtr<IMFTransform>& transform = found->transform;
 
-  if (ComPtr<ICodecAPI> api = codec_api_of(transform->Get())) {
+  if (ComPtr<ICodecAPI> api = codec_api_of(transform.Get())) {
     if (FAILED(set_bool(api.Get(), kAvLowLatencyMode, true))) {
       write_stderr_line("[capture] AVLowLatencyMode не принят энкодером");
     }
   }
-  if (auto s = set_types(transform->Get(), settings); !s) return fail(s.error());
+  if (auto s = set_types(transform.Get(), settings); !s) return fail(s.error());
 
-  ComPtr<ICodecAPI> codec_api = codec_api_of(transform->Get());
+  ComPtr<ICodecAPI> codec_api = codec_api_of(transform.Get());
   MfEncoder::ForceKey force_key = MfEncoder::ForceKey::None;
   if (codec_api) {
-    if (FAILED(set_u32(codec_api.Get(), kAvEncMpvGopSize, key_frame_interval(settings.fps)))) {
+    if (FAILED(set_unsigned(codec_api.Get(), kAvEncMpvGopSize, key_frame_interval(settings.fps)))) {
       write_stderr_line("[capture] AVEncMPVGOPSize не принят — ключевые кадры только по решению энкодера");
     }
     // The property is documented as VT_UI4; encoders differ in what they take.
     if (SUCCEEDED(set_bool(codec_api.Get(), kAvEncVideoForceKeyFrame, false))) {
       force_key = MfEncoder::ForceKey::Bool;
-    } else if (SUCCEEDED(set_u32(codec_api.Get(), kAvEncVideoForceKeyFrame, 0))) {
+    } else if (SUCCEEDED(set_unsigned(codec_api.Get(), kAvEncVideoForceKeyFrame, 0))) {
       force_key = MfEncoder::ForceKey::U32;
     } else {
       write_stderr_line("[capture] force-keyframe API нет — запрос зрителя ждёт ближайший GOP-ключ");
     }
   }
   return std::unique_ptr<H264Encoder>(new MfEncoder(settings.width, settings.height, settings.fps,
-                                                    std::move(*transform), std::move(codec_api), force_key));
+                                                    std::move(transform), std::move(codec_api), force_key));
 }
 
 }  // namespace nimbra::platform
