@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
-
 #include "memory_streams.h"
 #include "wire/buffered_reader.h"
 
@@ -15,51 +13,41 @@ using testing::cat;
 
 Bytes packet(std::uint8_t kind, const Bytes& payload) { return cat({{kind}, be32(payload.size()), payload}); }
 
-// For each access unit: the pictures the decoder returns and its display size afterwards.
-struct Step {
-  Result<std::vector<Bytes>> pictures;
-  Size size;
-};
+// For each access unit: the pictures the decoder returns, and its display size afterwards.
+using Step = std::pair<Result<std::vector<Bytes>>, Size>;
 
 struct SessionRun {
   Status status;
   Bytes output;
   std::optional<std::vector<Size>> opened_with;
-  std::vector<Bytes> units;
+  std::vector<Bytes> units;  // as the decoder got them
 };
 
-class ScriptedDecoder : public H264Decoder {
- public:
-  ScriptedDecoder(std::deque<Step> script, Size size, SessionRun& run)
-      : script_(std::move(script)), size_(size), run_(run) {}
-  Result<std::vector<Bytes>> decode(ByteView unit) override {
-    run_.units.emplace_back(unit.begin(), unit.end());
-    if (script_.empty()) return std::vector<Bytes>{};
-    Step step = std::move(script_.front());
-    script_.pop_front();
-    size_ = step.size;
-    return step.pictures;
-  }
-  Size display_size() const override { return size_; }
-
- private:
-  std::deque<Step> script_;
-  Size size_;
-  SessionRun& run_;
-};
-
-SessionRun run(WatchRequest request, Bytes input, std::deque<Step> script = {}, std::size_t output_limit = SIZE_MAX,
+SessionRun run(WatchRequest request, Bytes input, std::vector<Step> script = {}, std::size_t output_limit = SIZE_MAX,
                std::optional<std::string> open_error = {}) {
+  struct ScriptedDecoder : H264Decoder {
+    ScriptedDecoder(SessionRun& r, std::vector<Step> s, Size first) : run(r), script(std::move(s)), size(first) {}
+    Result<std::vector<Bytes>> decode(ByteView unit) override {
+      run.units.emplace_back(unit.begin(), unit.end());
+      if (run.units.size() > script.size()) return std::vector<Bytes>{};
+      size = script[run.units.size() - 1].second;
+      return script[run.units.size() - 1].first;
+    }
+    Size display_size() const override { return size; }
+    SessionRun& run;
+    std::vector<Step> script;
+    Size size;
+  };
   SessionRun r;
   testing::MemoryInput in(std::move(input));
   testing::MemoryOutput out;
   out.limit = output_limit;
-  r.status =
-      run_watch_session(request, in, out, [&](const std::vector<Size>& sizes) -> Result<std::unique_ptr<H264Decoder>> {
-        r.opened_with = sizes;
-        if (open_error) return fail(*open_error);
-        return std::make_unique<ScriptedDecoder>(script, sizes.front(), r);
-      });
+  const DecoderFactory open = [&](const std::vector<Size>& sizes) -> Result<std::unique_ptr<H264Decoder>> {
+    r.opened_with = sizes;
+    if (open_error) return fail(*open_error);
+    return std::make_unique<ScriptedDecoder>(r, script, sizes.front());
+  };
+  r.status = run_watch_session(request, in, out, open);
   r.output = out.data;
   return r;
 }
@@ -92,11 +80,10 @@ TEST(WatchSession, WritesOneRecordPerPictureAtTheSizeAfterDecode) {
   const Bytes config = {0, 13, 1, 0x64, 0, 0x2a, 0xfd, 0xe1, 0, 1, 0x67, 1, 0, 1, 0x68};
   const Bytes input =
       cat({packet(2, cat({config, {0, 1, 0x65}})), packet(3, {0, 0, 0, 1, 0x41}), packet(3, {0, 0, 0, 1, 0x41})});
-  std::deque<Step> script;
-  script.push_back({std::vector<Bytes>{}, big});  // held back
-  script.push_back({std::vector<Bytes>{picture(big, 1), picture(big, 2)}, big});
-  script.push_back({std::vector<Bytes>{picture(small, 3)}, small});  // format change
-  const SessionRun r = run({big, small}, input, script);
+  const SessionRun r = run({big, small}, input,
+                           {{std::vector<Bytes>{}, big},  // held back
+                            {std::vector<Bytes>{picture(big, 1), picture(big, 2)}, big},
+                            {std::vector<Bytes>{picture(small, 3)}, small}});  // format change
   ASSERT_TRUE(r.status) << r.status.error();
   EXPECT_EQ(r.output, cat({record(big, 1), record(big, 2), record(small, 3)}));
   EXPECT_EQ(r.units,
@@ -107,10 +94,10 @@ TEST(WatchSession, WritesOneRecordPerPictureAtTheSizeAfterDecode) {
 TEST(WatchSession, EndsAtTheFirstErrorKeepingWhatWasWritten) {
   const Size size{4, 2};
   const Bytes good = packet(2, {0, 0, 0, 0, 0, 1, 0x65});
-  const std::deque<Step> one_picture = {{std::vector<Bytes>{picture(size, 1)}, size}};
+  const std::vector<Step> one_picture = {{std::vector<Bytes>{picture(size, 1)}, size}};
   struct Case {
     Bytes input;
-    std::deque<Step> script;
+    std::vector<Step> script;
     std::size_t output_limit;
     std::string error;
     std::size_t records;
