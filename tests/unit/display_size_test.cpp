@@ -16,6 +16,7 @@ TEST(DisplaySize, PicksRequestedSizeMatchingTheCodedSize) {
       {{{1280, 720}, {640, 360}}, {640, 368}, Size{640, 360}},
       // No match: the coded size itself, padding rows included.
       {{{1280, 720}}, {640, 368}, Size{640, 368}},
+      {{{1280, 720}}, {1280, 1024}, Size{1280, 1024}},
       {{{1280, 720}}, {1920, 1088}, fail("indecent output size 1920x1088")},
       {{{1280, 720}}, {1936, 1072}, fail("indecent output size 1936x1072")},
       {{{1280, 720}}, {0, 0}, fail("indecent output size 0x0")},
