@@ -72,8 +72,7 @@ Status select_nv12_output(IMFTransform* transform) {
 class MfDecoder final : public H264Decoder {
  public:
   MfDecoder(std::unique_ptr<MfRunning> mf, std::vector<Size> sizes, ComPtr<IMFTransform> transform)
-      : sizes_(std::move(sizes)), display_(sizes_.front()), transform_(std::move(transform)), mf_(std::move(mf)) {}
-  ~MfDecoder() override { transform_.Reset(); }
+      : mf_(std::move(mf)), transform_(std::move(transform)), sizes_(std::move(sizes)), display_(sizes_.front()) {}
 
   Result<std::vector<Bytes>> decode(ByteView unit) override {
     if (auto s = feed(unit); !s) return fail(s.error());
@@ -153,25 +152,26 @@ class MfDecoder final : public H264Decoder {
     return rgba;
   }
 
+  // Members are destroyed last to first: Media Foundation shuts down only
+  // after the transform is released.
+  std::unique_ptr<MfRunning> mf_;
+  ComPtr<IMFTransform> transform_;
   std::vector<Size> sizes_;
   Size display_;
   LONGLONG sample_time_ = 0;
   const bool relabel_ = decoder_converts_by_labels();
-  ComPtr<IMFTransform> transform_;
-  std::unique_ptr<MfRunning> mf_;  // declared last: shut down after the transform is gone
 };
 
 // Without low-latency mode a decoder may hold pictures back for reordering
-// that a live stream never has.
+// that a live stream never has. Windows' decoder takes the mode as a
+// transform attribute; the codec property is asked for as well, for decoders
+// that only know that one.
 void ask_for_low_latency(IMFTransform* transform) {
-  if (ComPtr<ICodecAPI> api = codec_api_of(transform)) {
-    (void)set_bool(api.Get(), kAvLowLatencyMode, true);
-    return;
-  }
   ComPtr<IMFAttributes> attributes;
   if (SUCCEEDED(transform->GetAttributes(&attributes)) && attributes) {
     (void)attributes->SetUINT32(MF_LOW_LATENCY, TRUE);
   }
+  if (ComPtr<ICodecAPI> api = codec_api_of(transform)) (void)set_bool(api.Get(), kAvLowLatencyMode, true);
 }
 
 Status set_input_type(IMFTransform* transform, Size size) {
