@@ -23,44 +23,41 @@ namespace {
 using Microsoft::WRL::ComPtr;
 
 constexpr DWORD kMinOutputBuffer = 65536;
+constexpr const char* kNoForceKey = "[capture] force-keyframe API нет — запрос зрителя ждёт ближайший GOP-ключ";
 
 class MfEncoder final : public H264Encoder {
  public:
-  // How the encoder accepted the force-key-frame property: the documented
-  // VT_UI4, or the VT_BOOL that some encoders expect.
-  enum class ForceKey { None, Bool, U32 };
-
   MfEncoder(std::uint32_t width, std::uint32_t height, std::uint32_t fps, ComPtr<IMFTransform> transform,
-            ComPtr<ICodecAPI> codec_api, ForceKey force_key)
+            ComPtr<ICodecAPI> codec_api, ForceKeyForm force_key)
       : H264Encoder(width, height),
         transform_(std::move(transform)),
         codec_api_(std::move(codec_api)),
         force_key_(force_key),
         sample_duration_(sample_duration_100ns(fps)) {}
 
-  bool force_key_supported() const override { return force_key_ != ForceKey::None; }
+  bool force_key_supported() const override { return force_key_ != ForceKeyForm::None; }
 
   Result<Chunks> encode_staged(bool force_key) override {
     auto sample = input_sample(staging(), sample_time_, sample_duration_);
     if (!sample) return fail(sample.error().named_text());
     sample_time_ += sample_duration_;
 
-    const bool forcing = force_key && force_key_ != ForceKey::None && codec_api_;
-    if (forcing) set_force_key(true);
+    const auto set = [&](VARIANT& value) { return codec_api_->SetValue(&kAvEncVideoForceKeyFrame, &value); };
+    const bool forcing = force_key && force_key_ != ForceKeyForm::None && codec_api_;
+    if (forcing) {
+      force_key_ = request_key_frame(force_key_, set);
+      // From now on the caller makes a new encoder whenever it needs a key frame.
+      if (force_key_ == ForceKeyForm::None) write_stderr_line(kNoForceKey);
+    }
     auto chunks = feed(sample->Get());
-    if (forcing) set_force_key(false);
+    if (forcing && force_key_ != ForceKeyForm::None) {
+      VARIANT off = force_key_variant(force_key_, false);
+      (void)set(off);
+    }
     return chunks;
   }
 
  private:
-  void set_force_key(bool on) {
-    if (force_key_ == ForceKey::Bool) {
-      (void)set_bool(codec_api_.Get(), kAvEncVideoForceKeyFrame, on);
-    } else {
-      (void)set_unsigned(codec_api_.Get(), kAvEncVideoForceKeyFrame, on ? 1 : 0);
-    }
-  }
-
   Result<Chunks> feed(IMFSample* sample) {
     if (HRESULT hr = transform_->ProcessInput(0, sample, 0); FAILED(hr)) return fail(step_error("ProcessInput", hr));
     MFT_OUTPUT_STREAM_INFO info{};
@@ -80,8 +77,6 @@ class MfEncoder final : public H264Encoder {
       if (hr == MF_E_TRANSFORM_NEED_MORE_INPUT) break;
       if (FAILED(hr)) return fail(step_error("ProcessOutput", hr));
       if (!produced) break;
-      DWORD buffers = 0;
-      if (FAILED(produced->GetBufferCount(&buffers)) || buffers == 0) continue;
       ComPtr<IMFMediaBuffer> contiguous;
       if (HRESULT h = produced->ConvertToContiguousBuffer(&contiguous); FAILED(h)) {
         return fail(step_error("ConvertToContiguousBuffer", h));
@@ -101,7 +96,7 @@ class MfEncoder final : public H264Encoder {
 
   ComPtr<IMFTransform> transform_;
   ComPtr<ICodecAPI> codec_api_;
-  ForceKey force_key_;
+  ForceKeyForm force_key_;
   LONGLONG sample_duration_;
   LONGLONG sample_time_ = 0;
 };
@@ -155,18 +150,17 @@ Result<std::unique_ptr<H264Encoder>> create_h264_encoder(const EncoderSettings& 
   if (auto s = set_types(transform.Get(), settings); !s) return fail(s.error());
 
   ComPtr<ICodecAPI> codec_api = codec_api_of(transform.Get());
-  MfEncoder::ForceKey force_key = MfEncoder::ForceKey::None;
+  ForceKeyForm force_key = ForceKeyForm::None;
   if (codec_api) {
     if (FAILED(set_unsigned(codec_api.Get(), kAvEncMpvGopSize, key_frame_interval(settings.fps)))) {
       write_stderr_line("[capture] AVEncMPVGOPSize не принят — ключевые кадры только по решению энкодера");
     }
-    // The property is documented as VT_UI4; encoders differ in what they take.
     if (SUCCEEDED(set_bool(codec_api.Get(), kAvEncVideoForceKeyFrame, false))) {
-      force_key = MfEncoder::ForceKey::Bool;
+      force_key = ForceKeyForm::Boolean;
     } else if (SUCCEEDED(set_unsigned(codec_api.Get(), kAvEncVideoForceKeyFrame, 0))) {
-      force_key = MfEncoder::ForceKey::U32;
+      force_key = ForceKeyForm::Unsigned;
     } else {
-      write_stderr_line("[capture] force-keyframe API нет — запрос зрителя ждёт ближайший GOP-ключ");
+      write_stderr_line(kNoForceKey);
     }
   }
   return std::unique_ptr<H264Encoder>(new MfEncoder(settings.width, settings.height, settings.fps,
