@@ -93,6 +93,14 @@ OutputPass process_output(IMFTransform* transform, ComPtr<IMFSample> own) {
   } else {
     pass.sample.Attach(output.pSample);
   }
+  // A pass that reports no sample, or fills none, has nothing to give: asking
+  // again would only get the same, so it counts as nothing produced.
+  DWORD length = 0;
+  const bool no_sample = (output.dwStatus & MFT_OUTPUT_DATA_BUFFER_NO_SAMPLE) == MFT_OUTPUT_DATA_BUFFER_NO_SAMPLE;
+  if (SUCCEEDED(pass.hr) && pass.sample &&
+      (no_sample || (SUCCEEDED(pass.sample->GetTotalLength(&length)) && length == 0))) {
+    pass.sample.Reset();
+  }
   return pass;
 }
 

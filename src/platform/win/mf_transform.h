@@ -44,7 +44,7 @@ inline bool provides_samples(const MFT_OUTPUT_STREAM_INFO& info) {
 
 struct OutputPass {
   HRESULT hr = S_OK;
-  Microsoft::WRL::ComPtr<IMFSample> sample;  // empty when nothing was produced
+  Microsoft::WRL::ComPtr<IMFSample> sample;  // empty when nothing was produced, an empty sample included
 };
 
 // `own` is the sample to fill, or empty when the transform provides samples.
