@@ -8,8 +8,13 @@
 namespace nimbra::platform {
 
 // "{system message} (0x{code:08X})", or "0x{code:08X}" alone when the system
-// has no message for the code.
+// has no message for the code. The message is made one line: some span
+// several, and a diagnostic must not break into lines of its own.
 std::string hresult_text(HRESULT code);
+
+// Every run of blanks that holds a line break becomes one space; blanks at
+// the end go.
+std::string one_line(std::string_view text);
 
 // "{step}: {hresult_text}".
 inline std::string step_error(std::string_view step, HRESULT code) {
