@@ -10,9 +10,9 @@ namespace nimbra {
 
 AreaScaler::AreaScaler(std::uint32_t src_width, std::uint32_t src_height, std::uint32_t dst_width,
                        std::uint32_t dst_height)
-    : src_width_(src_width), src_height_(src_height), dst_width_(dst_width), dst_height_(dst_height) {
+    : sizes_{src_width, src_height, dst_width, dst_height} {
   const std::uint64_t sw = src_width, sh = src_height, tw = dst_width, th = dst_height;
-  if (sw == 0 || sh == 0 || tw == 0 || th == 0) return;
+  if (sizes_.empty()) return;
   if (sw == tw && sh == th) {
     shape_ = &AreaScaler::scale_copy;
   } else if (sw == 2 * tw && sh == 2 * th) {
@@ -30,27 +30,23 @@ AreaScaler::AreaScaler(std::uint32_t src_width, std::uint32_t src_height, std::u
 }
 
 void AreaScaler::scale(ByteView src, MutableBytes dst) {
-  if (shape_ == nullptr) return;
-  const std::size_t src_bytes = std::size_t{src_width_} * src_height_ * 4;
-  const std::size_t dst_bytes = std::size_t{dst_width_} * dst_height_ * 4;
-  if (src.size() < src_bytes || dst.size() < dst_bytes) return;
-  (this->*shape_)(src.data(), dst.data());
+  if (sizes_.fit(src, dst)) (this->*shape_)(src.data(), dst.data());
 }
 
 void AreaScaler::scale_copy(const std::uint8_t* src, std::uint8_t* dst) {
-  std::memcpy(dst, src, std::size_t{src_width_} * src_height_ * 4);
+  std::memcpy(dst, src, std::size_t{sizes_.src_width} * sizes_.src_height * 4);
 }
 
 void AreaScaler::scale_halve(const std::uint8_t* src, std::uint8_t* dst) {
-  detail::halve_bgra(src, dst_width_, dst_height_, dst, 2);
+  detail::halve_bgra(src, sizes_.dst_width, sizes_.dst_height, dst, 2);
 }
 
 void AreaScaler::scale_three_halves(const std::uint8_t* src, std::uint8_t* dst) {
-  detail::three_halves_bgra(src, dst_width_, dst_height_, dst);
+  detail::three_halves_bgra(src, sizes_.dst_width, sizes_.dst_height, dst);
 }
 
 void AreaScaler::scale_whole_blocks(const std::uint8_t* src, std::uint8_t* dst) {
-  detail::block_average(src, block_, dst_width_, dst_height_, dst, true, block_sums_.data());
+  detail::block_average(src, block_, sizes_.dst_width, sizes_.dst_height, dst, true, block_sums_.data());
 }
 
 void AreaScaler::scale_general(const std::uint8_t* src, std::uint8_t* dst) { general_->run(src, dst); }

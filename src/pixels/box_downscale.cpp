@@ -32,11 +32,13 @@ void box_downscale_reference(ByteView src, std::uint32_t src_width, std::uint32_
 
 BoxScaler::BoxScaler(std::uint32_t src_width, std::uint32_t src_height, std::uint32_t dst_width,
                      std::uint32_t dst_height)
-    : src_width_(src_width), src_height_(src_height), dst_width_(dst_width), dst_height_(dst_height) {
+    : sizes_{src_width, src_height, dst_width, dst_height} {
   const std::uint64_t sw = src_width, sh = src_height, tw = dst_width, th = dst_height;
-  if (sw == 0 || sh == 0 || tw == 0 || th == 0) return;
+  if (sizes_.empty()) return;
   if (sw == 2 * tw && sh == 2 * th) {
     shape_ = &BoxScaler::scale_halve;
+  } else if (2 * sw == 3 * tw && 2 * sh == 3 * th) {
+    shape_ = &BoxScaler::scale_three_halves;
   } else if (sw % tw == 0 && sh % th == 0 && sw / tw == sh / th && sw / tw <= detail::kMaxBlock) {
     shape_ = &BoxScaler::scale_whole_blocks;
     block_ = src_width / dst_width;
@@ -48,19 +50,19 @@ BoxScaler::BoxScaler(std::uint32_t src_width, std::uint32_t src_height, std::uin
 }
 
 void BoxScaler::scale(ByteView src, MutableBytes dst) {
-  if (shape_ == nullptr) return;
-  if (src.size() < std::size_t{src_width_} * src_height_ * 4 || dst.size() < std::size_t{dst_width_} * dst_height_ * 4) {
-    return;
-  }
-  (this->*shape_)(src.data(), dst.data());
+  if (sizes_.fit(src, dst)) (this->*shape_)(src.data(), dst.data());
 }
 
 void BoxScaler::scale_halve(const std::uint8_t* src, std::uint8_t* dst) {
-  detail::halve_bgra(src, dst_width_, dst_height_, dst, 0);
+  detail::halve_bgra(src, sizes_.dst_width, sizes_.dst_height, dst, 0);
+}
+
+void BoxScaler::scale_three_halves(const std::uint8_t* src, std::uint8_t* dst) {
+  detail::box_three_halves_bgra(src, sizes_.dst_width, sizes_.dst_height, dst);
 }
 
 void BoxScaler::scale_whole_blocks(const std::uint8_t* src, std::uint8_t* dst) {
-  detail::block_average(src, block_, dst_width_, dst_height_, dst, false, block_sums_.data());
+  detail::block_average(src, block_, sizes_.dst_width, sizes_.dst_height, dst, false, block_sums_.data());
 }
 
 void BoxScaler::scale_general(const std::uint8_t* src, std::uint8_t* dst) { general_->run(src, dst); }
@@ -68,8 +70,9 @@ void BoxScaler::scale_general(const std::uint8_t* src, std::uint8_t* dst) { gene
 // Spans of more than 257 pixels, far beyond the low layer's sizes: the
 // formula as written.
 void BoxScaler::scale_wide_spans(const std::uint8_t* src, std::uint8_t* dst) {
-  box_downscale_reference({src, std::size_t{src_width_} * src_height_ * 4}, src_width_, src_height_,
-                          {dst, std::size_t{dst_width_} * dst_height_ * 4}, dst_width_, dst_height_);
+  const detail::ScaleSizes& s = sizes_;
+  box_downscale_reference({src, std::size_t{s.src_width} * s.src_height * 4}, s.src_width, s.src_height,
+                          {dst, std::size_t{s.dst_width} * s.dst_height * 4}, s.dst_width, s.dst_height);
 }
 
 void box_downscale(ByteView src, std::uint32_t src_width, std::uint32_t src_height, MutableBytes dst,

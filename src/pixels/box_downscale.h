@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "pixels/resampler.h"
+#include "pixels/scale_sizes.h"
 #include "sys/bytes.h"
 
 namespace nimbra {
@@ -22,19 +23,19 @@ class BoxScaler {
 
   bool has_sizes(std::uint32_t src_width, std::uint32_t src_height, std::uint32_t dst_width,
                  std::uint32_t dst_height) const {
-    return src_width == src_width_ && src_height == src_height_ && dst_width == dst_width_ &&
-           dst_height == dst_height_;
+    return sizes_ == detail::ScaleSizes{src_width, src_height, dst_width, dst_height};
   }
 
  private:
   using Shape = void (BoxScaler::*)(const std::uint8_t* src, std::uint8_t* dst);
 
   void scale_halve(const std::uint8_t* src, std::uint8_t* dst);
+  void scale_three_halves(const std::uint8_t* src, std::uint8_t* dst);
   void scale_whole_blocks(const std::uint8_t* src, std::uint8_t* dst);
   void scale_general(const std::uint8_t* src, std::uint8_t* dst);
   void scale_wide_spans(const std::uint8_t* src, std::uint8_t* dst);
 
-  std::uint32_t src_width_, src_height_, dst_width_, dst_height_;
+  detail::ScaleSizes sizes_;
   Shape shape_ = nullptr;  // null: a size is 0, nothing to do
   std::uint32_t block_ = 0;
   std::vector<std::uint16_t> block_sums_;

@@ -62,55 +62,92 @@ inline void store_eight(std::uint8_t* out, __m256i first, __m256i second) {
 }
 
 template <class Sum>
-std::size_t horizontal32(const std::uint8_t* row, const ColumnTaps& columns, Sum* sums, std::size_t begin) {
-  if (columns.pairs.empty() || begin % 2 != 0) return begin;
+inline void put(Sum* sums, __m256i s) {
+  if constexpr (std::is_same_v<Sum, float>) {
+    _mm256_storeu_ps(sums, _mm256_cvtepi32_ps(s));
+  } else {
+    store(sums, s);
+  }
+}
+
+// One row (kTwo false) or two rows sharing each step's loads.
+template <bool kTwo, class Sum>
+std::size_t horizontal32(const SourceRows<Sum>& rows, const ColumnTaps& columns, std::size_t begin) {
   // Per lane: channel k of pixels 0 and 1 (then 2 and 3) as 16-bit pairs.
   const __m256i low = _mm256_setr_epi8(0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1,  //
                                        0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1);
   const __m256i high = _mm256_setr_epi8(8, -1, 12, -1, 9, -1, 13, -1, 10, -1, 14, -1, 11, -1, 15, -1,  //
                                         8, -1, 12, -1, 9, -1, 13, -1, 10, -1, 14, -1, 11, -1, 15, -1);
+  const std::uint8_t* a = rows.first;
+  const std::uint8_t* b = rows.second;
+  Sum* sums_a = rows.first_sums;
+  Sum* sums_b = rows.second_sums;
   const bool two_pixels = columns.two_pixel_pairs;
   const std::size_t windows = two_pixels ? 1 : columns.axis.taps / 4, count = columns.pairs.size() / windows;
   const PairStep* step = columns.pairs.data() + begin / 2 * windows;
   std::size_t p = begin / 2;
   for (; p < count; ++p) {
-    __m256i s;
     if (two_pixels) {
-      s = _mm256_madd_epi16(_mm256_shuffle_epi8(windows8(row, step->offset[0], step->offset[1]), low),
-                            load(step->weights[0]));
+      const __m256i w = load(step->weights[0]);
+      auto sums = [&](const std::uint8_t* row) {
+        return _mm256_madd_epi16(_mm256_shuffle_epi8(windows8(row, step->offset[0], step->offset[1]), low), w);
+      };
+      put(sums_a + p * 8, sums(a));
+      if constexpr (kTwo) put(sums_b + p * 8, sums(b));
       ++step;
-    } else {
-      s = _mm256_setzero_si256();
-      for (std::size_t w = 0; w < windows; ++w, ++step) {
-        const __m256i win = windows16(row, step->offset[0], step->offset[1]);
-        s = _mm256_add_epi32(s, _mm256_madd_epi16(_mm256_shuffle_epi8(win, low), load(step->weights[0])));
-        s = _mm256_add_epi32(s, _mm256_madd_epi16(_mm256_shuffle_epi8(win, high), load(step->weights[1])));
+      continue;
+    }
+    __m256i sa = _mm256_setzero_si256(), sb = sa;
+    for (std::size_t w = 0; w < windows; ++w, ++step) {
+      const __m256i w0 = load(step->weights[0]), w1 = load(step->weights[1]);
+      const __m256i wa = windows16(a, step->offset[0], step->offset[1]);
+      sa = _mm256_add_epi32(sa, _mm256_madd_epi16(_mm256_shuffle_epi8(wa, low), w0));
+      sa = _mm256_add_epi32(sa, _mm256_madd_epi16(_mm256_shuffle_epi8(wa, high), w1));
+      if constexpr (kTwo) {
+        const __m256i wb = windows16(b, step->offset[0], step->offset[1]);
+        sb = _mm256_add_epi32(sb, _mm256_madd_epi16(_mm256_shuffle_epi8(wb, low), w0));
+        sb = _mm256_add_epi32(sb, _mm256_madd_epi16(_mm256_shuffle_epi8(wb, high), w1));
       }
     }
-    if constexpr (std::is_same_v<Sum, float>) {
-      _mm256_storeu_ps(sums + p * 8, _mm256_cvtepi32_ps(s));
-    } else {
-      store(sums + p * 8, s);
+    put(sums_a + p * 8, sa);
+    if constexpr (kTwo) put(sums_b + p * 8, sb);
+  }
+  for (const ColumnTaps::ExtraTap& extra : columns.extra_taps) {
+    if (extra.target >= p * 2) break;
+    for (std::size_t c = 0; c < 4; ++c) {
+      sums_a[extra.target * 4 + c] += static_cast<Sum>(extra.weight * a[extra.offset + c]);
+      if constexpr (kTwo) sums_b[extra.target * 4 + c] += static_cast<Sum>(extra.weight * b[extra.offset + c]);
     }
   }
   return p * 2;
 }
 
-}  // namespace
+template <class Sum>
+std::size_t horizontal32(const SourceRows<Sum>& rows, const ColumnTaps& columns, std::size_t begin) {
+  if (columns.pairs.empty() || begin % 2 != 0) return begin;
+  return rows.second != nullptr ? horizontal32<true>(rows, columns, begin) : horizontal32<false>(rows, columns, begin);
+}
 
-std::size_t horizontal16_avx2(const std::uint8_t* row, const ColumnTaps& columns, std::int16_t* sums,
-                              std::size_t begin) {
-  if (begin % 4 != 0) return begin;
+template <bool kTwo>
+std::size_t horizontal16(const SourceRows<std::int16_t>& rows, const ColumnTaps& columns, std::size_t begin) {
+  const std::uint8_t* a = rows.first;
+  const std::uint8_t* b = rows.second;
+  std::int16_t* sums_a = rows.first_sums;
+  std::int16_t* sums_b = rows.second_sums;
   if (!columns.shared.empty()) {
     std::size_t g = begin / 4;
     for (; g < columns.shared.size(); ++g) {
       const SharedStep& step = columns.shared[g];
-      const __m256i pairs = _mm256_shuffle_epi8(windows16(row, step.offset[0], step.offset[1]), load(step.shuffle));
-      store(sums + g * 16, _mm256_maddubs_epi16(pairs, load(step.weights)));
+      const __m256i shuffle = load(step.shuffle), weights = load(step.weights);
+      const __m256i pa = _mm256_shuffle_epi8(windows16(a, step.offset[0], step.offset[1]), shuffle);
+      store(sums_a + g * 16, _mm256_maddubs_epi16(pa, weights));
+      if constexpr (kTwo) {
+        const __m256i pb = _mm256_shuffle_epi8(windows16(b, step.offset[0], step.offset[1]), shuffle);
+        store(sums_b + g * 16, _mm256_maddubs_epi16(pb, weights));
+      }
     }
     return g * 4;
   }
-  if (columns.quads.empty()) return begin;
   // Per lane: channel k of pixels 0 and 1, then of pixels 2 and 3.
   const __m256i pairs = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15,  //
                                          0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
@@ -119,27 +156,42 @@ std::size_t horizontal16_avx2(const std::uint8_t* row, const ColumnTaps& columns
   std::size_t g = begin / 4;
   for (; g < groups; ++g) {
     // Lanes of x: targets 0 and 2 of the group; of y: 1 and 3.
-    __m256i x = _mm256_setzero_si256(), y = x;
+    __m256i xa = _mm256_setzero_si256(), ya = xa, xb = xa, yb = xa;
     for (std::size_t w = 0; w < windows; ++w, ++step) {
-      const __m256i wx = _mm256_shuffle_epi8(windows16(row, step->offset[0], step->offset[1]), pairs);
-      const __m256i wy = _mm256_shuffle_epi8(windows16(row, step->offset[2], step->offset[3]), pairs);
-      x = _mm256_add_epi16(x, _mm256_maddubs_epi16(wx, load(step->weights[0])));
-      y = _mm256_add_epi16(y, _mm256_maddubs_epi16(wy, load(step->weights[1])));
+      const __m256i wx = load(step->weights[0]), wy = load(step->weights[1]);
+      xa = _mm256_add_epi16(xa, _mm256_maddubs_epi16(
+                                    _mm256_shuffle_epi8(windows16(a, step->offset[0], step->offset[1]), pairs), wx));
+      ya = _mm256_add_epi16(ya, _mm256_maddubs_epi16(
+                                    _mm256_shuffle_epi8(windows16(a, step->offset[2], step->offset[3]), pairs), wy));
+      if constexpr (kTwo) {
+        xb = _mm256_add_epi16(
+            xb, _mm256_maddubs_epi16(_mm256_shuffle_epi8(windows16(b, step->offset[0], step->offset[1]), pairs), wx));
+        yb = _mm256_add_epi16(
+            yb, _mm256_maddubs_epi16(_mm256_shuffle_epi8(windows16(b, step->offset[2], step->offset[3]), pairs), wy));
+      }
     }
     // Pixels 0 and 1 plus 2 and 3 of each target, in target order.
-    store(sums + g * 16, _mm256_add_epi16(_mm256_unpacklo_epi64(x, y), _mm256_unpackhi_epi64(x, y)));
+    store(sums_a + g * 16, _mm256_add_epi16(_mm256_unpacklo_epi64(xa, ya), _mm256_unpackhi_epi64(xa, ya)));
+    if constexpr (kTwo) {
+      store(sums_b + g * 16, _mm256_add_epi16(_mm256_unpacklo_epi64(xb, yb), _mm256_unpackhi_epi64(xb, yb)));
+    }
   }
   return g * 4;
 }
 
-std::size_t horizontal32_avx2(const std::uint8_t* row, const ColumnTaps& columns, std::uint32_t* sums,
-                              std::size_t begin) {
-  return horizontal32(row, columns, sums, begin);
+}  // namespace
+
+std::size_t horizontal16_avx2(const SourceRows<std::int16_t>& rows, const ColumnTaps& columns, std::size_t begin) {
+  if (begin % 4 != 0 || (columns.shared.empty() && columns.quads.empty())) return begin;
+  return rows.second != nullptr ? horizontal16<true>(rows, columns, begin) : horizontal16<false>(rows, columns, begin);
 }
 
-std::size_t horizontal_float_avx2(const std::uint8_t* row, const ColumnTaps& columns, float* sums,
-                                  std::size_t begin) {
-  return horizontal32(row, columns, sums, begin);
+std::size_t horizontal32_avx2(const SourceRows<std::uint32_t>& rows, const ColumnTaps& columns, std::size_t begin) {
+  return horizontal32(rows, columns, begin);
+}
+
+std::size_t horizontal_float_avx2(const SourceRows<float>& rows, const ColumnTaps& columns, std::size_t begin) {
+  return horizontal32(rows, columns, begin);
 }
 
 // The vertical rows take the weights and line addresses into locals first:
@@ -199,64 +251,75 @@ std::size_t vertical16_to32_avx2(const WeighedLines<std::int16_t>& lines, const 
   return i / 4;
 }
 
-std::size_t vertical32_avx2(const WeighedLines<std::uint32_t>& lines, const RowDivide& divide,
-                            std::size_t dst_width, std::uint8_t* out, std::size_t begin) {
-  const __m256i bias = _mm256_set1_epi32(static_cast<int>(divide.bias));
-  const LaneDivide quotient(divide.lanes);
+namespace {
+
+// 32-bit lines weighed in integer lanes.
+struct IntegerLanes {
+  using Sum = std::uint32_t;
+  using Register = __m256i;
+  static Register splat(std::uint64_t v) { return _mm256_set1_epi32(static_cast<int>(v)); }
+  static Register weigh(Register sum, const Sum* line, Register weight) {
+    return _mm256_add_epi32(sum, _mm256_mullo_epi32(load(line), weight));
+  }
+};
+
+// Float lines: every product and sum a whole number below 2^24, so exact.
+struct FloatLanes {
+  using Sum = float;
+  using Register = __m256;
+  static Register splat(std::uint64_t v) { return _mm256_set1_ps(static_cast<float>(v)); }
+  static Register weigh(Register sum, const Sum* line, Register weight) {
+    return _mm256_fmadd_ps(_mm256_loadu_ps(line), weight, sum);
+  }
+};
+
+template <class Lanes, class Quotient>
+std::size_t weigh_lines(const WeighedLines<typename Lanes::Sum>& lines, const RowDivide& divide,
+                        std::size_t dst_width, std::uint8_t* out, std::size_t begin, Quotient quotient) {
+  const auto bias = Lanes::splat(divide.bias);
   const std::size_t count = lines.count;
-  const std::uint32_t* const* line = lines.lines;
+  const typename Lanes::Sum* const* line = lines.lines;
   const std::uint32_t* weights = lines.weights;
   std::size_t i = begin * 4;
   for (; i + 32 <= dst_width * 4; i += 32) {
-    __m256i s0 = bias, s1 = bias, s2 = bias, s3 = bias;
+    auto s0 = bias, s1 = bias, s2 = bias, s3 = bias;
     for (std::size_t j = 0; j < count; ++j) {
-      const __m256i w = _mm256_set1_epi32(static_cast<int>(weights[j]));
-      const std::uint32_t* l = line[j] + i;
-      s0 = _mm256_add_epi32(s0, _mm256_mullo_epi32(load(l), w));
-      s1 = _mm256_add_epi32(s1, _mm256_mullo_epi32(load(l + 8), w));
-      s2 = _mm256_add_epi32(s2, _mm256_mullo_epi32(load(l + 16), w));
-      s3 = _mm256_add_epi32(s3, _mm256_mullo_epi32(load(l + 24), w));
+      const auto w = Lanes::splat(weights[j]);
+      const typename Lanes::Sum* l = line[j] + i;
+      s0 = Lanes::weigh(s0, l, w);
+      s1 = Lanes::weigh(s1, l + 8, w);
+      s2 = Lanes::weigh(s2, l + 16, w);
+      s3 = Lanes::weigh(s3, l + 24, w);
     }
     store_eight(out + i, quotient(s0), quotient(s1), quotient(s2), quotient(s3));
   }
   return i / 4;
 }
 
+}  // namespace
+
+std::size_t vertical32_avx2(const WeighedLines<std::uint32_t>& lines, const RowDivide& divide,
+                            std::size_t dst_width, std::uint8_t* out, std::size_t begin) {
+  return weigh_lines<IntegerLanes>(lines, divide, dst_width, out, begin, LaneDivide(divide.lanes));
+}
+
 std::size_t vertical_float_avx2(const WeighedLines<float>& lines, const RowDivide& divide, std::size_t dst_width,
                                 std::uint8_t* out, std::size_t begin) {
-  // Every product and sum is a whole number below 2^24, so exact. Below a
-  // divisor of 16,000 the product with the rounded reciprocal is within
-  // 2^-15 of the quotient, whose fraction when not 0 is at least 1 / divisor:
-  // adding 1 / (2 divisor) lifts exact quotients that came out just below
-  // without reaching the next one. Larger divisors divide in 32-bit lanes.
-  const auto d = static_cast<float>(divide.divisor);
-  const __m256 bias = _mm256_set1_ps(static_cast<float>(divide.bias));
-  const __m256 reciprocal = _mm256_set1_ps(1.0f / d), lift = _mm256_set1_ps(0.5f / d);
-  const bool by_float = divide.float_quotient;
-  const LaneDivide quotient(divide.lanes);
-  const std::size_t count = lines.count;
-  const float* const* line = lines.lines;
-  const std::uint32_t* weights = lines.weights;
-  std::size_t i = begin * 4;
-  for (; i + 32 <= dst_width * 4; i += 32) {
-    __m256 s0 = bias, s1 = bias, s2 = bias, s3 = bias;
-    for (std::size_t j = 0; j < count; ++j) {
-      const __m256 w = _mm256_set1_ps(static_cast<float>(weights[j]));
-      const float* l = line[j] + i;
-      s0 = _mm256_fmadd_ps(_mm256_loadu_ps(l), w, s0);
-      s1 = _mm256_fmadd_ps(_mm256_loadu_ps(l + 8), w, s1);
-      s2 = _mm256_fmadd_ps(_mm256_loadu_ps(l + 16), w, s2);
-      s3 = _mm256_fmadd_ps(_mm256_loadu_ps(l + 24), w, s3);
-    }
-    if (by_float) {
-      auto q = [&](__m256 sum) { return _mm256_cvttps_epi32(_mm256_fmadd_ps(sum, reciprocal, lift)); };
-      store_eight(out + i, q(s0), q(s1), q(s2), q(s3));
-    } else {
-      auto q = [&](__m256 sum) { return quotient(_mm256_cvttps_epi32(sum)); };
-      store_eight(out + i, q(s0), q(s1), q(s2), q(s3));
-    }
+  // Below a divisor of 16,000 the product with the rounded reciprocal is
+  // within 2^-15 of the quotient, whose fraction when not 0 is at least
+  // 1 / divisor: adding 1 / (2 divisor) lifts exact quotients that came out
+  // just below without reaching the next one. Larger divisors divide in
+  // 32-bit lanes.
+  if (divide.float_quotient) {
+    const auto d = static_cast<float>(divide.divisor);
+    const __m256 reciprocal = _mm256_set1_ps(1.0f / d), lift = _mm256_set1_ps(0.5f / d);
+    return weigh_lines<FloatLanes>(lines, divide, dst_width, out, begin, [=](__m256 sum) {
+      return _mm256_cvttps_epi32(_mm256_fmadd_ps(sum, reciprocal, lift));
+    });
   }
-  return i / 4;
+  const LaneDivide quotient(divide.lanes);
+  return weigh_lines<FloatLanes>(lines, divide, dst_width, out, begin,
+                                 [&](__m256 sum) { return quotient(_mm256_cvttps_epi32(sum)); });
 }
 
 std::size_t box_vertical_avx2(const WeighedLines<std::int16_t>& lines, const BoxDivide& divide,

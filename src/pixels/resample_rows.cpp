@@ -6,15 +6,18 @@ namespace nimbra::detail {
 namespace {
 
 template <class Sum>
-std::size_t horizontal_c(const std::uint8_t* row, const AxisTaps& axis, Sum* sums, std::size_t begin) {
+std::size_t horizontal_c(const SourceRows<Sum>& rows, const AxisTaps& axis, std::size_t begin) {
   const std::size_t targets = axis.start.size();
-  for (std::size_t t = begin; t < targets; ++t) {
-    const std::uint8_t* p = row + std::size_t{axis.start[t]} * 4;
-    const std::uint32_t* w = axis.weights.data() + t * axis.taps;
-    for (std::size_t c = 0; c < 4; ++c) {
-      std::uint64_t sum = 0;
-      for (std::size_t j = 0; j < axis.taps; ++j) sum += std::uint64_t{w[j]} * p[j * 4 + c];
-      sums[t * 4 + c] = static_cast<Sum>(sum);
+  for (const auto& [row, sums] : {std::pair{rows.first, rows.first_sums}, {rows.second, rows.second_sums}}) {
+    if (row == nullptr) continue;
+    for (std::size_t t = begin; t < targets; ++t) {
+      const std::uint8_t* p = row + std::size_t{axis.start[t]} * 4;
+      const std::uint32_t* w = axis.weights.data() + t * axis.taps;
+      for (std::size_t c = 0; c < 4; ++c) {
+        std::uint64_t sum = 0;
+        for (std::size_t j = 0; j < axis.taps; ++j) sum += std::uint64_t{w[j]} * p[j * 4 + c];
+        sums[t * 4 + c] = static_cast<Sum>(sum);
+      }
     }
   }
   return targets;
@@ -93,7 +96,9 @@ ColumnTaps column_taps(AxisTaps axis) {
     }
   }
   if (axis.largest_weight < 0x8000 && axis.largest_total * 255 < 0x80000000u) {
-    columns.two_pixel_pairs = axis.longest <= 2 && axis.source >= 2;
+    // Third pixels as extra taps pay while they stay rare.
+    const auto three = static_cast<std::size_t>(std::count(axis.counts.begin(), axis.counts.end(), 3u));
+    columns.two_pixel_pairs = axis.source >= 2 && (axis.longest <= 2 || (axis.longest == 3 && three * 8 <= targets));
     const std::uint32_t window = columns.two_pixel_pairs ? 2 : 4;
     const std::size_t windows = columns.two_pixel_pairs ? 1 : axis.taps / 4;
     if (columns.two_pixel_pairs || axis.taps % 4 == 0) {
@@ -114,24 +119,28 @@ ColumnTaps column_taps(AxisTaps axis) {
           columns.pairs.push_back(step);
         }
       }
+      for (std::size_t t = 0; columns.two_pixel_pairs && t < targets; ++t) {
+        if (axis.counts[t] == 3) {
+          const std::uint32_t third = axis.first[t] + 2;
+          columns.extra_taps.push_back({static_cast<std::uint32_t>(t), third * 4, axis.weight(t, third)});
+        }
+      }
     }
   }
   columns.axis = std::move(axis);
   return columns;
 }
 
-std::size_t horizontal16_c(const std::uint8_t* row, const ColumnTaps& columns, std::int16_t* sums,
-                           std::size_t begin) {
-  return horizontal_c(row, columns.axis, sums, begin);
+std::size_t horizontal16_c(const SourceRows<std::int16_t>& rows, const ColumnTaps& columns, std::size_t begin) {
+  return horizontal_c(rows, columns.axis, begin);
 }
 
-std::size_t horizontal32_c(const std::uint8_t* row, const ColumnTaps& columns, std::uint32_t* sums,
-                           std::size_t begin) {
-  return horizontal_c(row, columns.axis, sums, begin);
+std::size_t horizontal32_c(const SourceRows<std::uint32_t>& rows, const ColumnTaps& columns, std::size_t begin) {
+  return horizontal_c(rows, columns.axis, begin);
 }
 
-std::size_t horizontal_float_c(const std::uint8_t* row, const ColumnTaps& columns, float* sums, std::size_t begin) {
-  return horizontal_c(row, columns.axis, sums, begin);
+std::size_t horizontal_float_c(const SourceRows<float>& rows, const ColumnTaps& columns, std::size_t begin) {
+  return horizontal_c(rows, columns.axis, begin);
 }
 
 std::size_t vertical_float_c(const WeighedLines<float>& lines, const RowDivide& divide, std::size_t dst_width,
@@ -139,9 +148,8 @@ std::size_t vertical_float_c(const WeighedLines<float>& lines, const RowDivide& 
   return vertical_c(lines, divide, dst_width, out, begin);
 }
 
-std::size_t horizontal64_c(const std::uint8_t* row, const ColumnTaps& columns, std::uint64_t* sums,
-                           std::size_t begin) {
-  return horizontal_c(row, columns.axis, sums, begin);
+std::size_t horizontal64_c(const SourceRows<std::uint64_t>& rows, const ColumnTaps& columns, std::size_t begin) {
+  return horizontal_c(rows, columns.axis, begin);
 }
 
 std::size_t vertical16_c(const WeighedLines<std::int16_t>& lines, const RowDivide& divide, std::size_t dst_width,
@@ -166,23 +174,21 @@ std::size_t box_vertical_c(const WeighedLines<std::int16_t>& lines, const BoxDiv
 
 Horizontal16 horizontal16_for(SimdLevel level) {
   if (level == SimdLevel::avx2) {
-    return any<horizontal16_avx2, horizontal16_c, const std::uint8_t*, const ColumnTaps&,
-               std::int16_t*>;
+    return any<horizontal16_avx2, horizontal16_c, const SourceRows<std::int16_t>&, const ColumnTaps&>;
   }
   return horizontal16_c;
 }
 
 Horizontal32 horizontal32_for(SimdLevel level) {
   if (level == SimdLevel::avx2) {
-    return any<horizontal32_avx2, horizontal32_c, const std::uint8_t*, const ColumnTaps&,
-               std::uint32_t*>;
+    return any<horizontal32_avx2, horizontal32_c, const SourceRows<std::uint32_t>&, const ColumnTaps&>;
   }
   return horizontal32_c;
 }
 
 HorizontalFloat horizontal_float_for(SimdLevel level) {
   if (level == SimdLevel::avx2) {
-    return any<horizontal_float_avx2, horizontal_float_c, const std::uint8_t*, const ColumnTaps&, float*>;
+    return any<horizontal_float_avx2, horizontal_float_c, const SourceRows<float>&, const ColumnTaps&>;
   }
   return horizontal_float_c;
 }

@@ -35,9 +35,10 @@ struct SharedStep {
 };
 
 // Two targets over one window of four source pixels: byte offsets and
-// 16-bit weights of pixels 0, 1 then 2, 3, in pairs per channel. Where no
-// span holds more than two pixels, windows are two pixels and only the first
-// weights count.
+// 16-bit weights of pixels 0, 1 then 2, 3, in pairs per channel. Where few
+// spans hold three pixels and none more, windows are a span's first two
+// pixels, only the first weights count, and each third pixel is an extra tap
+// added afterwards.
 struct PairStep {
   alignas(32) std::int16_t weights[2][16];
   std::uint32_t offset[2];
@@ -51,33 +52,41 @@ struct ColumnTaps {
   std::vector<QuadStep> quads;     // 16-bit rows, any span
   std::vector<PairStep> pairs;     // 32-bit rows
   bool two_pixel_pairs = false;
+  struct ExtraTap {
+    std::uint32_t target, offset, weight;
+  };
+  std::vector<ExtraTap> extra_taps;  // in target order
 };
 
 // Builds the layouts the taps allow.
 ColumnTaps column_taps(AxisTaps axis);
 
-using Horizontal16 = std::size_t (*)(const std::uint8_t* row, const ColumnTaps& columns, std::int16_t* sums,
-                                     std::size_t begin);
-using Horizontal32 = std::size_t (*)(const std::uint8_t* row, const ColumnTaps& columns, std::uint32_t* sums,
-                                     std::size_t begin);
+// One source row, or two that share the column tables (`second` null for
+// one), and where their sums go.
+template <class Sum>
+struct SourceRows {
+  const std::uint8_t* first;
+  const std::uint8_t* second;
+  Sum* first_sums;
+  Sum* second_sums;
+};
 
-std::size_t horizontal16_c(const std::uint8_t* row, const ColumnTaps& columns, std::int16_t* sums,
-                           std::size_t begin);
-std::size_t horizontal16_avx2(const std::uint8_t* row, const ColumnTaps& columns, std::int16_t* sums,
-                              std::size_t begin);
-std::size_t horizontal32_c(const std::uint8_t* row, const ColumnTaps& columns, std::uint32_t* sums,
-                           std::size_t begin);
+using Horizontal16 = std::size_t (*)(const SourceRows<std::int16_t>& rows, const ColumnTaps& columns,
+                                     std::size_t begin);
+using Horizontal32 = std::size_t (*)(const SourceRows<std::uint32_t>& rows, const ColumnTaps& columns,
+                                     std::size_t begin);
 // 32-bit sums stored as floats, exact below 2^24.
-using HorizontalFloat = std::size_t (*)(const std::uint8_t* row, const ColumnTaps& columns, float* sums,
-                                        std::size_t begin);
-std::size_t horizontal_float_c(const std::uint8_t* row, const ColumnTaps& columns, float* sums, std::size_t begin);
-std::size_t horizontal_float_avx2(const std::uint8_t* row, const ColumnTaps& columns, float* sums,
-                                  std::size_t begin);
-HorizontalFloat horizontal_float_for(SimdLevel level);
-std::size_t horizontal32_avx2(const std::uint8_t* row, const ColumnTaps& columns, std::uint32_t* sums,
-                              std::size_t begin);
+using HorizontalFloat = std::size_t (*)(const SourceRows<float>& rows, const ColumnTaps& columns, std::size_t begin);
+
+std::size_t horizontal16_c(const SourceRows<std::int16_t>& rows, const ColumnTaps& columns, std::size_t begin);
+std::size_t horizontal16_avx2(const SourceRows<std::int16_t>& rows, const ColumnTaps& columns, std::size_t begin);
+std::size_t horizontal32_c(const SourceRows<std::uint32_t>& rows, const ColumnTaps& columns, std::size_t begin);
+std::size_t horizontal32_avx2(const SourceRows<std::uint32_t>& rows, const ColumnTaps& columns, std::size_t begin);
+std::size_t horizontal_float_c(const SourceRows<float>& rows, const ColumnTaps& columns, std::size_t begin);
+std::size_t horizontal_float_avx2(const SourceRows<float>& rows, const ColumnTaps& columns, std::size_t begin);
 Horizontal16 horizontal16_for(SimdLevel level);
 Horizontal32 horizontal32_for(SimdLevel level);
+HorizontalFloat horizontal_float_for(SimdLevel level);
 
 // One target row's lines and their weights, `count` of each; each line has
 // four sums per target.
@@ -127,8 +136,7 @@ std::size_t vertical_float_avx2(const WeighedLines<float>& lines, const RowDivid
 VerticalFloat vertical_float_for(SimdLevel level);
 
 // The C row in 64-bit sums, for weights too large for any other.
-std::size_t horizontal64_c(const std::uint8_t* row, const ColumnTaps& columns, std::uint64_t* sums,
-                           std::size_t begin);
+std::size_t horizontal64_c(const SourceRows<std::uint64_t>& rows, const ColumnTaps& columns, std::size_t begin);
 
 Vertical16 vertical16_for(SimdLevel level);
 Vertical16To32 vertical16_to32_for(SimdLevel level);

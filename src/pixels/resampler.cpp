@@ -44,7 +44,7 @@ Resampler::Resampler(Kind kind, std::uint32_t src_width, std::uint32_t src_heigh
       path_ = Path::wide64;
     }
   }
-  const std::size_t ring = rows_.taps;
+  const std::size_t ring = rows_.taps + 1;
   ring_rows_.assign(ring, -1);
   switch (path_) {
     case Path::narrow16:
@@ -93,15 +93,22 @@ template <class Sum, class Horizontal>
 WeighedLines<Sum> Resampler::lines_of(std::size_t target_row, const std::uint8_t* src, Ring<Sum>& ring,
                                       Horizontal horizontal) {
   const std::size_t slots = ring_rows_.size(), line = std::size_t{dst_width_} * 4;
+  const std::size_t row_bytes = std::size_t{src_width_} * 4;
   const std::uint32_t first = rows_.first[target_row], count = rows_.counts[target_row];
+  auto slot = [&](std::uint32_t row) { return ring.sums.data() + row % slots * line; };
   for (std::uint32_t j = 0; j < count; ++j) {
     const std::uint32_t row = first + j;
-    Sum* sums = ring.sums.data() + row % slots * line;
     if (ring_rows_[row % slots] != static_cast<std::int64_t>(row)) {
-      horizontal(src + std::size_t{row} * src_width_ * 4, columns_, sums, 0);
+      // The next row goes through with it (the ring has a slot to spare):
+      // the two share every load of the column tables.
+      const bool next = row + 1 < rows_.source && ring_rows_[(row + 1) % slots] != static_cast<std::int64_t>(row) + 1;
+      const std::uint8_t* second = next ? src + (row + 1) * row_bytes : nullptr;
+      horizontal(SourceRows<Sum>{src + row * row_bytes, second, slot(row), next ? slot(row + 1) : nullptr}, columns_,
+                 0);
       ring_rows_[row % slots] = row;
+      if (next) ring_rows_[(row + 1) % slots] = row + 1;
     }
-    ring.lines[j] = sums;
+    ring.lines[j] = slot(row);
   }
   const std::uint32_t* weights =
       rows_.weights.data() + target_row * rows_.taps + (first - rows_.start[target_row]);
@@ -124,7 +131,7 @@ void Resampler::run_wide64(const std::uint8_t* src, std::uint8_t* dst) {
     std::fill(sums64_.begin(), sums64_.end(), divide_.bias);
     for (std::uint32_t j = 0; j < rows_.counts[y]; ++j) {
       const std::uint32_t row = rows_.first[y] + j;
-      horizontal64_c(src + std::size_t{row} * src_width_ * 4, columns_, line64_.data(), 0);
+      horizontal64_c({src + std::size_t{row} * src_width_ * 4, nullptr, line64_.data(), nullptr}, columns_, 0);
       const std::uint64_t weight = rows_.weight(y, row);
       for (std::size_t i = 0; i < sums64_.size(); ++i) sums64_[i] += weight * line64_[i];
     }
@@ -158,7 +165,8 @@ void Resampler::run(const std::uint8_t* src, std::uint8_t* dst) {
       run_rows(src, dst, ring16_, horizontal16_for(level), box_vertical_for(level), [this](std::size_t y) {
         const std::uint32_t rows = rows_.counts[y];
         const auto table = std::find(magic_rows_.begin(), magic_rows_.end(), rows);
-        const std::uint16_t* magics = table == magic_rows_.end() ? nullptr : magics_[table - magic_rows_.begin()].data();
+        const std::uint16_t* magics =
+            table == magic_rows_.end() ? nullptr : magics_[table - magic_rows_.begin()].data();
         return BoxDivide{columns_.axis.counts.data(), magics, reciprocals_.data(), rows};
       });
       return;
