@@ -31,7 +31,7 @@ std::size_t vertical_c(const WeighedLines<Sum>& lines, const RowDivide& divide, 
     for (std::size_t j = 0; j < lines.count; ++j) {
       sum += std::uint64_t{lines.weights[j]} * static_cast<std::uint64_t>(lines.lines[j][i]);
     }
-    out[i] = i % 4 == 3 ? 255 : static_cast<std::uint8_t>(sum / divide.divisor);
+    out[i] = static_cast<std::uint8_t>(i % 4 == 3 ? 255 : sum / divide.divisor);
   }
   return dst_width;
 }
@@ -167,7 +167,7 @@ std::size_t box_vertical_c(const WeighedLines<std::int16_t>& lines, const BoxDiv
   for (std::size_t i = begin * 4; i < dst_width * 4; ++i) {
     std::uint32_t sum = 0;
     for (std::size_t j = 0; j < lines.count; ++j) sum += static_cast<std::uint16_t>(lines.lines[j][i]);
-    out[i] = i % 4 == 3 ? 255 : static_cast<std::uint8_t>(sum / (divide.column_counts[i / 4] * divide.row_count));
+    out[i] = static_cast<std::uint8_t>(i % 4 == 3 ? 255 : sum / (divide.column_counts[i / 4] * divide.row_count));
   }
   return dst_width;
 }

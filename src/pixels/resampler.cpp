@@ -137,7 +137,7 @@ void Resampler::run_wide64(const std::uint8_t* src, std::uint8_t* dst) {
     }
     std::uint8_t* out = dst + y * sums64_.size();
     for (std::size_t i = 0; i < sums64_.size(); ++i) {
-      out[i] = i % 4 == 3 ? 255 : static_cast<std::uint8_t>(sums64_[i] / divide_.divisor);
+      out[i] = static_cast<std::uint8_t>(i % 4 == 3 ? 255 : sums64_[i] / divide_.divisor);
     }
   }
 }
