@@ -21,10 +21,10 @@ import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "process"))
 sys.path.insert(0, os.path.join(HERE, "..", "tools"))
 
-from desktop import Desktop, Xvfb, W, H  # noqa: E402
+from desktop import Desktop, W, H  # noqa: E402
+from xvfb import Xvfb  # noqa: E402
 from host_client import command_record, read_messages  # noqa: E402
 
 

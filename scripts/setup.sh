@@ -10,7 +10,8 @@ PACKAGES=(
   nlohmann-json3-dev libgtest-dev googletest libgmock-dev libbenchmark-dev
   libyuv-dev libx264-dev libavcodec-dev libavutil-dev libswscale-dev libpulse-dev
   libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-damage0-dev libxcb-composite0-dev libxcb-xfixes0-dev
-  libxxhash-dev ffmpeg pulseaudio pulseaudio-utils
+  libxxhash-dev ffmpeg pulseaudio pulseaudio-utils chromium
+  glslang-tools mesa-vulkan-drivers libvulkan-dev
 )
 
 missing=()

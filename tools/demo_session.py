@@ -16,7 +16,8 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
-from desktop import Desktop, Xvfb  # noqa: E402
+from desktop import Desktop  # noqa: E402
+from xvfb import Xvfb  # noqa: E402
 from host_client import Host, KIND_NAMES  # noqa: E402
 
 

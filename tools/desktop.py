@@ -1,40 +1,13 @@
-"""A private X server showing desktop-like moving content: a text window
-that scrolls a line at a time and a box that slides along the bottom, on a
-still background. Used by the main job and the session benchmark."""
-import os
+"""Desktop-like moving content for a private X server (tools/xvfb.py): a
+text window that scrolls a line at a time and a box that slides along the
+bottom, on a still background. Used by the main job and the session benchmark."""
 import random
-import subprocess
-import sys
 import threading
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "process"))
-
-import x11_paint  # noqa: E402
+import x11_paint
 
 W, H = 1920, 1080
-
-
-class Xvfb:
-    def __init__(self):
-        r, w = os.pipe()
-        self.proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", f"{W}x{H}x24",
-                                      "-nolisten", "tcp", "-noreset"], pass_fds=(w,),
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(w)
-        number = b""
-        while not number.endswith(b"\n"):
-            chunk = os.read(r, 16)
-            if not chunk:
-                break
-            number += chunk
-        os.close(r)
-        self.display = ":" + number.decode().strip()
-
-    def stop(self):
-        self.proc.terminate()
-        self.proc.wait()
 
 
 class Desktop(threading.Thread):

@@ -1,14 +1,17 @@
 #include "app/modes.h"
 #include "app/stdout_stream.h"
+#include "audio/audio_thread.h"
 #include "capture/control_flags.h"
 #include "capture/encoder_thread.h"
+#include "capture/gpu_check.h"
 #include "capture/preview_writer.h"
 #include "capture/session.h"
 #include "capture/stdin_commands.h"
+#include "platform/audio.h"
 #include "platform/capture_sources.h"
 #include "platform/codecs.h"
 #include "sys/clock.h"
-#include "sys/process.h"
+#include "platform/process.h"
 #include "wire/handshake.h"
 #include "wire/message_writer.h"
 
@@ -31,6 +34,10 @@ void run_capture(const CaptureSettings& settings) {
                                });
   };
   start.handshake = [&settings] { send_handshake(*writer, settings); };
+  start.audio = [host_pid = settings.parent_pid] {
+    audio::start_audio_thread({host_pid, [](std::uint8_t kind, ByteView payload) { writer->write(kind, payload); },
+                               platform::make_audio_platform(), &steady_clock(), platform::write_stderr_line});
+  };
   start.encoder_thread = [](const LowSettings& low) {
     return start_encoder_thread(low, *flags, *writer, platform::create_h264_encoder, platform::write_stderr_line);
   };
@@ -38,11 +45,15 @@ void run_capture(const CaptureSettings& settings) {
 
   SourceOpeners sources{platform::open_screen, platform::open_screen_fallback, platform::open_window,
                         platform::open_window_fallback};
+  platform::prepare_capture();
   int status;
   {
     CaptureSession session(settings, SessionPorts{steady_clock(), *writer, *flags, platform::write_stderr_line,
                                                   platform::env_present, std::move(sources),
-                                                  platform::create_h264_encoder, std::move(start), {}});
+                                                  platform::create_h264_encoder, std::move(start),
+                                                  [](GpuConversion& gpu, ByteView nv12, Size size) {
+                                                    gpu_check(gpu, nv12, size, platform::write_stderr_line);
+                                                  }});
     status = session.run();
   }  // the source and the encoders are let go before the end
   platform::exit_process(status);

@@ -4,7 +4,7 @@
 
 #include "app/modes.h"
 #include "cli/command_line.h"
-#include "sys/process.h"
+#include "platform/process.h"
 
 namespace nimbra {
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "sys/process.h"
+#include "platform/process.h"
 #include "wire/output_stream.h"
 
 namespace nimbra {

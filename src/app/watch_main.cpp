@@ -1,7 +1,7 @@
 #include "app/modes.h"
 #include "app/stdout_stream.h"
 #include "platform/codecs.h"
-#include "sys/process.h"
+#include "platform/process.h"
 #include "watch/watch_session.h"
 
 namespace nimbra {

@@ -1,50 +1,45 @@
 #pragma once
 // The one interface through which the capture loop reaches every backend.
+// The loop never learns which mechanism stands behind a source: it asks what
+// the source does (does its grab wait for a change? can it convert on the
+// GPU?), never what it is.
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <string>
 
 #include "sys/bytes.h"
 #include "sys/result.h"
 
 namespace nimbra {
 
-// Which mechanism stands behind a source; it decides how the loop paces
-// itself. A duplication-like source blocks in its grab until the screen
-// changes; the others deliver an image whenever asked and the loop sleeps.
-enum class SourceKind { DesktopDuplication, GdiScreen, GdiWindow, WgcCapture };
+class GpuConversion;
 
-inline constexpr const char* kGpuScreenOnly = "GPU-путь только для экрана";
-inline constexpr const char* kGpuOff = "GPU-конверсия выключена";
+// One captured image: rows top-down, 4 bytes per pixel in the order B, G, R,
+// A, stride exactly 4 * width. The pixels belong to the source and stay valid
+// until its next call.
+struct BgraFrame {
+  ByteView pixels;  // exactly 4 * size.width * size.height bytes
+  Size size;
+};
 
 class CaptureSource {
  public:
   virtual ~CaptureSource() = default;
 
-  virtual SourceKind kind() const = 0;
   // False once the captured window is gone; screens are always alive.
   virtual bool alive() { return true; }
-  // The source's current image size; a BGRA grab leaves 4 * width * height bytes.
-  virtual std::int32_t width() const = 0;
-  virtual std::int32_t height() const = 0;
 
-  // CPU path: true when `out` holds a new image, false when nothing is new.
-  virtual Result<bool> grab(Bytes& out, std::uint32_t wait_ms) = 0;
+  // True when grab() itself waits, up to its wait_ms, for the image to change
+  // (so a still screen costs one idle wait per frame). A source that delivers
+  // whenever asked returns false, and the loop sleeps out each frame period.
+  virtual bool waits_for_change() const = 0;
 
-  // GPU path (desktop duplication only): scale and convert on the GPU into one
-  // or two NV12 pictures.
-  virtual bool gpu_active() const { return false; }
-  virtual Status enable_gpu(Size, std::optional<Size>) { return fail(kGpuScreenOnly); }
-  virtual Result<bool> grab_gpu(Bytes&, Bytes*, std::uint32_t) { return fail(kGpuScreenOnly); }
-  virtual Status gpu_repeat(Bytes&, Bytes*) { return fail(kGpuScreenOnly); }
+  // A new image, nothing new (nullopt), or the failed step's text.
+  virtual Result<std::optional<BgraFrame>> grab(std::uint32_t wait_ms) = 0;
 
-  // The loop's one call per frame: the GPU path fills main_out (and
-  // second_out when given), the CPU path fills out.
-  Result<bool> grab_frame(bool use_gpu, Bytes& out, Bytes& main_out, Bytes* second_out, std::uint32_t wait_ms) {
-    return use_gpu ? grab_gpu(main_out, second_out, wait_ms) : grab(out, wait_ms);
-  }
+  // The GPU conversion this source offers; null where there is none.
+  virtual GpuConversion* gpu() { return nullptr; }
 };
 
 using SourceOpener = std::function<Result<std::unique_ptr<CaptureSource>>()>;

@@ -3,6 +3,8 @@
 #include <thread>
 #include <utility>
 
+#include "pixels/preview.h"
+
 namespace nimbra {
 
 void run_preview_writer(Receiver<Bytes> images, MessageWriter& writer) {
@@ -15,6 +17,19 @@ PreviewSender start_preview_writer(MessageWriter& writer) {
   return std::move(channel.sender);
 }
 
-void offer_preview(PreviewSender& sender, Bytes image) { (void)sender.try_send(image); }
+PreviewPacer::PreviewPacer(PreviewSender sender, Clock& clock)
+    : sender_(std::move(sender)), clock_(clock), last_(clock.now() - 1s) {}
+
+void PreviewPacer::offer(ByteView frame, Size size, bool nv12) {
+  if (!sender_ || clock_.now() - last_ < kPeriod) return;
+  Bytes preview(kPreviewBytes);
+  if (nv12) {
+    preview_from_nv12(frame, size.width, size.height, preview);
+  } else {
+    preview_from_bgra(frame, size.width, size.height, preview);
+  }
+  (void)sender_.try_send(std::move(preview));
+  last_ = clock_.now();
+}
 
 }  // namespace nimbra

@@ -1,21 +1,21 @@
 #include "pixels/area_scale.h"
 
 #include <algorithm>
-#include <optional>
 
 #include "pixels/area_scaler.h"
 
 namespace nimbra {
 
-void area_scale_reference(ByteView src, std::uint32_t sw, std::uint32_t sh, MutableBytes dst, std::uint32_t tw,
-                          std::uint32_t th) {
+void area_scale_reference(ByteView src, std::uint32_t src_width, std::uint32_t src_height, MutableBytes dst,
+                          std::uint32_t dst_width, std::uint32_t dst_height) {
+  const std::uint64_t sw = src_width, sh = src_height, tw = dst_width, th = dst_height;
   if (sw == 0 || sh == 0 || tw == 0 || th == 0) return;
-  if (src.size() < std::size_t{sw} * sh * 4 || dst.size() < std::size_t{tw} * th * 4) return;
+  if (src.size() < sw * sh * 4 || dst.size() < tw * th * 4) return;
   if (sw == tw && sh == th) {
-    std::copy(src.begin(), src.begin() + std::size_t{sw} * sh * 4, dst.begin());
+    std::copy(src.begin(), src.begin() + static_cast<std::ptrdiff_t>(sw * sh * 4), dst.begin());
     return;
   }
-  const std::uint64_t area = std::uint64_t{sw} * sh;
+  const std::uint64_t area = sw * sh;
   for (std::uint64_t ty = 0; ty < th; ++ty) {
     const std::uint64_t y0 = ty * sh / th, y1 = ((ty + 1) * sh + th - 1) / th;
     for (std::uint64_t tx = 0; tx < tw; ++tx) {
@@ -36,12 +36,9 @@ void area_scale_reference(ByteView src, std::uint32_t sw, std::uint32_t sh, Muta
   }
 }
 
-void area_scale(ByteView src, std::uint32_t sw, std::uint32_t sh, MutableBytes dst, std::uint32_t tw,
-                std::uint32_t th) {
-  // Sizes rarely change, so the tables are built again only when they do.
-  thread_local std::optional<AreaScaler> scaler;
-  if (!scaler || !scaler->has_sizes(sw, sh, tw, th)) scaler.emplace(sw, sh, tw, th);
-  scaler->scale(src, dst);
+void area_scale(ByteView src, std::uint32_t src_width, std::uint32_t src_height, MutableBytes dst,
+                std::uint32_t dst_width, std::uint32_t dst_height) {
+  AreaScaler(src_width, src_height, dst_width, dst_height).scale(src, dst);
 }
 
 }  // namespace nimbra

@@ -8,15 +8,17 @@
 
 namespace nimbra {
 
-// Sizes are above 0; src holds sw * sh * 4 bytes and dst tw * th * 4 bytes
+// One frame, for tests and one-off callers: builds an AreaScaler
+// (pixels/area_scaler.h) and scales once. A caller that scales many frames
+// of the same sizes keeps its own AreaScaler. Sizes are above 0; src holds
+// src_width * src_height * 4 bytes and dst dst_width * dst_height * 4
 // (otherwise nothing is written). Equal sizes copy the source unchanged,
-// byte 3 included. Keeps an AreaScaler per thread for the last sizes; a
-// caller that owns one (pixels/area_scaler.h) can use it directly.
-void area_scale(ByteView src, std::uint32_t sw, std::uint32_t sh, MutableBytes dst, std::uint32_t tw,
-                std::uint32_t th);
+// byte 3 included.
+void area_scale(ByteView src, std::uint32_t src_width, std::uint32_t src_height, MutableBytes dst,
+                std::uint32_t dst_width, std::uint32_t dst_height);
 
 // The formula as written: the oracle of the fast version.
-void area_scale_reference(ByteView src, std::uint32_t sw, std::uint32_t sh, MutableBytes dst, std::uint32_t tw,
-                          std::uint32_t th);
+void area_scale_reference(ByteView src, std::uint32_t src_width, std::uint32_t src_height, MutableBytes dst,
+                          std::uint32_t dst_width, std::uint32_t dst_height);
 
 }  // namespace nimbra

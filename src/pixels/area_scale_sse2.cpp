@@ -19,10 +19,10 @@ inline __m128i pair_sums(__m128i lo, __m128i hi) {
 }  // namespace
 
 std::size_t halve_row_sse2(const std::uint8_t* upper, const std::uint8_t* lower, std::uint8_t* out,
-                           std::size_t tw, int bias) {
+                           std::size_t dst_width, int bias) {
   const __m128i zero = _mm_setzero_si128(), rounding = _mm_set1_epi16(static_cast<short>(bias));
   std::size_t x = 0;
-  for (; x + 4 <= tw; x += 4) {
+  for (; x + 4 <= dst_width; x += 4) {
     __m128i half[2];
     for (int i = 0; i < 2; ++i) {
       const __m128i a = load(upper + x * 8 + i * 16), b = load(lower + x * 8 + i * 16);
@@ -57,11 +57,11 @@ inline void three_to_two(const __m128i* p, std::uint8_t* out) {
 }  // namespace
 
 std::size_t three_halves_rows_sse2(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c,
-                                   std::uint8_t* top, std::uint8_t* bottom, std::size_t tw) {
+                                   std::uint8_t* top, std::uint8_t* bottom, std::size_t dst_width) {
   const __m128i zero = _mm_setzero_si128();
   std::size_t x = 0;
   // 12 source pixels, 8 target pixels per row and step.
-  for (; x + 8 <= tw; x += 8) {
+  for (; x + 8 <= dst_width; x += 8) {
     const std::size_t s = x / 2 * 3 * 4;
     __m128i upper[6], lower[6];
     for (int i = 0; i < 3; ++i) {

@@ -21,21 +21,55 @@ bool fits(ByteView bgra, std::size_t width, std::size_t height, MutableBytes nv1
   return bgra.size() >= width * height * 4 && nv12.size() >= nv12_size(width, height);
 }
 
-std::size_t scalar_rows(const std::uint8_t*, const std::uint8_t*, std::uint8_t*, std::uint8_t*, std::uint8_t*,
-                        std::size_t) {
-  return 0;
+std::uint8_t luma_of(const std::uint8_t* bgra) {
+  return static_cast<std::uint8_t>(((66 * bgra[2] + 129 * bgra[1] + 25 * bgra[0] + 128) >> 8) + 16);
 }
 
-detail::Nv12RowPair row_kernel() {
-  switch (simd_level()) {
-    case SimdLevel::avx2: return detail::bgra_to_nv12_rows_avx2;
-    case SimdLevel::sse2: return detail::bgra_to_nv12_rows_sse2;
-    case SimdLevel::scalar: break;
-  }
-  return scalar_rows;
+// a0, a1 from the upper row, b0, b1 from the lower one.
+void chroma_of(const std::uint8_t* a0, const std::uint8_t* a1, const std::uint8_t* b0, const std::uint8_t* b1,
+               std::uint8_t* uv) {
+  const int b = (a0[0] + a1[0] + b0[0] + b1[0]) >> 2;
+  const int g = (a0[1] + a1[1] + b0[1] + b1[1]) >> 2;
+  const int r = (a0[2] + a1[2] + b0[2] + b1[2]) >> 2;
+  uv[0] = static_cast<std::uint8_t>(((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128);
+  uv[1] = static_cast<std::uint8_t>(((112 * r - 94 * g - 18 * b + 128) >> 8) + 128);
+}
+
+template <detail::Nv12RowPair simd>
+std::size_t rows_any(const std::uint8_t* row0, const std::uint8_t* row1, std::uint8_t* luma0, std::uint8_t* luma1,
+                     std::uint8_t* chroma, std::size_t width) {
+  const std::size_t x = simd(row0, row1, luma0, luma1, chroma, width);
+  return x + detail::bgra_to_nv12_rows_c(row0 + x * 4, row1 + x * 4, luma0 + x, luma1 + x, chroma + x, width - x);
 }
 
 }  // namespace
+
+namespace detail {
+
+std::size_t bgra_to_nv12_rows_c(const std::uint8_t* row0, const std::uint8_t* row1, std::uint8_t* luma0,
+                                std::uint8_t* luma1, std::uint8_t* chroma, std::size_t width) {
+  for (std::size_t x = 0; x < width; x += 2) {
+    // An odd last pixel pairs with itself.
+    const std::size_t x1 = x + 1 < width ? x + 1 : x;
+    luma0[x] = luma_of(row0 + x * 4);
+    luma1[x] = luma_of(row1 + x * 4);
+    luma0[x1] = luma_of(row0 + x1 * 4);
+    luma1[x1] = luma_of(row1 + x1 * 4);
+    chroma_of(row0 + x * 4, row0 + x1 * 4, row1 + x * 4, row1 + x1 * 4, chroma + x);
+  }
+  return width;
+}
+
+Nv12RowPair bgra_to_nv12_rows_for(SimdLevel level) {
+  switch (level) {
+    case SimdLevel::avx2: return rows_any<bgra_to_nv12_rows_avx2>;
+    case SimdLevel::sse2: return rows_any<bgra_to_nv12_rows_sse2>;
+    case SimdLevel::scalar: break;
+  }
+  return bgra_to_nv12_rows_c;
+}
+
+}  // namespace detail
 
 void bgra_to_nv12_reference(ByteView bgra, std::size_t width, std::size_t height, MutableBytes nv12) {
   if (!fits(bgra, width, height, nv12)) return;
@@ -64,7 +98,7 @@ void bgra_to_nv12_reference(ByteView bgra, std::size_t width, std::size_t height
 
 void bgra_to_nv12(ByteView bgra, std::size_t width, std::size_t height, MutableBytes nv12) {
   if (!fits(bgra, width, height, nv12)) return;
-  const detail::Nv12RowPair rows = row_kernel();
+  const detail::Nv12RowPair rows = detail::bgra_to_nv12_rows_for(simd_level());
   const std::size_t chroma_row = (width + 1) / 2 * 2;
   const std::uint8_t* src = bgra.data();
   std::uint8_t* luma = nv12.data();
@@ -77,15 +111,7 @@ void bgra_to_nv12(ByteView bgra, std::size_t width, std::size_t height, MutableB
     std::uint8_t* y0 = luma + r0 * width;
     std::uint8_t* y1 = luma + r1 * width;
     std::uint8_t* uv = chroma + r0 / 2 * chroma_row;
-    std::size_t x = rows(a, b, y0, y1, uv, width);
-    for (; x < width; x += 2) {
-      const std::size_t x1 = x + 1 < width ? x + 1 : x;
-      y0[x] = detail::luma_of(a + x * 4);
-      y1[x] = detail::luma_of(b + x * 4);
-      y0[x1] = detail::luma_of(a + x1 * 4);
-      y1[x1] = detail::luma_of(b + x1 * 4);
-      detail::chroma_of(a + x * 4, a + x1 * 4, b + x * 4, b + x1 * 4, uv + x);
-    }
+    rows(a, b, y0, y1, uv, width);
   }
 }
 

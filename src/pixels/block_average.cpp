@@ -1,122 +1,52 @@
 #include "pixels/block_average.h"
 
-#include <emmintrin.h>
-
-#include <cstddef>
-
 namespace nimbra::detail {
+
+std::size_t block_row_c(const std::uint8_t* rows, std::size_t row_bytes, std::uint32_t block, std::uint8_t* out,
+                        std::size_t dst_width, std::uint32_t bias, std::uint16_t*) {
+  const std::uint32_t area = block * block;
+  for (std::size_t x = 0; x < dst_width; ++x) {
+    for (std::size_t k = 0; k < 3; ++k) {
+      std::uint32_t sum = bias;
+      for (std::size_t y = 0; y < block; ++y) {
+        for (std::size_t i = 0; i < block; ++i) sum += rows[y * row_bytes + (x * block + i) * 4 + k];
+      }
+      out[x * 4 + k] = static_cast<std::uint8_t>(sum / area);
+    }
+    out[x * 4 + 3] = 255;
+  }
+  return dst_width;
+}
+
 namespace {
 
-// 16-bit column sums of k consecutive source rows, kept in registers
-// across the rows.
-void sum_rows(const std::uint8_t* rows, std::size_t row_bytes, std::uint32_t k, std::uint16_t* sums) {
-  const __m128i zero = _mm_setzero_si128();
-  std::size_t i = 0;
-  for (; i + 16 <= row_bytes; i += 16) {
-    __m128i lo = zero, hi = zero;
-    for (std::size_t r = 0; r < k; ++r) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows + r * row_bytes + i));
-      lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(v, zero));
-      hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(v, zero));
-    }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + i), lo);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + i + 8), hi);
-  }
-  for (; i < row_bytes; ++i) {
-    std::uint32_t sum = 0;
-    for (std::size_t r = 0; r < k; ++r) sum += rows[r * row_bytes + i];
-    sums[i] = static_cast<std::uint16_t>(sum);
-  }
-}
-
-// floor(n / area) for 16-bit n as (n * m) >> (16 + shift), m = ceil(2^(16 +
-// shift) / area) with the largest shift that keeps m within 16 bits: exact
-// while n * (m * area - 2^(16 + shift)) < 2^(16 + shift), checked for the
-// largest n before use.
-struct WordDivider {
-  std::uint16_t magic = 0;
-  int shift = 0;
-  bool exact = false;
-};
-
-WordDivider word_divider(std::uint32_t area, std::uint32_t largest) {
-  WordDivider d;
-  for (int s = 15; s >= 0; --s) {
-    const std::uint64_t scale = std::uint64_t{1} << (16 + s);
-    const std::uint64_t m = (scale + area - 1) / area;
-    if (m > 0xFFFF) continue;
-    d.magic = static_cast<std::uint16_t>(m);
-    d.shift = s;
-    d.exact = std::uint64_t{largest} * (m * area - scale) < scale;
-    return d;
-  }
-  return d;
-}
-
-// Target pixels from column sums of k = 3 or 4 source pixels each, two at a
-// time; returns how many it did.
-std::size_t sum_columns_sse2(const std::uint16_t* s, std::uint32_t k, std::size_t tw, std::uint16_t bias,
-                             const WordDivider& d, std::uint8_t* out) {
-  const __m128i rounding = _mm_set1_epi16(static_cast<short>(bias)),
-                magic = _mm_set1_epi16(static_cast<short>(d.magic));
-  const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-  const __m128i shift = _mm_cvtsi32_si128(d.shift);
-  auto at = [&](std::size_t px) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + px * 4)); };
-  auto pd = [](__m128i v) { return _mm_castsi128_pd(v); };
-  auto divide = [&](__m128i sums) {
-    return _mm_srl_epi16(_mm_mulhi_epu16(_mm_add_epi16(sums, rounding), magic), shift);
-  };
-  std::size_t x = 0;
-  for (; x + 4 <= tw; x += 4) {
-    __m128i pair[2];
-    for (int h = 0; h < 2; ++h) {
-      const std::size_t p = (x + 2 * h) * k;
-      if (k == 3) {
-        // Pixels p .. p + 5 as three registers of two: [0 1] [2 3] [4 5].
-        const __m128i r0 = at(p), r1 = at(p + 2), r2 = at(p + 4);
-        const __m128i first = _mm_castpd_si128(_mm_shuffle_pd(pd(r0), pd(r1), 2));   // [0 3]
-        const __m128i second = _mm_castpd_si128(_mm_shuffle_pd(pd(r0), pd(r2), 1));  // [1 4]
-        const __m128i third = _mm_castpd_si128(_mm_shuffle_pd(pd(r1), pd(r2), 2));   // [2 5]
-        pair[h] = divide(_mm_add_epi16(_mm_add_epi16(first, second), third));
-      } else {
-        const __m128i a = _mm_add_epi16(at(p), at(p + 2)), b = _mm_add_epi16(at(p + 4), at(p + 6));
-        pair[h] = divide(_mm_add_epi16(_mm_unpacklo_epi64(a, b), _mm_unpackhi_epi64(a, b)));
-      }
-    }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x * 4), _mm_or_si128(_mm_packus_epi16(pair[0], pair[1]), opaque));
-  }
-  return x;
+template <BlockRow simd>
+std::size_t block_row_any(const std::uint8_t* rows, std::size_t row_bytes, std::uint32_t block, std::uint8_t* out,
+                          std::size_t dst_width, std::uint32_t bias, std::uint16_t* column_sums) {
+  const std::size_t done = simd(rows, row_bytes, block, out, dst_width, bias, column_sums);
+  return done + block_row_c(rows + done * block * 4, row_bytes, block, out + done * 4, dst_width - done, bias,
+                            column_sums);
 }
 
 }  // namespace
 
-void block_average(const std::uint8_t* src, std::uint32_t k, std::uint32_t tw, std::uint32_t th, std::uint8_t* dst,
-                   bool round_half_up, std::uint16_t* column_sums) {
-  const std::uint32_t area = k * k, bias = round_half_up ? area / 2 : 0;
-  // floor(n / area) = (n * m) >> 32 with m = ceil(2^32 / area): exact while
-  // n * area < 2^32, and n < 2^16, area <= 225 here.
-  const std::uint64_t magic = ((std::uint64_t{1} << 32) + area - 1) / area;
-  const WordDivider words = word_divider(area, area * 255 + bias);
-  const bool vector_columns = (k == 3 || k == 4) && words.exact;
-  const std::size_t row_bytes = std::size_t{tw} * k * 4;
-  for (std::size_t ty = 0; ty < th; ++ty) {
-    const std::uint8_t* rows = src + ty * k * row_bytes;
-    sum_rows(rows, row_bytes, k, column_sums);
-    std::uint8_t* out = dst + ty * std::size_t{tw} * 4;
-    std::size_t tx =
-        vector_columns ? sum_columns_sse2(column_sums, k, tw, static_cast<std::uint16_t>(bias), words, out) : 0;
-    for (const std::uint16_t* s = column_sums + tx * k * 4; tx < tw; ++tx, s += std::size_t{k} * 4) {
-      std::uint32_t b = bias, g = bias, r = bias;
-      for (std::size_t j = 0; j < k; ++j) {
-        b += s[j * 4];
-        g += s[j * 4 + 1];
-        r += s[j * 4 + 2];
-      }
-      out[tx * 4] = static_cast<std::uint8_t>((b * magic) >> 32);
-      out[tx * 4 + 1] = static_cast<std::uint8_t>((g * magic) >> 32);
-      out[tx * 4 + 2] = static_cast<std::uint8_t>((r * magic) >> 32);
-      out[tx * 4 + 3] = 255;
-    }
+BlockRow block_row_for(SimdLevel level) {
+  switch (level) {
+    case SimdLevel::avx2: return block_row_any<block_row_avx2>;
+    case SimdLevel::sse2: return block_row_any<block_row_sse2>;
+    case SimdLevel::scalar: break;
+  }
+  return block_row_c;
+}
+
+void block_average(const std::uint8_t* src, std::uint32_t block, std::uint32_t dst_width, std::uint32_t dst_height,
+                   std::uint8_t* dst, bool round_half_up, std::uint16_t* column_sums) {
+  const BlockRow row = block_row_for(simd_level());
+  const std::uint32_t bias = round_half_up ? block * block / 2 : 0;
+  const std::size_t row_bytes = std::size_t{dst_width} * block * 4;
+  for (std::size_t y = 0; y < dst_height; ++y) {
+    row(src + y * block * row_bytes, row_bytes, block, dst + y * std::size_t{dst_width} * 4, dst_width, bias,
+        column_sums);
   }
 }
 

@@ -9,18 +9,13 @@
 namespace nimbra {
 
 // `nv12` is the decoder's whole buffer: a luma plane of stride * rows bytes
-// and a chroma plane of half that, rows in h..=h + 128. Fills `rgba` with
-// w * h * 4 bytes.
-Status nv12_to_rgba(ByteView nv12, std::uint32_t w, std::uint32_t h, std::uint32_t stride, Bytes& rgba);
-
-// The conversion on an already checked layout, vectorised where the CPU
-// allows. `chroma` is the first byte of the chroma plane.
-void nv12_to_rgba_rows(const std::uint8_t* luma, const std::uint8_t* chroma, std::uint32_t w, std::uint32_t h,
-                       std::uint32_t stride, std::uint8_t* rgba);
+// and a chroma plane of half that, rows in height..=height + 128. Fills
+// `rgba` with width * height * 4 bytes.
+Status nv12_to_rgba(ByteView nv12, std::uint32_t width, std::uint32_t height, std::uint32_t stride, Bytes& rgba);
 
 // The per-pixel formula on an already checked layout: the oracle of the fast
-// version.
-void nv12_to_rgba_reference(const std::uint8_t* luma, const std::uint8_t* chroma, std::uint32_t w,
-                            std::uint32_t h, std::uint32_t stride, std::uint8_t* rgba);
+// version. `chroma` is the first byte of the chroma plane.
+void nv12_to_rgba_reference(const std::uint8_t* luma, const std::uint8_t* chroma, std::uint32_t width,
+                            std::uint32_t height, std::uint32_t stride, std::uint8_t* rgba);
 
 }  // namespace nimbra

@@ -27,7 +27,8 @@ void zero_preview(MutableBytes out) { std::fill(out.begin(), out.begin() + kPrev
 
 }  // namespace
 
-void preview_from_nv12_reference(ByteView nv12, std::uint32_t w, std::uint32_t h, MutableBytes out) {
+void preview_from_nv12_reference(ByteView nv12, std::uint32_t width, std::uint32_t height, MutableBytes out) {
+  const std::uint64_t w = width, h = height;
   if (out.size() < kPreviewBytes) return;
   const std::size_t luma = std::size_t{w} * h;
   if (!nv12_samples_fit(nv12.size(), w, h)) return zero_preview(out);
@@ -47,7 +48,8 @@ void preview_from_nv12_reference(ByteView nv12, std::uint32_t w, std::uint32_t h
   }
 }
 
-void preview_from_bgra_reference(ByteView bgra, std::uint32_t w, std::uint32_t h, MutableBytes out) {
+void preview_from_bgra_reference(ByteView bgra, std::uint32_t width, std::uint32_t height, MutableBytes out) {
+  const std::uint64_t w = width, h = height;
   if (out.size() < kPreviewBytes) return;
   if (!bgra_samples_fit(bgra.size(), w, h)) return zero_preview(out);
   for (std::uint64_t y = 0; y < kPreviewHeight; ++y) {
@@ -63,7 +65,8 @@ void preview_from_bgra_reference(ByteView bgra, std::uint32_t w, std::uint32_t h
   }
 }
 
-void preview_from_nv12(ByteView nv12, std::uint32_t w, std::uint32_t h, MutableBytes out) {
+void preview_from_nv12(ByteView nv12, std::uint32_t width, std::uint32_t height, MutableBytes out) {
+  const std::uint64_t w = width, h = height;
   if (out.size() < kPreviewBytes) return;
   if (!nv12_samples_fit(nv12.size(), w, h)) return zero_preview(out);
   std::array<std::uint32_t, kPreviewWidth> columns;
@@ -86,7 +89,8 @@ void preview_from_nv12(ByteView nv12, std::uint32_t w, std::uint32_t h, MutableB
   }
 }
 
-void preview_from_bgra(ByteView bgra, std::uint32_t w, std::uint32_t h, MutableBytes out) {
+void preview_from_bgra(ByteView bgra, std::uint32_t width, std::uint32_t height, MutableBytes out) {
+  const std::uint64_t w = width, h = height;
   if (out.size() < kPreviewBytes) return;
   if (!bgra_samples_fit(bgra.size(), w, h)) return zero_preview(out);
   std::array<std::uint32_t, kPreviewWidth> columns;

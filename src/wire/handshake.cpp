@@ -31,6 +31,10 @@ std::string error_json(std::string_view text) { return dump({{"error", text}}); 
 
 std::string low_error_json(std::string_view text) { return dump({{"low_err", text}}); }
 
+std::string audio_ok_json() { return dump({{"audio", "ok"}}); }
+
+std::string audio_error_json(std::string_view text) { return dump({{"audio_err", text}}); }
+
 void send_handshake(MessageWriter& writer, const CaptureSettings& settings) {
   send_json(writer, handshake_json(settings));
 }

@@ -18,6 +18,10 @@ std::string handshake_json(const CaptureSettings& settings);
 std::string error_json(std::string_view text);
 // {"low_err":text}: the low layer has given up.
 std::string low_error_json(std::string_view text);
+// {"audio":"ok"}: application audio is captured.
+std::string audio_ok_json();
+// {"audio_err":text}: application audio could not start.
+std::string audio_error_json(std::string_view text);
 
 void send_handshake(MessageWriter& writer, const CaptureSettings& settings);
 void send_error(MessageWriter& writer, std::string_view text);

@@ -11,7 +11,6 @@ import atexit
 import fcntl
 import os
 import re
-import select
 import shutil
 import struct
 import subprocess
@@ -20,38 +19,11 @@ import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from xvfb import Xvfb  # noqa: E402,F401  (the one launcher, shared with the tools)
+
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
-
-
-class Xvfb:
-    """A private X server; the display number comes back through -displayfd."""
-
-    def __init__(self, size="1920x1080x24"):
-        read_fd, write_fd = os.pipe()
-        self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", size, "-nolisten", "tcp", "-noreset"],
-            pass_fds=(write_fd,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_fd)
-        number = b""
-        deadline = time.monotonic() + 20
-        while not number.endswith(b"\n") and time.monotonic() < deadline:
-            if select.select([read_fd], [], [], 0.5)[0]:
-                chunk = os.read(read_fd, 16)
-                if not chunk:
-                    break
-                number += chunk
-        os.close(read_fd)
-        if not number.strip():
-            self.stop()
-            raise RuntimeError("Xvfb did not report a display")
-        self.display = ":" + number.decode().strip()
-
-    def stop(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.terminate()
-            wait_status(self.proc, 5)
-        self.proc = None
 
 
 class Target:
@@ -104,7 +76,7 @@ class Target:
         proc = subprocess.run(self.command(args), env=self.env, input=stdin, capture_output=True, timeout=timeout)
         return proc.returncode, proc.stdout, proc.stderr
 
-    def run_holding_stdin(self, args, timeout=60):
+    def run_holding_stdin(self, args, timeout=180):
         """Runs to the end with stdin open (and never written): a closed stdin
         would end a capture session by itself."""
         read_fd, write_fd = os.pipe()
@@ -177,11 +149,15 @@ class UnixHost:
     """A plain Linux process that plays the host."""
 
     def __init__(self):
-        self.proc = subprocess.Popen(["sleep", "600"])
+        # Not on ctest's output: a stray host would keep ctest waiting for it.
+        self.proc = subprocess.Popen(["sleep", "600"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
         self.pid = self.proc.pid
+        atexit.register(self.stop)
 
     def stop(self):
-        self.proc.kill()
+        if self.proc.poll() is None:
+            self.proc.kill()
         self.proc.wait()  # reaped: the id no longer exists
         return time.monotonic()
 

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "capture/preview_writer.h"
-#include "memory_streams.h"
 
 namespace nimbra {
 namespace {
@@ -18,20 +16,6 @@ TEST(FrameDigest, EveryByteCounts) {
     EXPECT_NE(frame_digest(changed), base) << at;
   }
   EXPECT_EQ(frame_digest({}), 0u);
-}
-
-TEST(PreviewWriter, WritesEachImageAsKind7AndEndsWithItsSenders) {
-  testing::MemoryOutput out;
-  MessageWriter writer(out);
-  Channel<Bytes> channel = make_channel<Bytes>(1);
-  offer_preview(channel.sender, Bytes(10, 1));
-  offer_preview(channel.sender, Bytes(10, 2));  // the writer is behind: dropped
-  channel.sender = PreviewSender();
-  run_preview_writer(std::move(channel.receiver), writer);  // returns: the channel closed
-  const auto messages = testing::parse_messages(out.data);
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].kind, 7);
-  EXPECT_EQ(messages[0].payload, Bytes(10, 1));
 }
 
 }  // namespace

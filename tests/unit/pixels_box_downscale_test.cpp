@@ -8,75 +8,74 @@ namespace {
 
 using testing::available_levels;
 using testing::ForcedSimdLevel;
+using testing::Sizes;
 
-Bytes boxed(const Bytes& src, std::uint32_t sw, std::uint32_t sh, std::uint32_t tw, std::uint32_t th) {
-  Bytes dst(std::size_t{tw} * th * 4, 0xEE);
-  box_downscale(src, sw, sh, dst, tw, th);
+Bytes boxed(const Bytes& src, const Sizes& s) {
+  Bytes dst(std::size_t{s.dst_width} * s.dst_height * 4, 0xEE);
+  box_downscale(src, s.src_width, s.src_height, dst, s.dst_width, s.dst_height);
   return dst;
 }
 
-void expect_like_reference(std::mt19937& rng, std::uint32_t sw, std::uint32_t sh, std::uint32_t tw,
-                           std::uint32_t th, SimdLevel level) {
-  const Bytes src = testing::random_bytes(rng, std::size_t{sw} * sh * 4);
-  Bytes expected(std::size_t{tw} * th * 4, 0xEE);
-  box_downscale_reference(src, sw, sh, expected, tw, th);
-  ASSERT_EQ(boxed(src, sw, sh, tw, th), expected) << testing::where(level, sw, sh) << " -> " << tw << "x" << th;
-}
-
-TEST(PixelsBoxDownscale, MatchesReferenceOnRandomSizesBothWays) {
+TEST(PixelsBoxDownscale, MatchesReferenceInEveryShapeOnEveryInstructionSet) {
+  // Every fifth size made of 0 and 255 only, the limits of the sums.
   std::mt19937 rng(41);
+  const std::vector<Sizes> sizes = testing::scaling_sizes(rng);
   for (SimdLevel level : available_levels()) {
     ForcedSimdLevel forced(level);
-    for (int i = 0; i < 500; ++i) {
-      expect_like_reference(rng, testing::random_extent(rng, 90), testing::random_extent(rng, 30),
-                            testing::random_extent(rng, 90), testing::random_extent(rng, 30), level);
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+      const Sizes& s = sizes[i];
+      const std::size_t n = std::size_t{s.src_width} * s.src_height * 4;
+      const Bytes src = i % 5 == 4 ? testing::extreme_bytes(rng, n) : testing::random_bytes(rng, n);
+      Bytes expected(std::size_t{s.dst_width} * s.dst_height * 4, 0xEE);
+      box_downscale_reference(src, s.src_width, s.src_height, expected, s.dst_width, s.dst_height);
+      ASSERT_EQ(boxed(src, s), expected) << testing::where(level, s);
     }
-    for (int i = 0; i < 200; ++i) {  // the vectorised 2:1
-      const std::uint32_t tw = testing::random_extent(rng, 100), th = testing::random_extent(rng, 5);
-      expect_like_reference(rng, 2 * tw, 2 * th, tw, th, level);
-    }
-    for (std::uint32_t k = 1; k <= 17; ++k) {  // whole blocks, and past their 16-bit limit
-      const std::uint32_t tw = testing::random_extent(rng, 40), th = testing::random_extent(rng, 3);
-      expect_like_reference(rng, k * tw, k * th, tw, th, level);
-    }
-    expect_like_reference(rng, 3840, 3, 160, 1, level);
-    expect_like_reference(rng, 1, 1, 50, 3, level);
-    expect_like_reference(rng, 1920, 6, 640, 2, level);
   }
 }
 
-TEST(PixelsBoxDownscale, AveragesBlocksAndTruncates) {
-  // 1280 x 720 -> 640 x 360 averages 2 x 2 blocks, 1920 x 1080 -> 640 x 360
-  // 3 x 3 blocks; both truncate.
-  for (auto [sw, sh, k] : {std::tuple{1280u, 720u, 2u}, {1920u, 1080u, 3u}}) {
-    Bytes src(std::size_t{sw} * sh * 4, 0);
-    for (std::uint32_t i = 0; i < k * k - 1; ++i) src[((i / k) * sw + i % k) * 4] = 1;  // block (0, 0)
+TEST(PixelsBoxDownscale, AveragesSpansAndTruncates) {
+  // Blocks of 2 x 2 and 3 x 3 (the low layer from 720p and 1080p): block 0
+  // holds one 0 and the rest 1 (mean just below 1), block 1 is 200 in red.
+  for (auto [src_width, src_height, k] : {std::tuple{1280u, 720u, 2u}, {1920u, 1080u, 3u}}) {
+    Bytes src(std::size_t{src_width} * src_height * 4, 0);
+    for (std::uint32_t i = 0; i < k * k - 1; ++i) src[((i / k) * src_width + i % k) * 4] = 1;
     for (std::uint32_t dy = 0; dy < k; ++dy) {
-      for (std::uint32_t dx = 0; dx < k; ++dx) src[(dy * sw + k + dx) * 4 + 2] = 200;  // block (1, 0)
+      for (std::uint32_t dx = 0; dx < k; ++dx) src[(dy * src_width + k + dx) * 4 + 2] = 200;
     }
-    const Bytes out = boxed(src, sw, sh, 640, 360);
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + 8), (Bytes{0, 0, 0, 255, 0, 0, 200, 255})) << sw;
+    const Bytes out = boxed(src, {src_width, src_height, 640, 360});
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 8), (Bytes{0, 0, 0, 255, 0, 0, 200, 255})) << src_width;
   }
+  // 3 to 2: spans [0] and [1, 2]; 5 to 1 one span; 1 to 3 repeats the pixel.
+  struct Case {
+    Bytes src;
+    Sizes sizes;
+    Bytes expected;
+  };
+  const Case cases[] = {
+      {{9, 9, 9, 0, 10, 20, 30, 0, 11, 20, 31, 0}, {3, 1, 2, 1}, {9, 9, 9, 255, 10, 20, 30, 255}},
+      {testing::repeated({1, 2, 3, 4}, 4), {4, 1, 1, 1}, {1, 2, 3, 255}},
+      {{7, 8, 9, 0}, {1, 1, 3, 1}, testing::repeated({7, 8, 9, 255}, 3)},
+  };
+  for (const Case& c : cases) EXPECT_EQ(boxed(c.src, c.sizes), c.expected) << c.sizes.src_width;
 }
 
-TEST(PixelsBoxDownscale, LargestWholeBlockOfWhite) {
-  EXPECT_EQ(boxed(Bytes(30 * 15 * 4, 255), 30, 15, 2, 1), Bytes(2 * 4, 255));
-}
-
-TEST(PixelsBoxDownscale, UnusableInputLeavesTargetAlone) {
+TEST(PixelsBoxDownscale, ScalerKnowsItsSizesAndUnusableInputLeavesTargetAlone) {
+  const BoxScaler scaler(8, 8, 4, 4);
+  EXPECT_TRUE(scaler.has_sizes(8, 8, 4, 4));
+  EXPECT_FALSE(scaler.has_sizes(8, 8, 4, 3));
   const Bytes src(8 * 8 * 4, 9);
   struct Case {
-    std::uint32_t sw, sh, tw, th;
-    std::size_t src_bytes;
+    Sizes sizes;
+    std::size_t src_bytes, dst_bytes;
   };
-  for (const Case& c : {Case{0, 8, 4, 4, 256}, Case{8, 0, 4, 4, 256}, Case{8, 8, 4, 4, 255}}) {
-    Bytes dst(4 * 4 * 4, 0x42);
-    box_downscale(ByteView(src).first(c.src_bytes), c.sw, c.sh, dst, c.tw, c.th);
-    EXPECT_EQ(dst, Bytes(4 * 4 * 4, 0x42));
+  const Case cases[] = {{{0, 8, 4, 4}, 256, 64}, {{8, 0, 4, 4}, 256, 64}, {{8, 8, 4, 4}, 255, 64},
+                        {{8, 8, 4, 4}, 256, 63}, {{8, 8, 0, 4}, 256, 64}};
+  for (const Case& c : cases) {
+    Bytes dst(c.dst_bytes, 0x42);
+    box_downscale(ByteView(src).first(c.src_bytes), c.sizes.src_width, c.sizes.src_height, dst,
+                  c.sizes.dst_width, c.sizes.dst_height);
+    EXPECT_EQ(dst, Bytes(c.dst_bytes, 0x42)) << c.src_bytes << " " << c.dst_bytes;
   }
-  Bytes short_dst(4 * 4 * 4 - 1, 0x42);
-  box_downscale(src, 8, 8, short_dst, 4, 4);
-  EXPECT_EQ(short_dst, Bytes(4 * 4 * 4 - 1, 0x42));
 }
 
 }  // namespace

@@ -20,6 +20,20 @@ inline Bytes random_bytes(std::mt19937& rng, std::size_t n) {
   return b;
 }
 
+// Bytes of 0 and 255 only: the sums and products of the kernels at their limits.
+inline Bytes extreme_bytes(std::mt19937& rng, std::size_t n) {
+  Bytes b = random_bytes(rng, n);
+  for (std::uint8_t& v : b) v = v & 1 ? 255 : 0;
+  return b;
+}
+
+// `count` copies of one pixel.
+inline Bytes repeated(std::initializer_list<std::uint8_t> pixel, std::size_t count) {
+  Bytes b;
+  for (std::size_t i = 0; i < count; ++i) b.insert(b.end(), pixel);
+  return b;
+}
+
 // Random sizes lean small (every tail length) but reach past a few vectors.
 inline std::uint32_t random_extent(std::mt19937& rng, std::uint32_t max) {
   std::uniform_int_distribution<std::uint32_t> pick(1, max);
@@ -44,6 +58,44 @@ inline std::vector<SimdLevel> available_levels() {
 
 inline std::string where(SimdLevel level, std::uint32_t w, std::uint32_t h) {
   return std::string(simd_level_name(level)) + " " + std::to_string(w) + "x" + std::to_string(h);
+}
+
+struct Sizes {
+  std::uint32_t src_width, src_height, dst_width, dst_height;
+};
+
+inline std::string where(SimdLevel level, const Sizes& s) {
+  return where(level, s.src_width, s.src_height) + " -> " + std::to_string(s.dst_width) + "x" +
+         std::to_string(s.dst_height);
+}
+
+// Sizes of every shape a scaler picks, reaching each vector tail: any ratio
+// either way, 2:1, 3:2, k:1 for k = 1..17 (past the 16-bit sums at 16),
+// whole ratios that differ per axis, extreme ratios, capture sizes, and
+// ratios whose area sums need floats (1920 -> 1366), 32 bits (257 -> 250 by
+// 261 -> 254) or whose box spans pass 257 pixels (300 x 20 -> 1).
+inline std::vector<Sizes> scaling_sizes(std::mt19937& rng) {
+  std::vector<Sizes> sizes;
+  for (int i = 0; i < 400; ++i) {
+    sizes.push_back({random_extent(rng, 90), random_extent(rng, 30), random_extent(rng, 90), random_extent(rng, 30)});
+  }
+  for (int i = 0; i < 150; ++i) {
+    const std::uint32_t w = random_extent(rng, 100), h = random_extent(rng, 6);
+    sizes.push_back({2 * w, 2 * h, w, h});
+    sizes.push_back({3 * w, 3 * h, 2 * w, 2 * h});
+  }
+  for (std::uint32_t k = 1; k <= 17; ++k) {
+    for (std::uint32_t w : {random_extent(rng, 40), 9 + random_extent(rng, 40)}) {
+      const std::uint32_t h = random_extent(rng, 3);
+      sizes.push_back({k * w, k * h, w, h});
+    }
+  }
+  for (const Sizes& s : {Sizes{30, 8, 10, 4}, {40, 9, 20, 6}, {36, 12, 12, 6}, {3840, 2, 160, 1}, {1, 1, 300, 7},
+                         {1, 40, 1, 1}, {2, 3, 97, 61}, {1920, 8, 1366, 5}, {7, 1, 1920, 1}, {257, 261, 250, 254},
+                         {300, 20, 1, 1}, {1920, 1080, 1280, 720}}) {
+    sizes.push_back(s);
+  }
+  return sizes;
 }
 
 }  // namespace nimbra::testing

@@ -1,4 +1,4 @@
-#include "sys/process.h"
+#include "platform/process.h"
 
 #include <cerrno>
 #include <csignal>
@@ -11,6 +11,9 @@
 namespace nimbra::platform {
 
 void prepare_std_streams() { std::signal(SIGPIPE, SIG_IGN); }
+
+// X11 needs neither: its pixels are physical and sleeps are fine-grained.
+void prepare_capture() {}
 
 [[noreturn]] void exit_process(int status) { _exit(status); }
 

@@ -18,6 +18,18 @@ struct FreeDeleter {
 template <class T>
 using Owned = std::unique_ptr<T, FreeDeleter>;
 
+// A request's reply, or null. Any error is freed here rather than left in
+// the event queue; its code goes to `error_code` when asked for (0: none).
+template <class Reply, class Cookie, class ReplyFunction>
+Owned<Reply> reply_of(xcb_connection_t* connection, Cookie cookie, ReplyFunction reply,
+                      std::uint8_t* error_code = nullptr) {
+  xcb_generic_error_t* error = nullptr;
+  Owned<Reply> r(reply(connection, cookie, &error));
+  if (error_code != nullptr) *error_code = error != nullptr ? error->error_code : 0;
+  std::free(error);
+  return r;
+}
+
 // "{name} (0x{code:08X})" for the core protocol's errors, "0x{code:08X}" otherwise.
 std::string error_text(std::uint8_t code);
 std::string error_text(const xcb_generic_error_t* error);

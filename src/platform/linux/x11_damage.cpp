@@ -9,8 +9,9 @@ namespace nimbra::platform::x11 {
 Result<std::unique_ptr<DamageWatch>> DamageWatch::start(Connection& connection, xcb_drawable_t drawable) {
   xcb_connection_t* c = connection.get();
   if (!connection.has_extension(&xcb_damage_id)) return fail("DAMAGE нет на сервере");
-  Owned<xcb_damage_query_version_reply_t> version(xcb_damage_query_version_reply(
-      c, xcb_damage_query_version(c, XCB_DAMAGE_MAJOR_VERSION, XCB_DAMAGE_MINOR_VERSION), nullptr));
+  auto version = reply_of<xcb_damage_query_version_reply_t>(
+      c, xcb_damage_query_version(c, XCB_DAMAGE_MAJOR_VERSION, XCB_DAMAGE_MINOR_VERSION),
+      xcb_damage_query_version_reply);
   if (!version) return fail("xcb_damage_query_version: нет ответа");
   const xcb_damage_damage_t damage = xcb_generate_id(c);
   xcb_generic_error_t* error =

@@ -4,19 +4,6 @@
 
 namespace nimbra::platform::x11 {
 
-namespace {
-
-// A reply, with any error freed here rather than left in the event queue.
-template <class Reply, class Cookie, class Function>
-Owned<Reply> reply_of(xcb_connection_t* c, Cookie cookie, Function reply) {
-  xcb_generic_error_t* error = nullptr;
-  Owned<Reply> r(reply(c, cookie, &error));
-  std::free(error);
-  return r;
-}
-
-}  // namespace
-
 Rect primary_monitor(const Connection& connection) {
   const xcb_screen_t* screen = connection.screen();
   const Rect root{0, 0, screen->width_in_pixels, screen->height_in_pixels};
@@ -62,18 +49,19 @@ ScreenSource::~ScreenSource() {
   shm_.reset();
 }
 
-Result<bool> ScreenSource::grab(Bytes& out, std::uint32_t wait_ms) {
+Result<std::optional<BgraFrame>> ScreenSource::grab(std::uint32_t wait_ms) {
   if (connection_->broken()) return fail(kConnectionLost);
   if (damage_) {
     if (delivered_) {
       Result<bool> damaged = damage_->wait(wait_ms);
-      if (!damaged || !*damaged) return damaged;
+      if (!damaged) return fail(damaged.error());
+      if (!*damaged) return std::nullopt;
     }
     // Cleared before the read: a change from now on raises a new report.
     damage_->clear();
   }
   Status read = read_image(*connection_, connection_->root(), rect_.x, rect_.y, rect_.width, rect_.height,
-                           shared_memory_ ? &shm_ : nullptr, out);
+                           shared_memory_ ? &shm_ : nullptr, image_);
   if (!read) {
     delivered_ = false;  // the change just cleared is still to be delivered
     if (connection_->broken()) return fail(kConnectionLost);
@@ -82,14 +70,14 @@ Result<bool> ScreenSource::grab(Bytes& out, std::uint32_t wait_ms) {
     const Rect now = primary_monitor(*connection_);
     if (now.x != rect_.x || now.y != rect_.y || now.width != rect_.width || now.height != rect_.height) {
       rect_ = now;
-      return false;
+      return std::nullopt;
     }
     // Like a failed BitBlt, a refused plain read is just no new image.
-    if (!shared_memory_) return false;
+    if (!shared_memory_) return std::nullopt;
     return fail(read.error());
   }
   delivered_ = true;
-  return true;
+  return BgraFrame{image_, {rect_.width, rect_.height}};
 }
 
 }  // namespace nimbra::platform::x11

@@ -29,13 +29,8 @@ class ScreenSource final : public CaptureSource {
   static Result<std::unique_ptr<CaptureSource>> open(const char* display, bool shared_memory);
   ~ScreenSource() override;
 
-  SourceKind kind() const override {
-    return damage_ ? SourceKind::DesktopDuplication : SourceKind::GdiScreen;
-  }
-  std::int32_t width() const override { return rect_.width; }
-  std::int32_t height() const override { return rect_.height; }
-  Result<bool> grab(Bytes& out, std::uint32_t wait_ms) override;
-  Status enable_gpu(Size, std::optional<Size>) override { return fail("GPU-конвертера в Linux-сборке нет"); }
+  bool waits_for_change() const override { return damage_ != nullptr; }
+  Result<std::optional<BgraFrame>> grab(std::uint32_t wait_ms) override;
 
  private:
   explicit ScreenSource(std::unique_ptr<Connection> connection) : connection_(std::move(connection)) {}
@@ -46,6 +41,7 @@ class ScreenSource final : public CaptureSource {
   bool shared_memory_ = false;
   std::unique_ptr<DamageWatch> damage_;  // without DAMAGE the source cannot wait for changes
   bool delivered_ = false;
+  Bytes image_;
 };
 
 }  // namespace nimbra::platform::x11

@@ -37,8 +37,8 @@ Result<std::unique_ptr<CaptureSource>> WindowSource::open(const char* display, s
 
   if (composite) {
     if (!source->connection_->has_extension(&xcb_composite_id)) return fail("Composite нет на сервере");
-    Owned<xcb_composite_query_version_reply_t> version(
-        xcb_composite_query_version_reply(c, xcb_composite_query_version(c, 0, 4), nullptr));
+    auto version = reply_of<xcb_composite_query_version_reply_t>(c, xcb_composite_query_version(c, 0, 4),
+                                                                 xcb_composite_query_version_reply);
     if (!version) return fail("xcb_composite_query_version: нет ответа");
     if (version->major_version == 0 && version->minor_version < 2) {
       return fail("Composite " + std::to_string(version->major_version) + "." +
@@ -73,36 +73,30 @@ void WindowSource::release_pixmap() {
 bool WindowSource::alive() {
   if (gone_) return false;
   xcb_connection_t* c = connection_->get();
-  xcb_generic_error_t* error = nullptr;
-  Owned<xcb_get_window_attributes_reply_t> attributes(
-      xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window_), &error));
-  if (!attributes) {
-    // Only a window the server no longer knows is gone; a broken connection
-    // shows up as grab errors instead.
-    gone_ = error != nullptr && error->error_code == XCB_WINDOW;
-    std::free(error);
+  std::uint8_t error = 0;
+  // Only a window the server no longer knows is gone; a broken connection
+  // shows up as grab errors instead.
+  if (!reply_of<xcb_get_window_attributes_reply_t>(c, xcb_get_window_attributes(c, window_),
+                                                   xcb_get_window_attributes_reply, &error)) {
+    gone_ = error == XCB_WINDOW;
   }
   return !gone_;
 }
 
-Result<bool> WindowSource::grab(Bytes& out, std::uint32_t) {
+Result<std::optional<BgraFrame>> WindowSource::grab(std::uint32_t) {
   if (connection_->broken()) return fail(kConnectionLost);
   xcb_connection_t* c = connection_->get();
   const xcb_get_window_attributes_cookie_t attributes_cookie = xcb_get_window_attributes(c, window_);
   const xcb_get_geometry_cookie_t geometry_cookie = xcb_get_geometry(c, window_);
-  xcb_generic_error_t* attributes_error = nullptr;
-  xcb_generic_error_t* geometry_error = nullptr;
-  Owned<xcb_get_window_attributes_reply_t> attributes(
-      xcb_get_window_attributes_reply(c, attributes_cookie, &attributes_error));
-  Owned<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(c, geometry_cookie, &geometry_error));
-  std::free(attributes_error);
-  std::free(geometry_error);
-  if (!attributes || !geometry) return false;  // gone: alive() ends the session
+  auto attributes =
+      reply_of<xcb_get_window_attributes_reply_t>(c, attributes_cookie, xcb_get_window_attributes_reply);
+  auto geometry = reply_of<xcb_get_geometry_reply_t>(c, geometry_cookie, xcb_get_geometry_reply);
+  if (!attributes || !geometry) return std::nullopt;  // gone: alive() ends the session
 
   // Unmapped or iconified windows have no contents to show.
   if (attributes->map_state != XCB_MAP_STATE_VIEWABLE) {
     was_viewable_ = false;
-    return false;
+    return std::nullopt;
   }
   const std::int32_t width = std::max<std::int32_t>(geometry->width, 1);
   const std::int32_t height = std::max<std::int32_t>(geometry->height, 1);
@@ -119,7 +113,7 @@ Result<bool> WindowSource::grab(Bytes& out, std::uint32_t) {
           xcb_request_check(c, xcb_composite_name_window_pixmap_checked(c, window_, pixmap));
       if (error != nullptr) {
         std::free(error);
-        return false;
+        return std::nullopt;
       }
       pixmap_ = pixmap;
     }
@@ -127,22 +121,22 @@ Result<bool> WindowSource::grab(Bytes& out, std::uint32_t) {
   }
   was_viewable_ = true;
   if (damage_) {
-    if (delivered_ && !renamed && !damage_->take_events()) return false;
+    if (delivered_ && !renamed && !damage_->take_events()) return std::nullopt;
     damage_->clear();  // before the read: a change from now on raises a new report
   }
   Status read = read_image(*connection_, drawable, 0, 0, static_cast<std::uint16_t>(width),
-                           static_cast<std::uint16_t>(height), shared_memory_ ? &shm_ : nullptr, out);
+                           static_cast<std::uint16_t>(height), shared_memory_ ? &shm_ : nullptr, image_);
   if (!read) {
     delivered_ = false;  // the change just cleared is still to be delivered
     if (connection_->broken()) return fail(kConnectionLost);
     // A window that changed between the questions and the read, or that is
     // partly off-screen for the plain read, just has no new image this time.
-    return false;
+    return std::nullopt;
   }
   width_ = width;
   height_ = height;
   delivered_ = true;
-  return true;
+  return BgraFrame{image_, {static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)}};
 }
 
 }  // namespace nimbra::platform::x11

@@ -20,11 +20,10 @@ class WindowSource final : public CaptureSource {
   static Result<std::unique_ptr<CaptureSource>> open(const char* display, std::int64_t window, bool composite);
   ~WindowSource() override;
 
-  SourceKind kind() const override { return composite_ ? SourceKind::WgcCapture : SourceKind::GdiWindow; }
   bool alive() override;
-  std::int32_t width() const override { return width_; }
-  std::int32_t height() const override { return height_; }
-  Result<bool> grab(Bytes& out, std::uint32_t wait_ms) override;
+  // Changes are only looked for, never waited on: the loop paces a window.
+  bool waits_for_change() const override { return false; }
+  Result<std::optional<BgraFrame>> grab(std::uint32_t wait_ms) override;
 
  private:
   WindowSource(std::unique_ptr<Connection> connection, xcb_window_t window, bool composite)
@@ -43,6 +42,7 @@ class WindowSource final : public CaptureSource {
   bool was_viewable_ = false;
   std::int32_t width_ = 1;
   std::int32_t height_ = 1;
+  Bytes image_;
 };
 
 }  // namespace nimbra::platform::x11

@@ -85,6 +85,14 @@ Result<std::unique_ptr<H264Encoder>> create_h264_encoder(const EncoderSettings& 
   p.b_interlaced = 0;
   p.vui.i_sar_width = 1;
   p.vui.i_sar_height = 1;
+  // The pixels are BT.601 limited range with each chroma sample the mean of a
+  // 2x2 block. Said in the stream, so that a decoder does not guess BT.709
+  // for HD sizes and convert the colours wrongly.
+  p.vui.i_colorprim = 6;  // SMPTE 170M, also for transfer and matrix
+  p.vui.i_transfer = 6;
+  p.vui.i_colmatrix = 6;
+  p.vui.b_fullrange = 0;
+  p.vui.i_chroma_loc = 1;  // centre
   p.i_level_idc = 42;
   p.i_keyint_max = static_cast<int>(key_frame_interval(settings.fps));
   p.i_keyint_min = 1;

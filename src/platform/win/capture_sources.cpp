@@ -1,17 +1,19 @@
 #include "platform/capture_sources.h"
 
+#include "platform/win/desktop_duplication.h"
+#include "platform/win/gdi_screen.h"
+#include "platform/win/gdi_window.h"
+#include "platform/win/wgc_capture.h"
+
 namespace nimbra::platform {
-namespace {
 
-// The Windows backends come later; until then a capture session ends with
-// status 3 and says why in the usual two lines.
-constexpr const char* kNotInThisBuild = "нет в этой сборке";
-
-}  // namespace
-
-Result<std::unique_ptr<CaptureSource>> open_screen() { return fail(kNotInThisBuild); }
-Result<std::unique_ptr<CaptureSource>> open_screen_fallback() { return fail(kNotInThisBuild); }
-Result<std::unique_ptr<CaptureSource>> open_window(std::int64_t) { return fail(kNotInThisBuild); }
-Result<std::unique_ptr<CaptureSource>> open_window_fallback(std::int64_t) { return fail(kNotInThisBuild); }
+Result<std::unique_ptr<CaptureSource>> open_screen() {
+  Result<std::unique_ptr<DesktopDuplication>> duplication = DesktopDuplication::open();
+  if (!duplication) return fail(duplication.error());
+  return std::unique_ptr<CaptureSource>(std::move(*duplication));
+}
+Result<std::unique_ptr<CaptureSource>> open_screen_fallback() { return GdiScreen::open(); }
+Result<std::unique_ptr<CaptureSource>> open_window(std::int64_t window) { return WgcCapture::start(window); }
+Result<std::unique_ptr<CaptureSource>> open_window_fallback(std::int64_t window) { return GdiWindow::open(window); }
 
 }  // namespace nimbra::platform

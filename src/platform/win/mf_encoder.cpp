@@ -11,11 +11,12 @@
 #include <string>
 
 #include "codec/encoder_timing.h"
+#include "codec/sps_bt601.h"
 #include "platform/codecs.h"
+#include "platform/process.h"
 #include "platform/win/hresult.h"
 #include "platform/win/mf_codec_api.h"
 #include "platform/win/mf_transform.h"
-#include "sys/process.h"
 
 namespace nimbra::platform {
 namespace {
@@ -89,6 +90,9 @@ class MfEncoder final : public H264Encoder {
       contiguous->Unlock();
       UINT32 clean_point = 0;
       chunk.key = SUCCEEDED(produced->GetUINT32(MFSampleExtension_CleanPoint, &clean_point)) && clean_point != 0;
+      // Encoders may ignore the colour attributes of the media type; the
+      // stream's own label is what a host's decoder believes.
+      if (chunk.key) chunk.data = label_sps_bt601(chunk.data);
       if (!chunk.data.empty()) chunks.push_back(std::move(chunk));
     }
     return chunks;
@@ -100,6 +104,19 @@ class MfEncoder final : public H264Encoder {
   LONGLONG sample_duration_;
   LONGLONG sample_time_ = 0;
 };
+
+// BT.601 limited range, for the encoder to write into the stream's VUI. Media
+// Foundation has no BT.601 transfer of its own; BT.709's is the same curve.
+// The chroma siting is left to the relabelling of the key chunks.
+Status set_colour(IMFMediaType* type) {
+  for (HRESULT hr : {type->SetUINT32(MF_MT_YUV_MATRIX, MFVideoTransferMatrix_BT601),
+                     type->SetUINT32(MF_MT_VIDEO_NOMINAL_RANGE, MFNominalRange_16_235),
+                     type->SetUINT32(MF_MT_VIDEO_PRIMARIES, MFVideoPrimaries_SMPTE170M),
+                     type->SetUINT32(MF_MT_TRANSFER_FUNCTION, MFVideoTransFunc_709)}) {
+    if (FAILED(hr)) return fail(hresult_text(hr));
+  }
+  return {};
+}
 
 Status set_types(IMFTransform* transform, const EncoderSettings& s) {
   ComPtr<IMFMediaType> out;
@@ -113,6 +130,7 @@ Status set_types(IMFTransform* transform, const EncoderSettings& s) {
                      MFSetAttributeRatio(out.Get(), MF_MT_PIXEL_ASPECT_RATIO, 1, 1)}) {
     if (FAILED(hr)) return fail(hresult_text(hr));
   }
+  if (auto r = set_colour(out.Get()); !r) return r;
   if (HRESULT hr = transform->SetOutputType(0, out.Get(), 0); FAILED(hr)) return fail(step_error("SetOutputType", hr));
 
   ComPtr<IMFMediaType> in;

@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "sys/process.h"
+#include "platform/process.h"
 
 namespace nimbra::platform {
 

@@ -1,6 +1,7 @@
-#include "sys/process.h"
+#include "platform/process.h"
 
 #include <windows.h>
+#include <mmsystem.h>
 #include <fcntl.h>
 #include <io.h>
 
@@ -15,6 +16,14 @@ namespace nimbra::platform {
 void prepare_std_streams() {
   _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);
+}
+
+// Without per-monitor awareness a display scaled to 125-200 % hands GDI and
+// the duplication virtual sizes and cropped or stretched images; without a
+// 1 ms timer period every sleep of the frame pacing rounds up to 15.6 ms.
+void prepare_capture() {
+  SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+  timeBeginPeriod(1);
 }
 
 // ExitProcess would run every DLL's detach code while the other threads are

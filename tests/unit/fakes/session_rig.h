@@ -1,36 +1,34 @@
 #pragma once
-// A capture session wired to fakes: virtual clock, memory stdout, capture
-// sources and encoders the test scripts, recorded diagnostics and low-layer
-// channels the test holds the far ends of.
+// A capture session wired to fakes: virtual clock, memory stdout, a capture
+// source and encoders the test scripts, recorded diagnostics and the far ends
+// of the low-layer and preview channels.
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "capture/capture_source.h"
+#include "capture/gpu_conversion.h"
 #include "capture/session.h"
 #include "fakes/fake_clock.h"
 #include "fakes/fake_encoder.h"
 #include "memory_streams.h"
-#include "sys/clock.h"
 
 namespace nimbra::testing {
 
-// A capture source whose images and grab results the test decides.
+// What the fake source delivers and what was asked of it.
 struct FakeSourceState {
-  SourceKind kind = SourceKind::GdiScreen;
-  std::int32_t width = 64;
-  std::int32_t height = 36;
-  Bytes image;  // what a successful CPU grab delivers; filled with grey when empty
-  Bytes nv12;   // what a successful GPU grab delivers
+  bool waits = false;  // a grab with nothing new blocks for its whole wait
+  Size size{64, 36};
+  Bytes image;  // a new CPU image; grey when empty
+  Bytes nv12;   // what a GPU conversion delivers
   Bytes low_nv12;
-  // Decides each grab's result by its index; empty: always a new image.
+  // Each grab's result by its index; empty: always a new image.
   std::function<Result<bool>(std::size_t index)> script;
   std::optional<Instant> dies_at;  // alive() turns false from then on
-  bool gpu_possible = false;
-  std::string gpu_error = "нет GPU";
+  bool offers_gpu = false;
+  std::string gpu_error;  // non-empty: enabling the GPU fails with it
   bool gpu_on = false;
   std::optional<Size> gpu_second;
   struct Grab {
@@ -43,51 +41,49 @@ struct FakeSourceState {
   int gpu_repeats = 0;
 };
 
-class FakeSource final : public CaptureSource {
+class FakeSource final : public CaptureSource, public GpuConversion {
  public:
   FakeSource(FakeSourceState& state, Clock& clock) : s_(state), clock_(clock) {}
 
-  SourceKind kind() const override { return s_.kind; }
   bool alive() override { return !s_.dies_at || clock_.now() < *s_.dies_at; }
-  std::int32_t width() const override { return s_.width; }
-  std::int32_t height() const override { return s_.height; }
-
-  Result<bool> grab(Bytes& out, std::uint32_t wait_ms) override {
+  bool waits_for_change() const override { return s_.waits; }
+  Result<std::optional<BgraFrame>> grab(std::uint32_t wait_ms) override {
     Result<bool> r = next(wait_ms, false, false);
-    if (r && *r) {
-      if (s_.image.empty()) s_.image.assign(std::size_t(s_.width) * s_.height * 4, 0x80);
-      out = s_.image;
-    }
-    return r;
+    if (!r) return fail(r.error());
+    if (!*r) return std::nullopt;
+    if (s_.image.empty()) s_.image.assign(std::size_t(s_.size.width) * s_.size.height * 4, 0x80);
+    return BgraFrame{s_.image, s_.size};
   }
+  GpuConversion* gpu() override { return s_.offers_gpu ? this : nullptr; }
 
-  bool gpu_active() const override { return s_.gpu_on; }
-  Status enable_gpu(Size, std::optional<Size> second) override {
-    if (!s_.gpu_possible) return fail(s_.gpu_error);
+  Status enable(Size, std::optional<Size> second) override {
+    if (!s_.gpu_error.empty()) return fail(s_.gpu_error);
     s_.gpu_on = true;
     s_.gpu_second = second;
     return {};
   }
-  Result<bool> grab_gpu(Bytes& main_out, Bytes* second_out, std::uint32_t wait_ms) override {
-    Result<bool> r = next(wait_ms, true, second_out != nullptr);
+  bool enabled() const override { return s_.gpu_on; }
+  Size source_size() const override { return s_.size; }
+  Result<bool> convert(Bytes& main, Bytes* second, std::uint32_t wait_ms) override {
+    Result<bool> r = next(wait_ms, true, second != nullptr);
     if (r && *r) {
-      main_out = s_.nv12;
-      if (second_out) *second_out = s_.low_nv12;
+      main = s_.nv12;
+      if (second) *second = s_.low_nv12;
     }
     return r;
   }
-  Status gpu_repeat(Bytes&, Bytes*) override {
+  Status repeat(Bytes&, Bytes*) override {
     ++s_.gpu_repeats;
     return {};
   }
+  Status read_back_bgra(Bytes&) override { return fail("нет GPU-кадра"); }
 
  private:
   Result<bool> next(std::uint32_t wait_ms, bool gpu, bool second) {
     const std::size_t index = s_.grabs.size();
     s_.grabs.push_back({clock_.now(), wait_ms, gpu, second});
     Result<bool> r = s_.script ? s_.script(index) : Result<bool>(true);
-    // A duplication-like source blocks for its whole wait when nothing changes.
-    if (r && !*r && s_.kind == SourceKind::DesktopDuplication) clock_.sleep_for(std::chrono::milliseconds(wait_ms));
+    if (r && !*r && s_.waits) clock_.sleep_for(std::chrono::milliseconds(wait_ms));
     return r;
   }
 
@@ -103,12 +99,12 @@ struct SessionRig {
   std::vector<std::string> lines;
   std::vector<std::string> events;  // start order and opens
   CaptureSettings settings;
-  FakeSourceState source;           // what the primary opener yields
-  FakeSourceState fallback_source;  // what the fallback opener yields
-  std::string primary_error;        // non-empty: the primary opener fails
-  std::string fallback_error;
+  FakeSourceState source;
+  std::string open_error;  // non-empty: every backend fails to open with it
   EncoderLog encoders;
   std::vector<std::string> env;  // variables present
+  int gpu_checks = 0;
+  GpuCheck gpu_check = [this](GpuConversion&, ByteView, Size) { ++gpu_checks; };
 
   // Far ends of the low layer and the preview channel.
   std::optional<Receiver<LowFrame>> low_frames;
@@ -122,28 +118,18 @@ struct SessionRig {
   }
 
   SessionPorts ports() {
-    SessionPorts p{clock, writer, flags, {}, {}, {}, fake_encoder_factory(encoders), {}, {}};
+    SessionPorts p{clock, writer, flags, {}, {}, {}, fake_encoder_factory(encoders), {}, gpu_check};
     p.diagnostic = [this](std::string_view line) { lines.emplace_back(line); };
-    p.env_present = [this](const char* name) {
-      for (const std::string& e : env) {
-        if (e == name) return true;
-      }
-      return false;
-    };
-    auto opener = [this](FakeSourceState& state, const std::string& error,
-                         std::string name) -> Result<std::unique_ptr<CaptureSource>> {
+    p.env_present = [this](const char* name) { return std::find(env.begin(), env.end(), name) != env.end(); };
+    auto opener = [this](std::string name) -> Result<std::unique_ptr<CaptureSource>> {
       events.push_back(name);
-      if (!error.empty()) return fail(error);
-      return std::unique_ptr<CaptureSource>(new FakeSource(state, clock));
+      if (!open_error.empty()) return fail(open_error);
+      return std::unique_ptr<CaptureSource>(new FakeSource(source, clock));
     };
-    p.sources.screen = [=, this] { return opener(source, primary_error, "open screen"); };
-    p.sources.screen_fallback = [=, this] { return opener(fallback_source, fallback_error, "open screen fallback"); };
-    p.sources.window = [=, this](std::int64_t w) {
-      return opener(source, primary_error, "open window " + std::to_string(w));
-    };
-    p.sources.window_fallback = [=, this](std::int64_t w) {
-      return opener(fallback_source, fallback_error, "open window fallback " + std::to_string(w));
-    };
+    p.sources.screen = [=] { return opener("open screen"); };
+    p.sources.screen_fallback = [=] { return opener("open screen fallback"); };
+    p.sources.window = [=](std::int64_t w) { return opener("open window " + std::to_string(w)); };
+    p.sources.window_fallback = [=](std::int64_t w) { return opener("open window fallback " + std::to_string(w)); };
     p.start.parent_watchdog = [this](std::uint32_t pid) { events.push_back("watchdog " + std::to_string(pid)); };
     p.start.stdin_reader = [this] { events.push_back("stdin"); };
     p.start.handshake = [this] { events.push_back("handshake"); };
@@ -169,6 +155,17 @@ struct SessionRig {
     CaptureSession session(settings, ports());
     events.push_back("run");
     return session.run();
+  }
+
+  // Each grab delivers a different image, so nothing is skipped as unchanged.
+  void make_every_frame_new() {
+    source.script = [this](std::size_t index) -> Result<bool> {
+      source.image.assign(std::size_t(source.size.width) * source.size.height * 4, 0);
+      source.image[0] = static_cast<std::uint8_t>(index);
+      source.image[1] = static_cast<std::uint8_t>(index >> 8);
+      if (!source.nv12.empty()) source.nv12[0] = static_cast<std::uint8_t>(index);
+      return true;
+    };
   }
 
   std::vector<Message> messages(int only_kind = -1) const { return parse_messages(out.data, only_kind); }

@@ -114,10 +114,14 @@ TEST(H264Codec, RoundTripKeepsQualityThroughOurDecoderAndFfmpeg) {
   EXPECT_GE(worst_luma, 38.0);
 
   const std::string probe =
-      run_on(e.stream, "ffprobe -v error -select_streams v:0 -show_entries stream=profile,level,field_order -of default=nw=1");
-  EXPECT_NE(probe.find("profile=High\n"), std::string::npos) << probe;
-  EXPECT_NE(probe.find("level=42\n"), std::string::npos) << probe;
-  EXPECT_NE(probe.find("field_order=progressive"), std::string::npos) << probe;
+      run_on(e.stream, "ffprobe -v error -select_streams v:0 -show_entries "
+                       "stream=profile,level,field_order,color_range,color_space,color_transfer,color_primaries,"
+                       "chroma_location -of default=nw=1");
+  for (const char* entry : {"profile=High\n", "level=42\n", "field_order=progressive\n", "color_range=tv\n",
+                            "color_space=smpte170m\n", "color_transfer=smpte170m\n", "color_primaries=smpte170m\n",
+                            "chroma_location=center\n"}) {
+    EXPECT_NE(probe.find(entry), std::string::npos) << entry << probe;
+  }
 }
 
 TEST(H264Codec, KeyFramesComeAtTheIntervalAndOnRequest) {

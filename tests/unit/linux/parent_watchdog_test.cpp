@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "platform/linux/process_wait.h"
-#include "sys/process.h"
+#include "platform/process.h"
 
 namespace nimbra::platform {
 namespace {

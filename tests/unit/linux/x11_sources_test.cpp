@@ -16,6 +16,15 @@ using testing::Painter;
 using testing::test_pattern;
 using testing::Xvfb;
 
+// A new image's bytes (and size), or empty for "nothing new"; an error fails the test.
+Bytes grab(CaptureSource& source, std::uint32_t wait_ms, Size* size = nullptr) {
+  Result<std::optional<BgraFrame>> r = source.grab(wait_ms);
+  EXPECT_TRUE(r) << r.error();
+  if (!r || !*r) return {};
+  if (size != nullptr) *size = (*r)->size;
+  return Bytes((*r)->pixels.begin(), (*r)->pixels.end());
+}
+
 // `picture` with a w x h `patch` pasted at (x, y).
 Bytes patched(Bytes picture, std::uint32_t width, const Bytes& patch, std::uint32_t x, std::uint32_t y,
               std::uint32_t w, std::uint32_t h) {
@@ -35,34 +44,27 @@ TEST(X11ScreenSource, GrabsTheScreenExactlyAndWaitsOnAStillOne) {
   auto opened = ScreenSource::open(server.display(), true);
   ASSERT_TRUE(opened) << opened.error();
   CaptureSource& source = **opened;
-  EXPECT_EQ(source.kind(), SourceKind::DesktopDuplication);
-  EXPECT_EQ((std::pair{source.width(), source.height()}), (std::pair{320, 200}));
-  Bytes out;
-  ASSERT_EQ(source.grab(out, 30), Result<bool>(true));  // the first grab always delivers
-  EXPECT_EQ(out, picture);
+  EXPECT_TRUE(source.waits_for_change());
+  Size size;
+  EXPECT_EQ(grab(source, 30, &size), picture);  // the first grab always delivers
+  EXPECT_EQ(size, (Size{320, 200}));
 
-  // Nothing changes: the grab waits its time and reports nothing new, leaving the buffer.
+  // Nothing changes: the grab waits its time and reports nothing new.
   const auto before = std::chrono::steady_clock::now();
-  out[0] ^= 1;
-  EXPECT_EQ(source.grab(out, 40), Result<bool>(false));
+  EXPECT_EQ(grab(source, 40), Bytes());
   EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(35));
-  EXPECT_NE(out, picture);
 
   // A change is delivered, and only once.
   const Bytes patch = test_pattern(5, 9, 77);
   painter.put(painter.root(), 101, 33, 5, 9, patch);
-  ASSERT_EQ(source.grab(out, 500), Result<bool>(true));
-  EXPECT_EQ(out, patched(picture, 320, patch, 101, 33, 5, 9));
-  EXPECT_EQ(source.grab(out, 20), Result<bool>(false));
+  EXPECT_EQ(grab(source, 500), patched(picture, 320, patch, 101, 33, 5, 9));
+  EXPECT_EQ(grab(source, 20), Bytes());
 
   // The fallback's plain requests deliver every time.
   auto plain = ScreenSource::open(server.display(), false);
   ASSERT_TRUE(plain) << plain.error();
-  EXPECT_EQ((*plain)->kind(), SourceKind::GdiScreen);
-  for (int i = 0; i < 2; ++i) {
-    ASSERT_EQ((*plain)->grab(out, 0), Result<bool>(true));
-    EXPECT_EQ(out, patched(picture, 320, patch, 101, 33, 5, 9));
-  }
+  EXPECT_FALSE((*plain)->waits_for_change());
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(grab(**plain, 0), patched(picture, 320, patch, 101, 33, 5, 9));
 }
 
 TEST(X11ScreenSource, OpeningFailsWithReasonsAndALostServerIsAGrabError) {
@@ -85,12 +87,12 @@ TEST(X11ScreenSource, OpeningFailsWithReasonsAndALostServerIsAGrabError) {
   ASSERT_TRUE(server->ok());
   auto opened = ScreenSource::open(server->display(), true);
   ASSERT_TRUE(opened) << opened.error();
-  Bytes out;
-  ASSERT_EQ((*opened)->grab(out, 10), Result<bool>(true));
+  EXPECT_FALSE(grab(**opened, 10).empty());
   server.reset();
-  Result<bool> r = (*opened)->grab(out, 10);
-  if (r && !*r) r = (*opened)->grab(out, 10);  // the loss may show one wait late
-  EXPECT_EQ(r, fail("X11: соединение с дисплеем потеряно"));
+  Result<std::optional<BgraFrame>> r = (*opened)->grab(10);
+  if (r && !*r) r = (*opened)->grab(10);  // the loss may show one wait late
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error(), "X11: соединение с дисплеем потеряно");
 }
 
 TEST(X11WindowSource, CompositeReadsACoveredWindowWholeAndOnlyWhenItChanges) {
@@ -105,50 +107,43 @@ TEST(X11WindowSource, CompositeReadsACoveredWindowWholeAndOnlyWhenItChanges) {
   // What the screen shows: the fallback sees the cover, not the window.
   auto plain = WindowSource::open(server.display(), window, false);
   ASSERT_TRUE(plain) << plain.error();
-  EXPECT_EQ((*plain)->kind(), SourceKind::GdiWindow);
-  Bytes out;
-  ASSERT_EQ((*plain)->grab(out, 0), Result<bool>(true));
+  Bytes out = grab(**plain, 0);
   EXPECT_EQ(out.size(), picture.size());
   EXPECT_NE(out, picture);
 
   auto opened = WindowSource::open(server.display(), window, true);
   ASSERT_TRUE(opened) << opened.error();
   CaptureSource& source = **opened;
-  EXPECT_EQ(source.kind(), SourceKind::WgcCapture);
+  EXPECT_FALSE(source.waits_for_change());
   painter.put(window, 0, 0, 120, 80, picture);  // applications repaint once redirected
-  ASSERT_EQ(source.grab(out, 33), Result<bool>(true));
-  EXPECT_EQ((std::pair{source.width(), source.height()}), (std::pair{120, 80}));
-  EXPECT_EQ(out, picture);
-  EXPECT_EQ(source.grab(out, 33), Result<bool>(false));
+  Size size;
+  EXPECT_EQ(grab(source, 33, &size), picture);
+  EXPECT_EQ(size, (Size{120, 80}));
+  EXPECT_EQ(grab(source, 33), Bytes());
   painter.create_window(0, 0, 40, 40, 0xFF0000);  // changes on screen outside it do not count
-  EXPECT_EQ(source.grab(out, 33), Result<bool>(false));
+  EXPECT_EQ(grab(source, 33), Bytes());
   const Bytes patch = test_pattern(7, 5, 3);
   painter.put(window, 30, 20, 7, 5, patch);
-  ASSERT_EQ(source.grab(out, 33), Result<bool>(true));
-  EXPECT_EQ(out, patched(picture, 120, patch, 30, 20, 7, 5));
+  EXPECT_EQ(grab(source, 33), patched(picture, 120, patch, 30, 20, 7, 5));
 
   // Resized, it is read at its new size; hidden, nothing is delivered.
   painter.configure(window, 100, 30);
   const Bytes wide = test_pattern(100, 30, 1);
   painter.put(window, 0, 0, 100, 30, wide);
-  ASSERT_EQ(source.grab(out, 0), Result<bool>(true));
-  EXPECT_EQ((std::pair{source.width(), source.height()}), (std::pair{100, 30}));
-  EXPECT_EQ(out, wide);
+  EXPECT_EQ(grab(source, 0, &size), wide);
+  EXPECT_EQ(size, (Size{100, 30}));
   painter.unmap(window);
-  out.assign(4, 1);
-  EXPECT_EQ(source.grab(out, 0), Result<bool>(false));
-  EXPECT_EQ(out, Bytes(4, 1));
+  EXPECT_EQ(grab(source, 0), Bytes());
   EXPECT_TRUE(source.alive());
   painter.map(window);
   painter.put(window, 0, 0, 100, 30, picture);
-  ASSERT_EQ(source.grab(out, 0), Result<bool>(true));
-  EXPECT_EQ(out, Bytes(picture.begin(), picture.begin() + 100 * 30 * 4));
+  EXPECT_EQ(grab(source, 0), Bytes(picture.begin(), picture.begin() + 100 * 30 * 4));
 
   // Destroyed, neither source is alive any more, and the window cannot be opened.
   painter.destroy(window);
   EXPECT_FALSE(source.alive());
   EXPECT_FALSE((*plain)->alive());
-  EXPECT_EQ(source.grab(out, 0), Result<bool>(false));
+  EXPECT_EQ(grab(source, 0), Bytes());
   for (std::int64_t id : {std::int64_t{window}, std::int64_t{0}, std::int64_t{1} << 33}) {
     EXPECT_EQ(WindowSource::open(server.display(), id, true).error(), "окно не существует");
   }

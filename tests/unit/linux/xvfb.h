@@ -1,14 +1,15 @@
 #pragma once
 // A private X server for one test, and a client that draws known images on it.
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,39 +17,37 @@
 
 namespace nimbra::testing {
 
+// A private X server for one test, started through tools/xvfb.py; it stops
+// when the tool's standard input closes.
 class Xvfb {
  public:
   explicit Xvfb(const std::string& geometry = "640x480x24", std::vector<std::string> extra = {}) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(fds[0]);
-      const int null = open("/dev/null", O_RDWR);
-      dup2(null, 1);
-      dup2(null, 2);
-      std::vector<std::string> args = {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", geometry,
-                                       "-nolisten", "tcp", "-noreset"};
-      args.insert(args.end(), extra.begin(), extra.end());
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execvp("Xvfb", argv.data());
-      _exit(127);
+    std::vector<std::string> args = {"python3", NIMBRA_TOOLS_DIR "/xvfb.py", geometry};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int to_tool[2], from_tool[2];
+    if (pipe2(to_tool, O_CLOEXEC) != 0 || pipe2(from_tool, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, to_tool[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, from_tool[1], 1);
+    if (posix_spawnp(&pid_, "python3", &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(to_tool[0]);
+    close(from_tool[1]);
+    stdin_ = to_tool[1];
+    FILE* out = fdopen(from_tool[0], "r");
+    char line[64] = {};
+    if (out != nullptr && std::fgets(line, sizeof line, out) != nullptr && line[0] == ':') {
+      display_.assign(line, std::strcspn(line, "\n"));
     }
-    close(fds[1]);
-    std::string number;
-    pollfd fd{fds[0], POLLIN, 0};
-    while (poll(&fd, 1, 10000) > 0) {
-      char ch;
-      if (read(fds[0], &ch, 1) != 1 || ch == '\n') break;
-      number += ch;
-    }
-    close(fds[0]);
-    if (!number.empty()) display_ = ":" + number;
+    if (out != nullptr) std::fclose(out);
   }
   ~Xvfb() {
-    if (pid_ > 0) kill(pid_, SIGTERM), waitpid(pid_, nullptr, 0);
+    close(stdin_);
+    if (pid_ > 0) waitpid(pid_, nullptr, 0);
   }
   Xvfb(const Xvfb&) = delete;
   Xvfb& operator=(const Xvfb&) = delete;
@@ -58,6 +57,7 @@ class Xvfb {
 
  private:
   pid_t pid_ = -1;
+  int stdin_ = -1;
   std::string display_;
 };
 

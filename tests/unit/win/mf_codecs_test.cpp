@@ -1,9 +1,11 @@
 // Media Foundation codecs as Wine provides them: no encoder (the decoder is
-// exercised through the program by the watch-mode process tests).
+// exercised through the program by the watch-mode process tests). On a real
+// Windows the encoder's key chunks are checked for their colour label.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include "codec/sps_bt601.h"
 #include "platform/codecs.h"
 
 namespace nimbra {
@@ -19,6 +21,24 @@ TEST(MfCodecs, WineHasNoH264Encoder) {
   auto encoder = platform::create_h264_encoder({1280, 720, 30, 2'500'000});
   ASSERT_FALSE(encoder);
   EXPECT_EQ(encoder.error(), "H.264 энкодер (MFT) не найден в системе");
+}
+
+TEST(MfCodecs, KeyChunksSayTheirPixelsAreBt601) {
+  if (under_wine()) GTEST_SKIP() << "Wine has no H.264 encoder";
+  auto encoder = platform::create_h264_encoder({320, 180, 30, 500'000});
+  ASSERT_TRUE(encoder) << encoder.error();
+  const Bytes grey(320 * 180 * 3 / 2, 128);
+  bool keyed = false;
+  for (int picture = 0; picture < 5; ++picture) {
+    auto chunks = (*encoder)->encode_nv12(grey, false);
+    ASSERT_TRUE(chunks) << chunks.error();
+    for (const EncodedChunk& chunk : *chunks) {
+      if (!chunk.key) continue;
+      EXPECT_EQ(label_sps_bt601(chunk.data), chunk.data) << "already labelled: relabelling changes nothing";
+      keyed = true;
+    }
+  }
+  EXPECT_TRUE(keyed) << "a fresh encoder starts with a key chunk";
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The program's standard input as Windows hands it over: a pipe from the
 // host, or a file.
-#include "sys/process.h"
+#include "platform/process.h"
 
 #include <windows.h>
 

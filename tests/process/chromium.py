@@ -1,0 +1,123 @@
+"""Headless Chromium for process tests, driven over the DevTools protocol on
+a pipe (--remote-debugging-pipe: JSON messages ending in a zero byte, read by
+the browser on fd 3 and written on fd 4), with no network beyond loopback."""
+
+import base64
+import ctypes
+import fcntl
+import json
+import os
+import signal
+import subprocess
+import threading
+import time
+
+EXECUTABLE = "/usr/bin/chromium"
+PR_SET_CHILD_SUBREAPER = 36
+
+
+def adopt_orphans():
+    """Chromium's helper processes outlive the browser by a moment; adopted by
+    this process, reap_children() collects them instead of leaving zombies
+    under an init that may not reap."""
+    ctypes.CDLL(None).prctl(PR_SET_CHILD_SUBREAPER, 1)
+
+
+def reap_children(timeout=10):
+    """Waits for every child left, adopted ones included: call it once all the test started is stopped."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        try:
+            if os.waitpid(-1, os.WNOHANG) == (0, 0):
+                time.sleep(0.05)
+        except ChildProcessError:
+            return
+
+
+class Browser:
+    def __init__(self, profile, log, window="1300,1000"):
+        to_browser, self.to_browser = os.pipe()
+        self.from_browser, from_browser = os.pipe()
+
+        def on_fds_3_and_4():
+            high = [fcntl.fcntl(fd, fcntl.F_DUPFD, 10) for fd in (to_browser, from_browser)]
+            os.dup2(high[0], 3)
+            os.dup2(high[1], 4)
+
+        self.proc = subprocess.Popen(
+            [EXECUTABLE, "--headless=new", "--no-sandbox", "--disable-gpu", "--remote-debugging-pipe",
+             "--user-data-dir=" + profile, "--no-first-run", "--no-default-browser-check",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync",
+             "--disable-default-apps", "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
+             "--proxy-server=127.0.0.1:9", "--window-size=" + window, "about:blank"],
+            pass_fds=(3, 4), preexec_fn=on_fds_3_and_4, start_new_session=True, stdin=subprocess.DEVNULL,
+            stdout=log, stderr=log)
+        os.close(to_browser)
+        os.close(from_browser)
+        self.replies, self.console, self.next_id, self.session = {}, [], 0, None
+        self.cond = threading.Condition()
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        buffer = b""
+        while chunk := os.read(self.from_browser, 1 << 16):
+            *messages, buffer = (buffer + chunk).split(b"\0")
+            for message in map(json.loads, messages):
+                with self.cond:
+                    if "id" in message:
+                        self.replies[message["id"]] = message
+                    elif message.get("method") in ("Runtime.consoleAPICalled", "Runtime.exceptionThrown"):
+                        self.console.append(json.dumps(message["params"])[:400])
+                    self.cond.notify_all()
+
+    def call(self, method, timeout=30, **params):
+        with self.cond:
+            self.next_id += 1
+            ident = self.next_id
+        message = {"id": ident, "method": method, "params": params}
+        if self.session and not method.startswith(("Target.", "Browser.")):
+            message["sessionId"] = self.session
+        os.write(self.to_browser, json.dumps(message).encode() + b"\0")
+        with self.cond:
+            if not self.cond.wait_for(lambda: ident in self.replies, timeout):
+                raise TimeoutError(method)
+            reply = self.replies.pop(ident)
+        if "error" in reply:
+            raise RuntimeError(f"{method}: {reply['error']}")
+        return reply["result"]
+
+    def open(self, url):
+        """Opens `url` in a new tab; later calls go to that page."""
+        target = self.call("Target.createTarget", url=url)["targetId"]
+        self.session = self.call("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
+        self.call("Runtime.enable")
+
+    def evaluate(self, expression):
+        """The value of a JavaScript expression in the page (promises awaited)."""
+        result = self.call("Runtime.evaluate", expression=expression, awaitPromise=True, returnByValue=True)
+        if "exceptionDetails" in result:
+            raise RuntimeError(json.dumps(result["exceptionDetails"])[:400])
+        return result["result"].get("value")
+
+    def screenshot(self, path):
+        data = self.call("Page.captureScreenshot", format="png")["data"]
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(base64.b64decode(data))
+
+    def close(self):
+        try:
+            self.call("Browser.close", timeout=5)
+        except Exception:  # killed below
+            pass
+        # Waits without reaping, so that the group keeps its id until it is killed.
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and not os.waitid(os.P_PID, self.proc.pid,
+                                                            os.WEXITED | os.WNOHANG | os.WNOWAIT):
+            time.sleep(0.05)
+        os.killpg(self.proc.pid, signal.SIGKILL)  # the browser and whatever it started, if any is left
+        self.proc.wait()
+        self.reader.join(5)
+        os.close(self.to_browser)
+        os.close(self.from_browser)

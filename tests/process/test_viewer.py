@@ -1,0 +1,202 @@
+"""The live viewer (tools/viewer) in a real browser: headless Chromium plays
+the host of a capture session on a private X server that shows pure colour
+patches and a moving box. The test steps through the page over the DevTools
+protocol and reads back what it decoded. Linux only.
+
+On failure the page is kept as out/viewer.png.
+"""
+
+import json
+import os
+import select
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+import chromium
+import harness
+import x11_paint
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+BRIDGE = os.path.join(ROOT, "tools", "viewer", "bridge.py")
+SCREENSHOT = os.path.join(ROOT, "out", "viewer.png")
+
+# 240-pixel squares: 80 pixels even in the 640x360 layer, and far from each other.
+PATCHES = [("red", (255, 0, 0)), ("green", (0, 255, 0)), ("blue", (0, 0, 255)), ("grey", (128, 128, 128))]
+PATCH, PATCH_Y = 240, 180
+BACKGROUND = (40, 40, 40)
+TOLERANCE = 4
+
+
+def patch_x(i):
+    return 120 + 420 * i
+
+
+def read_line(fd, timeout):
+    """One line from `fd` within `timeout` seconds, or "" without it."""
+    data = b""
+    deadline = time.monotonic() + timeout
+    while not data.endswith(b"\n") and select.select([fd], [], [], max(0, deadline - time.monotonic()))[0]:
+        chunk = os.read(fd, 1)
+        if not chunk:
+            break
+        data += chunk
+    return data.decode().strip() if data.endswith(b"\n") else ""
+
+
+def stop(proc):
+    if proc.poll() is None:
+        proc.terminate()
+    return harness.wait_status(proc, 10)
+
+
+class Mover(threading.Thread):
+    """A box sliding under the patches, so that both layers get delta chunks."""
+
+    def __init__(self, display):
+        super().__init__(daemon=True)
+        self.painter = x11_paint.Painter(display)
+        self.done = threading.Event()
+
+    def run(self):
+        box = bytes((250, 250, 250, 255)) * (64 * 64)
+        x = 0
+        while not self.done.wait(1 / 30):
+            self.painter.put_bgra(self.painter.root, 100 + x, 700, 64, 64, bytes(BACKGROUND[::-1] + (255,)) * 4096,
+                                  sync=False)
+            x = (x + 12) % 1600
+            self.painter.put_bgra(self.painter.root, 100 + x, 700, 64, 64, box)
+
+    def stop(self):
+        self.done.set()
+        self.join(5)
+        self.painter.close()
+
+
+STATE = """window.viewer && JSON.stringify({handshake: viewer.handshake, counts: viewer.counts, errors: viewer.errors,
+  layers: Object.fromEntries(Object.values(viewer.layers).map(l => [l.name,
+    {fed: l.fed, decoded: l.decoded, supported: l.supported, colorSpace: l.colorSpace}]))})"""
+
+PIXELS = """Array.from(document.getElementById(%r).getContext("2d").getImageData(%d, %d, 5, 5).data)"""
+
+
+class ViewerTest(unittest.TestCase):
+    def setUp(self):
+        if harness.TARGET.platform != "linux":
+            self.skipTest("the viewer runs the Linux build")
+        chromium.adopt_orphans()
+        self.addCleanup(chromium.reap_children)
+        self.temp = tempfile.mkdtemp(prefix="nimbra-viewer-")
+        self.addCleanup(shutil.rmtree, self.temp, True)
+        xvfb = harness.Xvfb("1920x1080x24")
+        self.addCleanup(xvfb.stop)
+        self.display = xvfb.display
+        painter = x11_paint.Painter(self.display)
+        painter.put_bgra(painter.root, 0, 0, 1920, 1080, bytes(BACKGROUND[::-1] + (255,)) * (1920 * 1080))
+        for i, (_, (r, g, b)) in enumerate(PATCHES):
+            painter.put_bgra(painter.root, patch_x(i), PATCH_Y, PATCH, PATCH, bytes((b, g, r, 255)) * PATCH ** 2)
+        painter.close()
+        mover = Mover(self.display)
+        mover.start()
+        self.addCleanup(mover.stop)
+
+    def log(self, name):
+        return open(os.path.join(self.temp, name), "wb")
+
+    def wait_for(self, what, condition, timeout=20):
+        state, deadline = None, time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            state = json.loads(self.browser.evaluate(STATE) or "null")  # null until the page has run
+            if state and condition(state):
+                return state
+            time.sleep(0.1)
+        self.fail(f"{what}: not within {timeout} s; the page saw {state}")
+
+    def test_session_decodes_in_chromium_with_true_colours(self):
+        started = time.monotonic()
+        with self.log("bridge.log") as log:
+            bridge = subprocess.Popen(
+                [sys.executable, BRIDGE, "--exe", harness.TARGET.exe, "--", "--source", "s:0", "--low", "640x360",
+                 "--low-fps", "15"], env=dict(os.environ, DISPLAY=self.display), stdout=subprocess.PIPE,
+                stderr=log)
+        self.addCleanup(bridge.stdout.close)
+        self.addCleanup(lambda: bridge.poll() is None and stop(bridge))
+        line = read_line(bridge.stdout.fileno(), 20)
+        self.assertRegex(line, r"^viewer: http://127\.0\.0\.1:\d+/$")
+        with self.log("chromium.log") as log:
+            self.browser = chromium.Browser(os.path.join(self.temp, "profile"), log)
+        self.addCleanup(self.browser.close)
+        try:
+            self.browser.open(line.split()[1])
+            self.check_session()
+        except BaseException:
+            self.keep_evidence()
+            raise
+        self.assertEqual(stop(bridge), 0)
+        print(f"viewer session checked in {time.monotonic() - started:.1f} s")
+
+    def check_session(self):
+        b = self.browser
+        state = self.wait_for("main pictures and a preview", lambda s: s["layers"]["main"]["decoded"] >= 20
+                              and s["counts"].get("7"))
+        self.assertEqual(state["handshake"], {"codec": "avc1.64002a", "height": 720, "port": 0, "width": 1280,
+                                              "low": {"codec": "avc1.64002a", "height": 360, "width": 640}})
+        self.assertEqual([state["layers"][n]["supported"] for n in ("main", "low")], [True, True])
+        self.assertNotIn("5", state["counts"], "the low layer is off until the host asks")
+
+        b.evaluate('document.getElementById("low-on").click()')
+        state = self.wait_for("low pictures", lambda s: s["layers"]["low"]["decoded"] >= 10)
+        for layer, scale in (("main", 2 / 3), ("low", 1 / 3)):
+            space = state["layers"][layer]["colorSpace"]
+            self.assertEqual((space["matrix"], space["fullRange"]), ("smpte170m", False), layer)
+            for i, (name, colour) in enumerate(PATCHES):
+                x, y = round((patch_x(i) + PATCH / 2) * scale) - 2, round((PATCH_Y + PATCH / 2) * scale) - 2
+                pixels = b.evaluate(PIXELS % (layer, x, y))
+                worst = max(abs(pixels[p + c] - colour[c]) for p in range(0, len(pixels), 4) for c in range(3))
+                self.assertLessEqual(worst, TOLERANCE, f"{layer} {name}: {pixels[:3]} for {colour}")
+
+        b.evaluate('document.getElementById("low-off").click()')
+        low_chunks = lambda s: s["counts"].get("5", 0) + s["counts"].get("6", 0)  # noqa: E731
+        quiet = self.wait_for("the low layer to go quiet", self.unchanged_for(1.0, low_chunks), timeout=10)
+        time.sleep(1.0)
+        state = json.loads(b.evaluate(STATE))
+        self.assertEqual(low_chunks(state), low_chunks(quiet), "low chunks after the layer was switched off")
+        self.assertGreater(state["layers"]["main"]["decoded"], quiet["layers"]["main"]["decoded"])
+
+        b.evaluate("viewer.stop()")
+        state = json.loads(b.evaluate(STATE))
+        self.assertEqual(state["errors"], [])
+        for layer, kinds in (("main", ("2", "3")), ("low", ("5", "6"))):
+            sent = sum(state["counts"].get(k, 0) for k in kinds)
+            self.assertEqual((state["layers"][layer]["fed"], state["layers"][layer]["decoded"]), (sent, sent), layer)
+
+    @staticmethod
+    def unchanged_for(seconds, value):
+        seen = {}
+
+        def condition(state):
+            now, current = time.monotonic(), value(state)
+            if seen.get("value") != current:
+                seen.update(value=current, since=now)
+            return now - seen["since"] >= seconds
+
+        return condition
+
+    def keep_evidence(self):
+        try:
+            self.browser.screenshot(SCREENSHOT)
+            print("screenshot of the page:", SCREENSHOT)
+        except Exception as e:  # the failure itself matters more
+            print("no screenshot:", e)
+        for line in self.browser.console[-20:]:
+            print("console:", line)
+        with open(os.path.join(self.temp, "bridge.log"), "rb") as f:
+            print(f.read().decode(errors="replace")[-3000:])
+
+
+if __name__ == "__main__":
+    harness.main()

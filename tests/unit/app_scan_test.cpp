@@ -1,0 +1,80 @@
+// Which session owners become capture targets.
+#include "audio/app_scan.h"
+
+#include <gtest/gtest.h>
+
+namespace nimbra::audio {
+namespace {
+
+using Pids = std::vector<std::uint32_t>;
+
+// explorer → host → {game, web view, updater, this helper}; a sibling
+// application; routers; a browser whose children own the sessions.
+ProcessTable desktop() {
+  return {{1, {"init", 0}},          {100, {"explorer", 1}},        {200, {"nimbra-app", 100}},
+          {201, {"game", 200}},      {202, {"msedgewebview2", 200}}, {203, {"nimbra-updater", 200}},
+          {300, {"nimbra-capture", 200}}, {400, {"nimbra-vesper", 100}}, {401, {"helper", 400}},
+          {500, {"obs64", 100}},     {501, {"obsidian", 100}},      {502, {"voicemeeterpro", 100}},
+          {503, {"game2", 502}},     {600, {"chrome", 100}},        {601, {"chrome", 600}},
+          {602, {"chrome", 600}},    {603, {"chrome", 601}},        {604, {"audiodg", 1}},
+          {700, {"loop", 701}},      {701, {"loop", 700}},          {800, {"orphan", 999}},
+          {150, {"explorer", 100}}};
+}
+
+Pids plan(const ProcessTable& table, const Pids& owners, std::uint32_t host_pid = 200, std::uint32_t own_pid = 300) {
+  Result<ScanResult> result = scan_audio_apps(table, owners, host_pid, own_pid);
+  EXPECT_TRUE(result.has_value());
+  Pids pids;
+  for (const PlannedApp& app : result.value_or(ScanResult{}).planned) {
+    EXPECT_EQ(app.name, table.at(app.pid).name);
+    pids.push_back(app.pid);
+  }
+  return pids;
+}
+
+TEST(ScanAudioApps, ExclusionRules) {
+  struct Case {
+    const char* what;
+    Pids owners;
+    Pids planned;
+    std::uint32_t host_pid = 200;
+  } cases[] = {
+      {"a program the host started", {201}, {201}},
+      {"the host's web view and its own helpers", {202, 203, 200, 300}, {}},
+      {"the shell whose tree holds the host", {100}, {}},
+      {"the sibling application's whole tree", {401, 400}, {}},
+      {"routers by exact name and by prefix, with their trees", {500, 502, 503, 604}, {}},
+      {"obsidian is no router", {501}, {501}},
+      {"no climb to a same-named parent whose tree holds the host", {150}, {150}},
+      {"browser children climb to the top process, planned once", {603, 602, 601}, {600}},
+      {"vanished owner and a parent missing from the table", {999, 800}, {800}},
+      {"cyclic parents: captured once", {701, 700}, {700}},
+      {"host pid 0: only this process and the sibling are the host's", {100, 200, 201, 202, 300, 401}, {201, 202}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(plan(desktop(), c.owners, c.host_pid), c.planned);
+  }
+}
+
+TEST(ScanAudioApps, BoundedWalksOnDeepAndWideTables) {
+  ProcessTable table;
+  for (std::uint32_t pid = 1; pid <= 100; ++pid) table[pid] = {"deep", pid - 1};  // a chain of one name
+  EXPECT_EQ(plan(table, {100}, 0, 5000), Pids{100 - kClimbLimit});
+  for (std::uint32_t pid = 1000; pid < 6000; ++pid) table[pid] = {"leaf", 1};
+  EXPECT_EQ(collect_tree(1, children_map(table)).size(), kTreeLimit + 1);
+}
+
+TEST(ScanAudioApps, EmptyTableIsAnError) {
+  EXPECT_EQ(scan_audio_apps({}, Pids{1}, 0, 2), fail("снимок процессов пуст"));
+}
+
+TEST(ScanAudioApps, NamesLoseOneExeSuffix) {
+  for (auto [file, name] : {std::pair{"player.exe", "player"}, {"a.exe.exe", "a.exe"}, {".exe", ""}, {"exe", "exe"},
+                            {"pacat", "pacat"}}) {
+    EXPECT_EQ(normalise_process_name(file), name);
+  }
+}
+
+}  // namespace
+}  // namespace nimbra::audio

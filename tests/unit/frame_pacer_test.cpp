@@ -1,0 +1,53 @@
+#include "capture/frame_pacer.h"
+
+#include <gtest/gtest.h>
+
+#include "fakes/fake_clock.h"
+
+namespace nimbra {
+namespace {
+
+TEST(FramePacer, PeriodAndWaitFollowTheFrameRate) {
+  struct Case {
+    std::uint32_t fps;
+    std::int64_t interval_ns;
+    std::uint32_t wait_ms;
+  };
+  for (const Case& c : {Case{30, 33'333'333, 33}, Case{60, 16'666'666, 16}, Case{1, 1'000'000'000, 1000}}) {
+    testing::FakeClock clock;
+    const FramePacer pacer(c.fps, false, clock);
+    EXPECT_EQ(pacer.interval().count(), c.interval_ns) << c.fps;
+    EXPECT_EQ(pacer.wait_ms(), c.wait_ms) << c.fps;
+  }
+}
+
+TEST(FramePacer, SpacesNewImagesWithoutDriftAndDoesNotCatchUpAfterAStall) {
+  testing::FakeClock clock;
+  FramePacer pacer(30, true, clock);
+  const Instant start = clock.now();
+  std::vector<Duration> at;
+  for (int i = 0; i < 8; ++i) {
+    pacer.new_image();
+    at.push_back(clock.now() - start);
+    clock.advance(i == 3 ? 200ms : 7ms);  // the work of one frame; the fourth stalls
+  }
+  const Duration frame{33'333'333}, resumed = 3 * frame + 200ms;
+  EXPECT_EQ(at, (std::vector<Duration>{0 * frame, frame, 2 * frame, 3 * frame, resumed, resumed + frame,
+                                       resumed + 2 * frame, resumed + 3 * frame}));
+}
+
+TEST(FramePacer, SleepsOutThePeriodOnlyForASourceThatDoesNotWait) {
+  for (const bool waits : {false, true}) {
+    testing::FakeClock clock;
+    FramePacer pacer(30, waits, clock);
+    const Instant t0 = clock.now();
+    clock.advance(10ms);
+    pacer.end_iteration(t0);
+    EXPECT_EQ(clock.now() - t0, waits ? Duration(10ms) : pacer.interval()) << waits;
+    pacer.end_iteration(t0);  // a period already over costs nothing
+    EXPECT_EQ(clock.now() - t0, waits ? Duration(10ms) : pacer.interval()) << waits;
+  }
+}
+
+}  // namespace
+}  // namespace nimbra

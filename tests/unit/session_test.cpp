@@ -1,0 +1,302 @@
+// The capture loop as an orchestration, in virtual time: start order, the
+// choice of path, what each grab leads to, the ways a session ends. The rules
+// themselves (pacing, skipping, encoder keeping, low feeding) have their own tests.
+#include "capture/session.h"
+
+#include <gtest/gtest.h>
+
+#include "fakes/session_rig.h"
+#include "pixels/area_scale.h"
+#include "pixels/preview.h"
+
+namespace nimbra {
+namespace {
+
+using testing::SessionRig;
+using Lines = std::vector<std::string>;
+constexpr Duration kFrame{33'333'333};
+
+std::size_t nv12_size(Size s) { return std::size_t{s.width} * s.height * 3 / 2; }
+
+// Frame indices (periods since the first encoder) of the encoded pictures.
+std::vector<int> encoded_frames(const SessionRig& rig) {
+  std::vector<int> frames;
+  for (const auto& e : rig.encoders.encodes) frames.push_back(int((e.at - rig.encoders.created_at[0] + 1ms) / kFrame));
+  return frames;
+}
+
+TEST(CaptureSession, StartsInOrderAndEndsWith3WithoutASourceOr2WithoutAnEncoder) {
+  SessionRig rig;
+  rig.settings.parent_pid = 42;
+  rig.settings.audio = true;
+  rig.settings.low = LowSettings{32, 18, 15, 300'000};
+  rig.source.dies_at = rig.clock.now();
+  EXPECT_EQ(rig.run(), kExitOrderly);
+  EXPECT_EQ(rig.events, (Lines{"run", "watchdog 42", "stdin", "handshake", "audio", "encoder thread 32x18",
+                               "preview writer", "open screen"}));
+  const EncoderSettings& s = rig.encoders.settings.at(0);
+  EXPECT_EQ((std::vector{s.width, s.height, s.fps, s.bitrate}), (std::vector<std::uint32_t>{64, 36, 30, 2'500'000}));
+
+  SessionRig window;  // no watchdog, audio or low layer unless asked for; the window cannot be opened
+  window.settings.source = SourceSpec{false, 777};
+  window.open_error = "E";
+  EXPECT_EQ(window.run(), kExitNoSource);
+  EXPECT_EQ(window.events, (Lines{"run", "stdin", "handshake", "preview writer", "open window 777",
+                                  "open window fallback 777"}));
+  EXPECT_EQ(window.encoders.create_attempts, 0);
+
+  SessionRig no_encoder;
+  no_encoder.encoders.create_error = [](int) { return std::string("MFTEnumEx: \"нет\""); };
+  EXPECT_EQ(no_encoder.run(), kExitNoEncoder);
+  EXPECT_EQ(no_encoder.lines, Lines{"[capture] энкодер: MFTEnumEx: \"нет\""});
+  ASSERT_EQ(no_encoder.messages().size(), 1u);
+  EXPECT_EQ(no_encoder.messages()[0].text(), R"({"error":"MFTEnumEx: \"нет\""})");
+  EXPECT_TRUE(no_encoder.source.grabs.empty());
+}
+
+TEST(CaptureSession, TakesTheGpuPathOnlyWhereTheSourceOffersItAndItCanBeEnabled) {
+  struct Case {
+    bool offers;
+    const char* error;
+    bool gpu_off, with_low, used;
+    Lines lines;
+  };
+  const Lines used = {"[capture] GPU-конверсия: 64×36 → 32×18 NV12"};
+  const Case cases[] = {
+      {true, "", false, false, true, used},
+      {true, "", false, true, true, used},
+      {true, "нет GPU", false, false, false, {"[capture] GPU-конверсия недоступна (нет GPU) — CPU-путь"}},
+      {true, "", true, false, false, {}},
+      {false, "", false, false, false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.offers << c.error << c.gpu_off << c.with_low);
+    SessionRig rig;
+    rig.settings.width = 32;
+    rig.settings.height = 18;
+    if (c.with_low) rig.settings.low = LowSettings{16, 10, 15, 100'000};
+    rig.source.offers_gpu = c.offers;
+    rig.source.gpu_error = c.error;
+    rig.source.nv12.assign(nv12_size({32, 18}), 100);
+    if (c.gpu_off) rig.env.push_back("NIMBRA_GPU_OFF");
+    rig.source.dies_at = rig.clock.now() + 100ms;
+    EXPECT_EQ(rig.run(), kExitOrderly);
+    EXPECT_EQ(rig.lines, c.lines);
+    EXPECT_EQ(rig.gpu_checks, 0);
+    EXPECT_EQ(rig.source.grabs.at(0).gpu, c.used);
+    if (c.used) {
+      // The low layer's size is the second output even while the layer is off.
+      EXPECT_EQ(rig.source.gpu_second, c.with_low ? std::optional<Size>(Size{16, 10}) : std::nullopt);
+      EXPECT_FALSE(rig.source.grabs[0].second);
+      EXPECT_EQ(rig.encoders.encodes.at(0).digest, frame_digest(rig.source.nv12));
+    }
+  }
+}
+
+TEST(CaptureSession, RunsTheGpuCheckOnceAndLeavesAFailedGpuPathForGood) {
+  SessionRig rig;
+  rig.source.offers_gpu = true;
+  rig.env.push_back("NIMBRA_GPU_CHECK");
+  std::vector<std::size_t> checked;
+  rig.gpu_check = [&](GpuConversion&, ByteView nv12, Size size) { checked.push_back(size == rig.source.size ? nv12.size() : 0); };
+  // The converter drops itself after the tenth frame, as after a failed
+  // conversion; a picture of the wrong size on the way is ignored, unpaced.
+  rig.source.script = [&](std::size_t index) -> Result<bool> {
+    rig.source.gpu_on = index < 10;
+    rig.source.nv12.assign(nv12_size(rig.source.size) + (index == 5 ? 1 : 0), 1);
+    return true;
+  };
+  rig.source.dies_at = rig.clock.now() + 990ms;
+  EXPECT_EQ(rig.run(), kExitOrderly);
+  EXPECT_EQ(checked, std::vector<std::size_t>{nv12_size(rig.source.size)});
+  EXPECT_EQ(rig.lines, Lines{"[capture] GPU-конверсия: 64×36 → 64×36 NV12"});
+  ASSERT_EQ(rig.source.grabs.size(), 31u);
+  for (std::size_t i = 0; i < 31; ++i) EXPECT_EQ(rig.source.grabs[i].gpu, i <= 10) << i;
+}
+
+TEST(CaptureSession, PacesSkipsUnchangedFramesAndEncodesWantedOnes) {
+  for (const bool waits : {false, true}) {
+    SessionRig moving;
+    moving.source.waits = waits;
+    moving.make_every_frame_new();
+    moving.encoders.encode_cost = 7ms;
+    moving.source.dies_at = moving.clock.now() + 990ms;
+    EXPECT_EQ(moving.run(), kExitOrderly);
+    std::vector<int> frames = encoded_frames(moving), expected(30);
+    for (int i = 0; i < 30; ++i) expected[i] = i;
+    frames.resize(30);  // a waiting source gets a 31st frame in
+    EXPECT_EQ(frames, expected);
+    EXPECT_EQ(moving.source.grabs[0].wait_ms, 33u);
+  }
+  SessionRig still;  // the same image every time; a low-layer key request at frame 100
+  still.settings.low = LowSettings{32, 18, 30, 200'000};
+  still.flags.low_enabled = true;
+  still.clock.at(still.clock.now() + 100 * kFrame - 1ms, [&] { still.flags.low_key_request = true; });
+  still.source.script = [&](std::size_t) -> Result<bool> {
+    while (still.low_frames->try_receive()) {
+    }
+    return true;
+  };
+  still.source.dies_at = still.clock.now() + 150 * kFrame + 1ms;
+  EXPECT_EQ(still.run(), kExitOrderly);
+  EXPECT_EQ(encoded_frames(still), (std::vector<int>{0, 61, 100}));  // and the count starts again at 100
+
+  SessionRig empty;  // a source of no size: paced, nothing encoded
+  empty.source.size = {0, 36};
+  empty.source.dies_at = empty.clock.now() + 990ms;
+  EXPECT_EQ(empty.run(), kExitOrderly);
+  EXPECT_TRUE(empty.encoders.encodes.empty());
+  EXPECT_EQ(empty.source.grabs.size(), 30u);
+}
+
+TEST(CaptureSession, AKeyRequestReencodesAStillPictureAtOnce) {
+  // A still screen whose grab waits (forced key or a new encoder), the same on
+  // the GPU (its last picture converted again), and a minimised window.
+  struct Case {
+    bool waits, forceable, gpu;
+  };
+  for (const Case& c : {Case{true, true, false}, Case{true, false, false}, Case{true, true, true},
+                        Case{false, true, false}}) {
+    SCOPED_TRACE(::testing::Message() << c.waits << c.forceable << c.gpu);
+    SessionRig rig;
+    rig.source.waits = c.waits;
+    rig.source.offers_gpu = c.gpu;
+    rig.source.nv12.assign(nv12_size(rig.source.size), 77);
+    rig.source.script = [](std::size_t index) -> Result<bool> { return index == 0; };
+    rig.encoders.force_key_supported = c.forceable;
+    const Instant start = rig.clock.now();
+    rig.clock.at(start + 3s, [&] { rig.flags.main_key_request = true; });
+    rig.source.dies_at = start + 4s - 1ms;
+    EXPECT_EQ(rig.run(), kExitOrderly);
+    ASSERT_EQ(rig.encoders.encodes.size(), 2u);
+    const auto& again = rig.encoders.encodes[1];
+    EXPECT_LT(again.at - start - 3s, 40ms);
+    EXPECT_EQ(again.digest, rig.encoders.encodes[0].digest);
+    EXPECT_TRUE(again.key && again.force_key);
+    EXPECT_EQ(rig.encoders.created, c.forceable ? 1 : 2);
+    EXPECT_EQ(rig.source.gpu_repeats, c.gpu ? 1 : 0);
+    EXPECT_FALSE(rig.flags.main_key_request);
+    EXPECT_EQ(rig.messages(2).size(), 2u);
+    if (!c.waits) {  // the loop keeps pacing a window that shows nothing new
+      ASSERT_EQ(rig.source.grabs.size(), 120u);
+      for (std::size_t i = 1; i < 120; ++i) EXPECT_EQ(rig.source.grabs[i].at - rig.source.grabs[i - 1].at, kFrame);
+    }
+  }
+}
+
+TEST(CaptureSession, AKeyRequestThatMustWaitForANewEncoderHoldsTheLoop) {
+  SessionRig rig;
+  rig.make_every_frame_new();
+  rig.encoders.force_key_supported = false;
+  const Instant start = rig.clock.now();
+  rig.clock.at(start + 1s, [&] { rig.flags.main_key_request = true; });
+  rig.clock.at(start + 1500ms, [&] { rig.flags.main_key_request = true; });
+  rig.source.dies_at = start + 5s;
+  EXPECT_EQ(rig.run(), kExitOrderly);
+  ASSERT_EQ(rig.encoders.created, 3);
+  for (const auto& e : rig.encoders.encodes) EXPECT_FALSE(e.at > start + 1534ms && e.at < rig.encoders.created_at[2]);
+  const auto holds = std::count(rig.clock.sleeps.begin(), rig.clock.sleeps.end(), Duration(50ms));
+  EXPECT_NEAR(holds, 30, 1);
+
+  SessionRig unmade;  // the new encoder cannot be made: an error object, no line
+  unmade.make_every_frame_new();
+  unmade.encoders.force_key_supported = false;
+  unmade.encoders.create_error = [](int attempt) { return std::string(attempt == 2 ? "нет" : ""); };
+  unmade.clock.at(unmade.clock.now() + 100ms, [&] { unmade.flags.main_key_request = true; });
+  EXPECT_EQ(unmade.run(), kExitOrderly);
+  EXPECT_TRUE(unmade.lines.empty());
+  ASSERT_EQ(unmade.messages(1).size(), 1u);
+  EXPECT_EQ(unmade.messages(1)[0].text(), R"({"error":"нет"})");
+}
+
+TEST(CaptureSession, AFailedEncodeAsksTheNewEncoderForAKeyFrameUntilTheBudgetIsSpent) {
+  SessionRig rig;  // a still screen: every third encode fails
+  rig.encoders.encode_error = [](std::size_t index) { return std::string(index % 3 == 1 ? "сбой" : ""); };
+  rig.source.dies_at = rig.clock.now() + 60s;
+  EXPECT_EQ(rig.run(), kExitOrderly);
+  EXPECT_EQ(rig.encoders.encode_calls, 17u);  // the sixth failure within a minute ends it
+  EXPECT_EQ(rig.lines, Lines(6, "[capture] encode: сбой"));
+  // After each failure the next frame goes at once as a key frame, the one after it 61 frames later.
+  EXPECT_EQ(encoded_frames(rig), (std::vector<int>{0, 62, 123, 185, 246, 308, 369, 431, 492, 554, 615}));
+  for (std::size_t i = 0; i < rig.encoders.encodes.size(); ++i) EXPECT_EQ(rig.encoders.encodes[i].force_key, i % 2 == 1);
+}
+
+TEST(CaptureSession, EndsWhenTheWindowIsGoneOrFortyGrabsInARowFail) {
+  SessionRig rig;
+  rig.settings.source = SourceSpec{false, 5};
+  rig.make_every_frame_new();
+  const Instant death = rig.clock.now() + 2s;
+  rig.source.dies_at = death;
+  EXPECT_EQ(rig.run(), kExitOrderly);
+  EXPECT_LT(rig.clock.now(), death + kFrame);
+
+  SessionRig failing;
+  failing.source.script = [](std::size_t index) -> Result<bool> {
+    if (index == 39) return true;  // one success resets the count
+    return fail("AcquireNextFrame: сбой");
+  };
+  EXPECT_EQ(failing.run(), kExitOrderly);
+  ASSERT_EQ(failing.source.grabs.size(), 80u);
+  ASSERT_EQ(failing.lines.size(), 79u);
+  EXPECT_EQ(failing.lines[39], "[capture] grab (1): AcquireNextFrame: сбой");
+  EXPECT_EQ(failing.lines.back(), "[capture] grab (40): AcquireNextFrame: сбой");
+  EXPECT_EQ(failing.source.grabs[1].at - failing.source.grabs[0].at, Duration(500ms));
+}
+
+TEST(CaptureSession, OffersAPreviewOfTheScaledFrameAtMostEveryHalfSecond) {
+  SessionRig rig;
+  rig.source.size = {128, 72};
+  rig.make_every_frame_new();
+  std::vector<std::pair<Bytes, Bytes>> previews;  // the preview and the image it was made from
+  rig.source.script = [&, base = rig.source.script](std::size_t index) {
+    while (auto p = rig.previews->try_receive()) previews.emplace_back(std::move(*p), rig.source.image);
+    return base(index);
+  };
+  rig.source.dies_at = rig.clock.now() + 2200ms;
+  EXPECT_EQ(rig.run(), kExitOrderly);
+  ASSERT_EQ(previews.size(), 5u);
+  for (const auto& [preview, image] : previews) {
+    Bytes scaled(64 * 36 * 4), expected(kPreviewBytes);
+    area_scale(image, 128, 72, scaled, 64, 36);
+    preview_from_bgra(scaled, 64, 36, expected);
+    EXPECT_EQ(preview, expected);
+  }
+}
+
+TEST(CaptureSession, FeedsTheLowLayerWhileItIsOnFromEitherPath) {
+  for (const bool gpu : {false, true}) {
+    SCOPED_TRACE(gpu);
+    SessionRig rig;  // 30 fps of new images; a 15 fps layer whose thread keeps up
+    rig.settings.low = LowSettings{32, 18, 15, 200'000};
+    rig.source.offers_gpu = gpu;
+    rig.source.nv12.assign(nv12_size(rig.source.size), 90);
+    rig.source.low_nv12.assign(nv12_size({32, 18}), 70);
+    rig.make_every_frame_new();
+    std::vector<std::pair<Instant, LowFrame>> handed;
+    rig.source.script = [&, base = rig.source.script](std::size_t index) {
+      while (auto frame = rig.low_frames->try_receive()) {
+        handed.emplace_back(rig.clock.now(), *frame);
+        (void)rig.low_returns->try_send(std::move(frame->pixels));
+      }
+      return base(index);
+    };
+    const Instant start = rig.clock.now();
+    rig.clock.at(start + 1s, [&] { rig.flags.low_enabled = rig.flags.low_key_request = true; });  // command 11
+    rig.clock.at(start + 3s, [&] { rig.flags.low_enabled = false; });                              // command 12
+    rig.source.dies_at = start + 4s;
+    EXPECT_EQ(rig.run(), kExitOrderly);
+    ASSERT_EQ(handed.size(), 30u);  // two seconds of a 15 fps layer
+    EXPECT_GE(handed.front().first, start + 1s);
+    EXPECT_LE(handed.back().first, start + 3s + kFrame);
+    EXPECT_FALSE(rig.flags.low_key_request);
+    for (std::size_t i = 0; i < handed.size(); ++i) EXPECT_EQ(handed[i].second.key_request, i == 0);
+    // The CPU path hands over the main-size BGRA frame (the thread scales it), the GPU path its second output.
+    const LowFrame& first = handed.front().second;
+    EXPECT_EQ((Size{first.width, first.height}), (gpu ? Size{32, 18} : rig.source.size));
+    EXPECT_EQ(first.pixels.size(), gpu ? nv12_size({32, 18}) : 64u * 36 * 4);
+    for (const auto& grab : rig.source.grabs) EXPECT_EQ(grab.second, gpu && grab.at >= start + 1s && grab.at < start + 3s);
+  }
+}
+
+}  // namespace
+}  // namespace nimbra
