@@ -11,6 +11,7 @@
 
 #include "capture/frame_digest.h"
 #include "pixels/area_scale.h"
+#include "pixels/area_scaler.h"
 #include "pixels/bgra_to_nv12.h"
 #include "pixels/box_downscale.h"
 #include "pixels/preview.h"
@@ -102,7 +103,8 @@ BENCHMARK(BM_Grab)->ArgName("shm")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond
 void BM_AreaScale(benchmark::State& state) {
   const Bytes big = desktop(kSw, kSh, 0);
   Bytes small(std::size_t{kW} * kH * 4);
-  for (auto _ : state) area_scale(big, kSw, kSh, small, kW, kH);
+  AreaScaler scaler(kSw, kSh, kW, kH);  // the loop keeps one while the sizes stay
+  for (auto _ : state) scaler.scale(big, small);
 }
 BENCHMARK(BM_AreaScale)->Unit(benchmark::kMillisecond);
 
@@ -143,11 +145,12 @@ void BM_LowFrame(benchmark::State& state) {
   auto encoder = platform::create_h264_encoder({kLw, kLh, 15, 1'000'000});
   if (!encoder) return state.SkipWithError(encoder.error().c_str());
   Bytes copy, scratch(std::size_t{kLw} * kLh * 4);
+  BoxScaler scaler(kW, kH, kLw, kLh);
   std::size_t i = 0;
   for (auto _ : state) {
     const Bytes& frame = frames[i++ % frames.size()];
     copy.assign(frame.begin(), frame.end());
-    box_downscale(copy, kW, kH, scratch, kLw, kLh);
+    scaler.scale(copy, scratch);
     bgra_to_nv12(scratch, kLw, kLh, (*encoder)->staging());
     benchmark::DoNotOptimize((*encoder)->encode_staged(false));
   }
@@ -172,6 +175,7 @@ void BM_MainFrame(benchmark::State& state) {
   DevNull out;
   MessageWriter writer(out);
   Bytes grabbed, scaled(std::size_t{kW} * kH * 4);
+  AreaScaler scaler(kSw, kSh, kW, kH);
   testing::Painter painter(s.server.display());
   const Bytes box(64 * 64 * 4, 0x80);
   double latency = 0;
@@ -182,7 +186,7 @@ void BM_MainFrame(benchmark::State& state) {
     state.ResumeTiming();
     (void)platform::x11::read_image(*s.connection, s.connection->root(), 0, 0, kSw, kSh, &s.shm, grabbed);
     const auto grabbed_at = std::chrono::steady_clock::now();
-    area_scale(grabbed, kSw, kSh, scaled, kW, kH);
+    scaler.scale(grabbed, scaled);
     benchmark::DoNotOptimize(frame_digest(scaled));
     auto chunks = (*encoder)->encode_bgra(scaled, kW, kH, false);
     for (const EncodedChunk& chunk : *chunks) writer.write(MessageKind::MainDelta, chunk.data);

@@ -63,19 +63,22 @@ def read_messages(stream):
         yield kind, payload
 
 
-def png_from_bgra(bgra, width, height):
-    rows = bytearray()
-    for y in range(height):
-        row = bgra[y * width * 4:(y + 1) * width * 4]
-        rgba = bytearray(row)
-        rgba[0::4], rgba[2::4] = row[2::4], row[0::4]
-        rows += b"\x00" + rgba
+def png_from_rgba(rgba, width, height):
+    """A PNG file of 8-bit RGBA pixels, rows top to bottom without padding."""
+    stride = width * 4
+    rows = b"".join(b"\x00" + rgba[y * stride:(y + 1) * stride] for y in range(height))
 
     def chunk(tag, data):
         return struct.pack(">I", len(data)) + tag + data + struct.pack(">I", zlib.crc32(tag + data) & 0xFFFFFFFF)
 
     header = struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)
-    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(bytes(rows), 6)) + chunk(b"IEND", b"")
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows, 6)) + chunk(b"IEND", b"")
+
+
+def png_from_bgra(bgra, width, height):
+    rgba = bytearray(bgra)
+    rgba[0::4], rgba[2::4] = bgra[2::4], bgra[0::4]
+    return png_from_rgba(bytes(rgba), width, height)
 
 
 class Host:

@@ -10,54 +10,12 @@ when it holds an IDR slice, 3 otherwise); every PictureRecord that comes back
 is counted, and every N-th is written as {out}-{index}.png.
 """
 import argparse
-import struct
 import subprocess
 import sys
 import threading
-import zlib
 
-from host_client import read_exact
-
-
-def access_units(stream):
-    starts = []
-    i = stream.find(b"\x00\x00\x01")
-    while i >= 0:
-        starts.append(i)
-        i = stream.find(b"\x00\x00\x01", i + 3)
-    units, current, has_picture = [], b"", False
-    for k, s in enumerate(starts):
-        begin = s - 1 if s > 0 and stream[s - 1] == 0 else s
-        end = starts[k + 1] if k + 1 < len(starts) else len(stream)
-        if k + 1 < len(starts) and stream[end - 1] == 0:
-            end -= 1
-        nal = stream[begin:end]
-        kind = stream[s + 3] & 31
-        first_slice = kind in (1, 5) and stream[s + 4] & 0x80
-        if has_picture and (kind in (6, 7, 8, 9) or first_slice):
-            units.append(current)
-            current, has_picture = b"", False
-        current += nal
-        has_picture = has_picture or kind in (1, 5)
-    if current:
-        units.append(current)
-    return units
-
-
-def packet(unit):
-    key = any(unit[i + 3] & 31 == 5 for i in range(len(unit) - 3) if unit[i:i + 3] == b"\x00\x00\x01")
-    payload = b"\x00\x00" + unit  # no description: plain Annex-B
-    return bytes((2 if key else 3,)) + struct.pack(">I", len(payload)) + payload
-
-
-def png(path, width, height, rgba):
-    def chunk(tag, data):
-        return struct.pack(">I", len(data)) + tag + data + struct.pack(">I", zlib.crc32(tag + data))
-
-    rows = b"".join(b"\x00" + rgba[y * width * 4:(y + 1) * width * 4] for y in range(height))
-    with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0))
-                + chunk(b"IDAT", zlib.compress(rows, 6)) + chunk(b"IEND", b""))
+from host_client import png_from_rgba
+from watch_packets import annexb_packets, read_records
 
 
 def main():
@@ -71,31 +29,27 @@ def main():
     args = parser.parse_args()
 
     with open(args.h264, "rb") as f:
-        units = access_units(f.read())
+        packets = annexb_packets(f.read())
     command = ([args.wrapper] if args.wrapper else []) + [args.program, "--watch", *map(str, args.size)]
     child = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
 
     def feed():
         try:
-            for unit in units:
-                child.stdin.write(packet(unit))
+            for packet in packets:
+                child.stdin.write(packet)
             child.stdin.close()
         except BrokenPipeError:
             pass
 
     threading.Thread(target=feed, daemon=True).start()
     count = 0
-    while True:
-        header = read_exact(child.stdout, 12)
-        if header is None:
-            break
-        size, width, height = struct.unpack(">III", header)
-        pixels = read_exact(child.stdout, size)
+    for width, height, pixels in read_records(child.stdout):
         if count % args.every == 0:
-            png(f"{args.out}-{count}.png", width, height, pixels)
+            with open(f"{args.out}-{count}.png", "wb") as f:
+                f.write(png_from_rgba(pixels, width, height))
         count += 1
     status = child.wait()
-    print(f"{len(units)} access units in, {count} pictures out, status {status}", file=sys.stderr)
+    print(f"{len(packets)} access units in, {count} pictures out, status {status}", file=sys.stderr)
     return status
 
 

@@ -68,7 +68,8 @@ Result<Chunks> LowEncoder::encode(const LowFrame& frame, bool force_key) {
   }
   // Anything else is a BGRA picture; one that cannot be scaled repeats the
   // previous scratch picture.
-  box_downscale(frame.pixels, frame.width, frame.height, scratch_, w, h);
+  if (!scaler_ || !scaler_->has_sizes(frame.width, frame.height, w, h)) scaler_.emplace(frame.width, frame.height, w, h);
+  scaler_->scale(frame.pixels, scratch_);
   bgra_to_nv12(scratch_, w, h, encoder_->staging());
   return encoder_->encode_staged(force_key);
 }

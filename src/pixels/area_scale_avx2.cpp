@@ -57,41 +57,67 @@ std::size_t halve_row_avx2(const std::uint8_t* upper, const std::uint8_t* lower,
   return bias == 2 ? halve_row<true>(upper, lower, out, dst_width) : halve_row<false>(upper, lower, out, dst_width);
 }
 
-std::size_t three_halves_rows_avx2(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c,
-                                   std::uint8_t* top, std::uint8_t* bottom, std::size_t dst_width) {
-  // Per lane: channel k of pixels 0 and 1, then of pixels 1 and 2.
+namespace {
+
+// The frame of the 3:2 rows: 12 source pixels of each of three rows per
+// step, 8 target pixels of each of two rows. `weigh` turns the three rows'
+// pixel pairs (per lane, channel k of pixels 0 and 1, then of pixels 1 and
+// 2) into the 16-bit top and bottom targets.
+template <class Weigh>
+std::size_t three_halves_rows(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c,
+                              std::uint8_t* top, std::uint8_t* bottom, std::size_t dst_width, Weigh weigh) {
   const __m256i pairs = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 4, 8, 5, 9, 6, 10, 7, 11,  //
                                          0, 4, 1, 5, 2, 6, 3, 7, 4, 8, 5, 9, 6, 10, 7, 11);
+  const __m256i opaque = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+  auto pairs_at = [&](const std::uint8_t* p) { return _mm256_shuffle_epi8(load_threes(p), pairs); };
+  auto pack = [&](__m256i s0, __m256i s1) {
+    return _mm256_or_si256(_mm256_permute4x64_epi64(_mm256_packus_epi16(s0, s1), _MM_SHUFFLE(3, 1, 2, 0)), opaque);
+  };
+  std::size_t x = 0;
+  // The last 16-byte load reads one pixel past the 12, so that pixel must exist.
+  const std::size_t src_width = dst_width / 2 * 3;
+  for (; x + 8 <= dst_width && x / 2 * 3 + 13 <= src_width; x += 8) {
+    const std::size_t s = x / 2 * 3 * 4;
+    __m256i up0, down0, up1, down1;
+    weigh(pairs_at(a + s), pairs_at(b + s), pairs_at(c + s), up0, down0);
+    weigh(pairs_at(a + s + 24), pairs_at(b + s + 24), pairs_at(c + s + 24), up1, down1);
+    store(top + x * 4, pack(up0, up1));
+    store(bottom + x * 4, pack(down0, down1));
+  }
+  return x;
+}
+
+}  // namespace
+
+std::size_t three_halves_rows_avx2(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c,
+                                   std::uint8_t* top, std::uint8_t* bottom, std::size_t dst_width) {
   // Horizontal weights 2, 1 | 1, 2; the outer rows carry their vertical 2 too.
   const __m256i inner = _mm256_setr_epi8(2, 1, 2, 1, 2, 1, 2, 1, 1, 2, 1, 2, 1, 2, 1, 2,  //
                                          2, 1, 2, 1, 2, 1, 2, 1, 1, 2, 1, 2, 1, 2, 1, 2);
   const __m256i outer = _mm256_add_epi8(inner, inner);
   const __m256i four = _mm256_set1_epi16(4), ninth = _mm256_set1_epi16(static_cast<short>(kNinthMagic));
-  const __m256i opaque = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
-  auto finish = [&](__m256i s0, __m256i s1) {
-    s0 = _mm256_mulhi_epu16(_mm256_add_epi16(s0, four), ninth);
-    s1 = _mm256_mulhi_epu16(_mm256_add_epi16(s1, four), ninth);
-    const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(s0, s1), _MM_SHUFFLE(3, 1, 2, 0));
-    return _mm256_or_si256(packed, opaque);
-  };
-  std::size_t x = 0;
-  // 12 source pixels, 8 target pixels per row and step; the last 16-byte
-  // load reads one pixel past the 12, so that pixel must exist.
-  const std::size_t src_width = dst_width / 2 * 3;
-  for (; x + 8 <= dst_width && x / 2 * 3 + 13 <= src_width; x += 8) {
-    const std::size_t s = x / 2 * 3 * 4;
-    __m256i up[2], down[2];
-    for (int i = 0; i < 2; ++i) {
-      const __m256i va = _mm256_maddubs_epi16(_mm256_shuffle_epi8(load_threes(a + s + i * 24), pairs), outer);
-      const __m256i vb = _mm256_maddubs_epi16(_mm256_shuffle_epi8(load_threes(b + s + i * 24), pairs), inner);
-      const __m256i vc = _mm256_maddubs_epi16(_mm256_shuffle_epi8(load_threes(c + s + i * 24), pairs), outer);
-      up[i] = _mm256_add_epi16(va, vb);
-      down[i] = _mm256_add_epi16(vc, vb);
-    }
-    store(top + x * 4, finish(up[0], up[1]));
-    store(bottom + x * 4, finish(down[0], down[1]));
-  }
-  return x;
+  auto ninths = [&](__m256i sum) { return _mm256_mulhi_epu16(_mm256_add_epi16(sum, four), ninth); };
+  return three_halves_rows(a, b, c, top, bottom, dst_width,
+                           [&](__m256i pa, __m256i pb, __m256i pc, __m256i& up, __m256i& down) {
+                             const __m256i middle = _mm256_maddubs_epi16(pb, inner);
+                             up = ninths(_mm256_add_epi16(_mm256_maddubs_epi16(pa, outer), middle));
+                             down = ninths(_mm256_add_epi16(_mm256_maddubs_epi16(pc, outer), middle));
+                           });
+}
+
+std::size_t box_three_halves_rows_avx2(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c,
+                                       std::uint8_t* top, std::uint8_t* bottom, std::size_t dst_width) {
+  // Weights 2, 0 and 1, 1: twice the lone pixel beside the pair's sum, so
+  // that one shift finishes both (by 1 on the top row, by 2 below it).
+  const __m256i weights = _mm256_setr_epi8(2, 0, 2, 0, 2, 0, 2, 0, 1, 1, 1, 1, 1, 1, 1, 1,  //
+                                           2, 0, 2, 0, 2, 0, 2, 0, 1, 1, 1, 1, 1, 1, 1, 1);
+  return three_halves_rows(a, b, c, top, bottom, dst_width,
+                           [&](__m256i pa, __m256i pb, __m256i pc, __m256i& up, __m256i& down) {
+                             up = _mm256_srli_epi16(_mm256_maddubs_epi16(pa, weights), 1);
+                             down = _mm256_srli_epi16(
+                                 _mm256_add_epi16(_mm256_maddubs_epi16(pb, weights), _mm256_maddubs_epi16(pc, weights)),
+                                 2);
+                           });
 }
 
 }  // namespace nimbra::detail

@@ -48,6 +48,17 @@ ThreeHalvesRows three_halves_rows_for(SimdLevel level);
 void three_halves_bgra(const std::uint8_t* src, std::uint32_t dst_width, std::uint32_t dst_height,
                        std::uint8_t* dst);
 
+// The same shape for box_downscale: spans of one then two pixels per axis,
+// so each pair of target pixels is (a0, (a1 + a2) / 2) on the top row and
+// ((b0 + c0) / 2, (b1 + b2 + c1 + c2) / 4) below, truncating.
+std::size_t box_three_halves_rows_c(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c,
+                                    std::uint8_t* top, std::uint8_t* bottom, std::size_t dst_width);
+std::size_t box_three_halves_rows_avx2(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c,
+                                       std::uint8_t* top, std::uint8_t* bottom, std::size_t dst_width);
+ThreeHalvesRows box_three_halves_rows_for(SimdLevel level);
+void box_three_halves_bgra(const std::uint8_t* src, std::uint32_t dst_width, std::uint32_t dst_height,
+                           std::uint8_t* dst);
+
 // floor(n / 9) = (n * 7,282) >> 16 for every n below 2^15 (the kernels reach
 // 9 * 255 + 4): 9 * 7,282 = 2^16 + 2, so the product over 2^16 is
 // n / 9 + 2n / (9 * 2^16), and the excess 2n / 2^16 < 1 never lifts the

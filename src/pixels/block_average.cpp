@@ -18,8 +18,25 @@ std::size_t block_row_c(const std::uint8_t* rows, std::size_t row_bytes, std::ui
   return dst_width;
 }
 
+namespace {
+
+template <BlockRow simd>
+std::size_t block_row_any(const std::uint8_t* rows, std::size_t row_bytes, std::uint32_t block, std::uint8_t* out,
+                          std::size_t dst_width, std::uint32_t bias, std::uint16_t* column_sums) {
+  const std::size_t done = simd(rows, row_bytes, block, out, dst_width, bias, column_sums);
+  return done + block_row_c(rows + done * block * 4, row_bytes, block, out + done * 4, dst_width - done, bias,
+                            column_sums);
+}
+
+}  // namespace
+
 BlockRow block_row_for(SimdLevel level) {
-  return level == SimdLevel::scalar ? block_row_c : block_row_sse2;
+  switch (level) {
+    case SimdLevel::avx2: return block_row_any<block_row_avx2>;
+    case SimdLevel::sse2: return block_row_any<block_row_sse2>;
+    case SimdLevel::scalar: break;
+  }
+  return block_row_c;
 }
 
 void block_average(const std::uint8_t* src, std::uint32_t block, std::uint32_t dst_width, std::uint32_t dst_height,

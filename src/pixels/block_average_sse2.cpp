@@ -3,6 +3,7 @@
 #include <emmintrin.h>
 
 #include "pixels/block_average.h"
+#include "pixels/exact_divider.h"
 
 namespace nimbra::detail {
 namespace {
@@ -27,30 +28,6 @@ void sum_rows(const std::uint8_t* rows, std::size_t row_bytes, std::uint32_t k, 
     for (std::size_t r = 0; r < k; ++r) sum += rows[r * row_bytes + i];
     sums[i] = static_cast<std::uint16_t>(sum);
   }
-}
-
-// floor(n / area) for 16-bit n as (n * m) >> (16 + shift), m = ceil(2^(16 +
-// shift) / area) with the largest shift that keeps m within 16 bits: exact
-// while n * (m * area - 2^(16 + shift)) < 2^(16 + shift), checked for the
-// largest n before use.
-struct WordDivider {
-  std::uint16_t magic = 0;
-  int shift = 0;
-  bool exact = false;
-};
-
-WordDivider word_divider(std::uint32_t area, std::uint32_t largest) {
-  WordDivider d;
-  for (int s = 15; s >= 0; --s) {
-    const std::uint64_t scale = std::uint64_t{1} << (16 + s);
-    const std::uint64_t m = (scale + area - 1) / area;
-    if (m > 0xFFFF) continue;
-    d.magic = static_cast<std::uint16_t>(m);
-    d.shift = s;
-    d.exact = std::uint64_t{largest} * (m * area - scale) < scale;
-    return d;
-  }
-  return d;
 }
 
 // Target pixels from column sums of k = 3 or 4 source pixels each, two at a
@@ -96,7 +73,7 @@ std::size_t block_row_sse2(const std::uint8_t* rows, std::size_t row_bytes, std:
   // floor(n / area) = (n * m) >> 32 with m = ceil(2^32 / area): exact while
   // n * area < 2^32, and n < 2^16, area <= 225 here.
   const std::uint64_t magic = ((std::uint64_t{1} << 32) + area - 1) / area;
-  const WordDivider words = word_divider(area, area * 255 + bias);
+  const WordDivider words(area, area * 255 + bias);
   sum_rows(rows, row_bytes, block, column_sums);
   std::size_t x = (block == 3 || block == 4) && words.exact
                       ? sum_columns_sse2(column_sums, block, dst_width, static_cast<std::uint16_t>(bias), words, out)

@@ -1,44 +1,56 @@
 #pragma once
 // Exact floor(n / d) for a divisor fixed ahead of many divisions: one
-// 64 x 64 -> 128-bit product and a shift instead of a division, where the
-// largest dividend allows it; plain division otherwise.
+// product and a shift instead of a division, with the constants for 16-bit
+// (WordDivider) and 32-bit (LaneDivider) vector lanes.
 #include <bit>
 #include <cstdint>
 
 namespace nimbra {
 
-class ExactDivider {
- public:
-  // `limit`: the largest n that will be divided.
-  ExactDivider(std::uint64_t d, std::uint64_t limit) : d_(d) {
-    if (d != 0 && (d & (d - 1)) == 0) {
-      shift_ = std::countr_zero(d);
+// floor(n / d) = (n * magic) >> (16 + shift), the 16-bit high product then a
+// shift, for every n up to `largest` (below 2^16), with m = ceil(2^(16 +
+// shift) / d) and the largest shift that keeps it within 16 bits: exact
+// while n * (m * d - 2^(16 + shift)) < 2^(16 + shift), which `exact` checks
+// for the largest n.
+struct WordDivider {
+  std::uint16_t magic = 0;
+  int shift = 0;
+  bool exact = false;
+
+  WordDivider(std::uint32_t d, std::uint32_t largest) {
+    for (int s = 15; s >= 0; --s) {
+      const std::uint64_t scale = std::uint64_t{1} << (16 + s);
+      const std::uint64_t m = (scale + d - 1) / d;
+      if (m > 0xFFFF) continue;
+      magic = static_cast<std::uint16_t>(m);
+      shift = s;
+      exact = std::uint64_t{largest} * (m * d - scale) < scale;
       return;
     }
-    // With m = ceil(2^64 / d) = (2^64 + e) / d, 0 <= e < d, the product n m
-    // over 2^64 is n / d + n e / (d 2^64): it stays below the next multiple
-    // of 1 / d (so the floor is exact) as long as n e < 2^64, which n d < 2^64
-    // guarantees.
-    if (Wide{limit} * d < (Wide{1} << 64)) magic_ = ~std::uint64_t{0} / d + 1;
   }
+};
 
-  // log2 d when d is a power of two, else -1.
-  int shift() const { return shift_; }
-  // ceil(2^64 / d) when the one-multiply form applies, else 0.
-  std::uint64_t magic() const { return magic_; }
+// floor(n / d) for every n below 2^bits, in 32-bit lanes: n >> shift when d
+// is a power of two (magic 0), else (n * magic) >> shift with a 64-bit
+// product, shift = bits + ceil(log2 d) and magic = ceil(2^shift / d): the
+// product over 2^shift exceeds n / d by n * (magic * d - 2^shift) / (d 2^shift)
+// < 1 / d, which never reaches the next whole number. magic stays below 2^31
+// while bits <= 30; `exact` is false otherwise.
+struct LaneDivider {
+  std::uint32_t magic = 0;
+  int shift = 0;
+  bool exact = false;
 
-  std::uint64_t operator()(std::uint64_t n) const {
-    if (shift_ >= 0) return n >> shift_;
-    if (magic_ != 0) return static_cast<std::uint64_t>((Wide{n} * magic_) >> 64);
-    return n / d_;
+  LaneDivider(std::uint64_t d, int bits) {
+    if (d == 0 || bits > 30) return;
+    exact = true;
+    if ((d & (d - 1)) == 0) {
+      shift = std::countr_zero(d);
+      return;
+    }
+    shift = bits + static_cast<int>(std::bit_width(d - 1));
+    magic = static_cast<std::uint32_t>(((std::uint64_t{1} << shift) + d - 1) / d);
   }
-
- private:
-  __extension__ using Wide = unsigned __int128;
-
-  std::uint64_t d_;
-  int shift_ = -1;           // d is 2^shift_
-  std::uint64_t magic_ = 0;  // 0: plain division
 };
 
 }  // namespace nimbra

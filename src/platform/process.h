@@ -39,10 +39,10 @@ std::string error_text(std::uint32_t code);
 
 // Returns once the process has ended, or at once when it cannot be watched
 // (already gone, or not openable).
-void wait_for_process_end(std::uint32_t pid);
+void wait_for_process_end(std::uint32_t process_id);
 
 // Starts the thread that ends the process with status 0 once the parent
 // process has ended, or at once when the parent cannot be watched.
-void start_parent_watchdog(std::uint32_t parent_pid);
+void start_parent_watchdog(std::uint32_t parent_process_id);
 
 }  // namespace nimbra::platform

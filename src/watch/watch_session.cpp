@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "codec/avc_config.h"
 #include "wire/buffered_reader.h"
 #include "wire/watch_wire.h"
 
@@ -11,6 +12,19 @@ namespace {
 bool acceptable(Size s) {
   return s.width >= 2 && s.width <= 1920 && s.width % 2 == 0 && s.height >= 2 && s.height <= 1080 &&
          s.height % 2 == 0;
+}
+
+// A description replaces the stored configuration even when the frame after
+// it then fails.
+Result<Bytes> access_unit(const WatchPacket& packet, std::optional<AvcConfig>& config) {
+  auto parts = split_video_payload(packet.payload);
+  if (!parts) return fail(parts.error());
+  if (!parts->description.empty()) {
+    auto parsed = parse_avc_config(parts->description);
+    if (!parsed) return fail(parsed.error());
+    config = std::move(*parsed);
+  }
+  return annexb_access_unit(parts->frame, packet.key(), config);
 }
 
 }  // namespace
@@ -29,9 +43,9 @@ Status run_watch_session(const WatchRequest& request, InputStream& in, OutputStr
     auto packet = read_watch_packet(reader);
     if (!packet) return fail(packet.error());
     if (!*packet) return {};
-    auto unit = payload_to_annexb((*packet)->payload, (*packet)->key(), config);
+    auto unit = access_unit(**packet, config);
     if (!unit) return fail(unit.error());
-    if (unit->empty() || unit->size() > kMaxWatchPayload) return fail("invalid packet");
+    if (unit->empty() || unit->size() > kMaxAccessUnit) return fail("invalid packet");
     auto pictures = (*decoder)->decode(*unit);
     if (!pictures) return fail(pictures.error());
     const Size shown = (*decoder)->display_size();

@@ -1,6 +1,7 @@
 #pragma once
-// Watch mode's byte formats: WatchPacket records from the host, their payload
-// turned into Annex-B access units, and PictureRecord records back.
+// Watch mode's byte formats: WatchPacket records from the host, the two parts
+// of their video payload, and PictureRecord records back.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -19,21 +20,18 @@ struct WatchPacket {
   bool key() const { return kind == 2; }
 };
 
-// The parameter sets and NAL length size of the last AVC decoder
-// configuration record the host sent.
-struct AvcConfig {
-  std::uint32_t length_size = 4;
-  Bytes parameter_sets;  // Annex-B: each set behind 00 00 00 01
-  friend bool operator==(const AvcConfig&, const AvcConfig&) = default;
+// A payload is a 16-bit big-endian description length, that many bytes of
+// AVC decoder configuration record (none when 0), then the frame.
+struct VideoPayload {
+  ByteView description;
+  ByteView frame;
 };
 
 // Reads one packet; nullopt when the input ends cleanly before its kind byte.
 Result<std::optional<WatchPacket>> read_watch_packet(BufferedReader& in);
 
-// Turns a packet payload (16-bit description length, description, frame)
-// into an Annex-B access unit. A valid description replaces `config` even
-// when the frame part then fails.
-Result<Bytes> payload_to_annexb(ByteView payload, bool key, std::optional<AvcConfig>& config);
+// Views into `payload`; the frame may be empty.
+Result<VideoPayload> split_video_payload(ByteView payload);
 
 // Byte count, width and height (big-endian 32-bit), the RGBA pixels; flushed.
 Status write_picture_record(OutputStream& out, ByteView rgba, Size size);

@@ -36,6 +36,7 @@ class MemoryInput : public InputStream {
     return n;
   }
   void fail_at(std::size_t offset) { failure_at_ = offset; }
+  std::size_t remaining() const { return data_.size() - at_; }
 
  private:
   Bytes data_;

@@ -59,7 +59,10 @@ TEST(PixelsBoxDownscale, AveragesSpansAndTruncates) {
   for (const Case& c : cases) EXPECT_EQ(boxed(c.src, c.sizes), c.expected) << c.sizes.src_width;
 }
 
-TEST(PixelsBoxDownscale, UnusableInputLeavesTargetAlone) {
+TEST(PixelsBoxDownscale, ScalerKnowsItsSizesAndUnusableInputLeavesTargetAlone) {
+  const BoxScaler scaler(8, 8, 4, 4);
+  EXPECT_TRUE(scaler.has_sizes(8, 8, 4, 4));
+  EXPECT_FALSE(scaler.has_sizes(8, 8, 4, 3));
   const Bytes src(8 * 8 * 4, 9);
   struct Case {
     Sizes sizes;

@@ -1,26 +1,40 @@
 #include <gtest/gtest.h>
 
-#include <random>
+#include <bit>
 
 #include "pixels/exact_divider.h"
 
 namespace nimbra {
 namespace {
 
-TEST(PixelsExactDivider, DividesExactlyUpToItsLimit) {
-  // Divisors for each form (shift, one multiply, plain division), near the
-  // product bound of the one-multiply form and beyond it; dividends just
-  // below each multiple, where a rounding error would show first.
-  std::mt19937_64 rng(36);
-  for (std::uint64_t d : {std::uint64_t{3}, std::uint64_t{9}, std::uint64_t{1} << 20, (std::uint64_t{1} << 28) - 3,
-                          std::uint64_t{4294836225}, std::uint64_t{1} << 40, (std::uint64_t{1} << 40) + 1}) {
-    const std::uint64_t limit = d * 256;
-    const ExactDivider divide(d, limit);
-    for (int i = 0; i < 20000; ++i) {
-      const std::uint64_t n = i < 1000 ? (rng() % 256) * d + d - 1 - (i % 3) : rng() % limit;
-      ASSERT_EQ(divide(n), n / d) << n << " / " << d;
+TEST(PixelsExactDivider, WordDividerIsExactUpToTheLargestDividend) {
+  // Every divisor of a 16-bit area sum, every dividend it is checked for.
+  for (std::uint32_t d = 2; d <= 257; ++d) {
+    const std::uint32_t largest = 255 * d + d / 2;
+    const WordDivider divide(d, largest);
+    if (!divide.exact) continue;
+    for (std::uint32_t n = 0; n <= largest; ++n) {
+      ASSERT_EQ((n * divide.magic >> 16) >> divide.shift, n / d) << n << " / " << d;
     }
   }
+}
+
+TEST(PixelsExactDivider, LaneDividerIsExactBelowItsBitsAndRefusesMore) {
+  // Divisors from 2 to past 2^20, powers of two among them; dividends just
+  // below, at and above each multiple up to the largest.
+  for (std::uint64_t d : {std::uint64_t{3}, std::uint64_t{16}, std::uint64_t{10928}, std::uint64_t{65537},
+                          std::uint64_t{737737}, (std::uint64_t{1} << 20) + 7}) {
+    const int bits = static_cast<int>(std::bit_width(255 * d + d / 2));
+    const LaneDivider divide(d, bits);
+    ASSERT_TRUE(divide.exact) << d;
+    for (std::uint64_t k = 0; k <= 255; ++k) {
+      for (std::uint64_t n : {k * d, k * d + d / 2, k * d + d - 1}) {
+        const std::uint64_t q = divide.magic == 0 ? n >> divide.shift : (n * divide.magic) >> divide.shift;
+        ASSERT_EQ(q, n / d) << n << " / " << d;
+      }
+    }
+  }
+  EXPECT_FALSE(LaneDivider(7, 31).exact);
 }
 
 }  // namespace

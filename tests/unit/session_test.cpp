@@ -1,10 +1,9 @@
 // The capture loop as an orchestration, in virtual time: start order, the
-// choice of path, what each grab leads to, the ways a session ends.
+// choice of path, what each grab leads to, the ways a session ends. The rules
+// themselves (pacing, skipping, encoder keeping, low feeding) have their own tests.
 #include "capture/session.h"
 
 #include <gtest/gtest.h>
-
-#include <array>
 
 #include "fakes/session_rig.h"
 #include "pixels/area_scale.h"
@@ -17,9 +16,16 @@ using testing::SessionRig;
 using Lines = std::vector<std::string>;
 constexpr Duration kFrame{33'333'333};
 
-std::size_t nv12_size(std::uint32_t w, std::uint32_t h) { return std::size_t{w} * h * 3 / 2; }
+std::size_t nv12_size(Size s) { return std::size_t{s.width} * s.height * 3 / 2; }
 
-TEST(CaptureSession, StartsHelpersInOrderThenOpensTheSourceAndTheEncoder) {
+// Frame indices (periods since the first encoder) of the encoded pictures.
+std::vector<int> encoded_frames(const SessionRig& rig) {
+  std::vector<int> frames;
+  for (const auto& e : rig.encoders.encodes) frames.push_back(int((e.at - rig.encoders.created_at[0] + 1ms) / kFrame));
+  return frames;
+}
+
+TEST(CaptureSession, StartsInOrderAndEndsWith3WithoutASourceOr2WithoutAnEncoder) {
   SessionRig rig;
   rig.settings.parent_pid = 42;
   rig.settings.audio = true;
@@ -28,40 +34,30 @@ TEST(CaptureSession, StartsHelpersInOrderThenOpensTheSourceAndTheEncoder) {
   EXPECT_EQ(rig.run(), kExitOrderly);
   EXPECT_EQ(rig.events, (Lines{"run", "watchdog 42", "stdin", "handshake", "audio", "encoder thread 32x18",
                                "preview writer", "open screen"}));
-  ASSERT_EQ(rig.encoders.created, 1);
-  const EncoderSettings& s = rig.encoders.settings[0];
-  EXPECT_EQ((std::array{s.width, s.height, s.fps, s.bitrate}), (std::array<std::uint32_t, 4>{64, 36, 30, 2'500'000}));
+  const EncoderSettings& s = rig.encoders.settings.at(0);
+  EXPECT_EQ((std::vector{s.width, s.height, s.fps, s.bitrate}), (std::vector<std::uint32_t>{64, 36, 30, 2'500'000}));
 
-  SessionRig window;  // no watchdog, audio or low layer when not asked for
+  SessionRig window;  // no watchdog, audio or low layer unless asked for; the window cannot be opened
   window.settings.source = SourceSpec{false, 777};
-  window.source.dies_at = window.clock.now();
-  EXPECT_EQ(window.run(), kExitOrderly);
-  EXPECT_EQ(window.events, (Lines{"run", "stdin", "handshake", "preview writer", "open window 777"}));
-}
-
-TEST(CaptureSession, EndsWithStatus3WithoutASourceAnd2WithoutAnEncoder) {
-  SessionRig no_source;
-  no_source.open_error = "E";
-  EXPECT_EQ(no_source.run(), kExitNoSource);
-  EXPECT_EQ(no_source.encoders.create_attempts, 0);
-  EXPECT_EQ(no_source.lines.size(), 2u);
-  EXPECT_TRUE(no_source.messages().empty());
+  window.open_error = "E";
+  EXPECT_EQ(window.run(), kExitNoSource);
+  EXPECT_EQ(window.events, (Lines{"run", "stdin", "handshake", "preview writer", "open window 777",
+                                  "open window fallback 777"}));
+  EXPECT_EQ(window.encoders.create_attempts, 0);
 
   SessionRig no_encoder;
-  no_encoder.encoders.create_error = [](int) { return std::string("MFTEnumEx: \"нет\" \\ (0x80004005)"); };
+  no_encoder.encoders.create_error = [](int) { return std::string("MFTEnumEx: \"нет\""); };
   EXPECT_EQ(no_encoder.run(), kExitNoEncoder);
-  EXPECT_EQ(no_encoder.lines, Lines{"[capture] энкодер: MFTEnumEx: \"нет\" \\ (0x80004005)"});
-  const auto messages = no_encoder.messages();
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].kind, 1);
-  EXPECT_EQ(messages[0].text(), R"j({"error":"MFTEnumEx: \"нет\" \\ (0x80004005)"})j");
+  EXPECT_EQ(no_encoder.lines, Lines{"[capture] энкодер: MFTEnumEx: \"нет\""});
+  ASSERT_EQ(no_encoder.messages().size(), 1u);
+  EXPECT_EQ(no_encoder.messages()[0].text(), R"({"error":"MFTEnumEx: \"нет\""})");
   EXPECT_TRUE(no_encoder.source.grabs.empty());
 }
 
 TEST(CaptureSession, TakesTheGpuPathOnlyWhereTheSourceOffersItAndItCanBeEnabled) {
   struct Case {
     bool offers;
-    std::string error;
+    const char* error;
     bool gpu_off, with_low, used;
     Lines lines;
   };
@@ -81,77 +77,69 @@ TEST(CaptureSession, TakesTheGpuPathOnlyWhereTheSourceOffersItAndItCanBeEnabled)
     if (c.with_low) rig.settings.low = LowSettings{16, 10, 15, 100'000};
     rig.source.offers_gpu = c.offers;
     rig.source.gpu_error = c.error;
-    rig.source.nv12.assign(nv12_size(32, 18), 100);
+    rig.source.nv12.assign(nv12_size({32, 18}), 100);
     if (c.gpu_off) rig.env.push_back("NIMBRA_GPU_OFF");
     rig.source.dies_at = rig.clock.now() + 100ms;
     EXPECT_EQ(rig.run(), kExitOrderly);
     EXPECT_EQ(rig.lines, c.lines);
     EXPECT_EQ(rig.gpu_checks, 0);
-    ASSERT_FALSE(rig.source.grabs.empty());
-    EXPECT_EQ(rig.source.grabs[0].gpu, c.used);
-    ASSERT_FALSE(rig.encoders.encodes.empty());
+    EXPECT_EQ(rig.source.grabs.at(0).gpu, c.used);
     if (c.used) {
       // The low layer's size is the second output even while the layer is off.
       EXPECT_EQ(rig.source.gpu_second, c.with_low ? std::optional<Size>(Size{16, 10}) : std::nullopt);
       EXPECT_FALSE(rig.source.grabs[0].second);
-      EXPECT_EQ(rig.encoders.encodes[0].digest, frame_digest(rig.source.nv12));
+      EXPECT_EQ(rig.encoders.encodes.at(0).digest, frame_digest(rig.source.nv12));
     }
   }
 }
 
-TEST(CaptureSession, RunsTheGpuCheckOnceOnTheFirstGpuFrameAndLeavesAFailedGpuPathForGood) {
+TEST(CaptureSession, RunsTheGpuCheckOnceAndLeavesAFailedGpuPathForGood) {
   SessionRig rig;
   rig.source.offers_gpu = true;
-  rig.source.nv12.assign(nv12_size(64, 36), 100);
   rig.env.push_back("NIMBRA_GPU_CHECK");
   std::vector<std::size_t> checked;
-  rig.gpu_check = [&](GpuConversion&, ByteView nv12, Size size) {
-    checked.push_back(size == Size{64, 36} ? nv12.size() : 0);
-  };
-  // The converter drops itself after the tenth frame, as after a failed conversion;
-  // a picture of the wrong size on the way is ignored.
+  rig.gpu_check = [&](GpuConversion&, ByteView nv12, Size size) { checked.push_back(size == rig.source.size ? nv12.size() : 0); };
+  // The converter drops itself after the tenth frame, as after a failed
+  // conversion; a picture of the wrong size on the way is ignored, unpaced.
   rig.source.script = [&](std::size_t index) -> Result<bool> {
     rig.source.gpu_on = index < 10;
-    rig.source.nv12.resize(nv12_size(64, 36) + (index == 5 ? 1 : 0));
+    rig.source.nv12.assign(nv12_size(rig.source.size) + (index == 5 ? 1 : 0), 1);
     return true;
   };
   rig.source.dies_at = rig.clock.now() + 990ms;
   EXPECT_EQ(rig.run(), kExitOrderly);
-  EXPECT_EQ(checked, std::vector<std::size_t>{nv12_size(64, 36)});
+  EXPECT_EQ(checked, std::vector<std::size_t>{nv12_size(rig.source.size)});
   EXPECT_EQ(rig.lines, Lines{"[capture] GPU-конверсия: 64×36 → 64×36 NV12"});
-  ASSERT_EQ(rig.source.grabs.size(), 31u);  // the wrong-sized picture is not paced either
+  ASSERT_EQ(rig.source.grabs.size(), 31u);
   for (std::size_t i = 0; i < 31; ++i) EXPECT_EQ(rig.source.grabs[i].gpu, i <= 10) << i;
 }
 
-TEST(CaptureSession, PacesEachKindOfSourceAtTheFrameRate) {
+TEST(CaptureSession, PacesSkipsUnchangedFramesAndEncodesWantedOnes) {
   for (const bool waits : {false, true}) {
-    SessionRig rig;
-    rig.source.waits = waits;
-    rig.make_every_frame_new();
-    rig.encoders.encode_cost = 7ms;
-    rig.source.dies_at = rig.clock.now() + 990ms;
-    EXPECT_EQ(rig.run(), kExitOrderly);
-    ASSERT_GE(rig.encoders.encodes.size(), 30u) << waits;
-    for (std::size_t i = 1; i < 30; ++i) EXPECT_EQ(rig.encoders.encodes[i].at - rig.encoders.encodes[i - 1].at, kFrame);
-    EXPECT_EQ(rig.source.grabs[0].wait_ms, 33u);
+    SessionRig moving;
+    moving.source.waits = waits;
+    moving.make_every_frame_new();
+    moving.encoders.encode_cost = 7ms;
+    moving.source.dies_at = moving.clock.now() + 990ms;
+    EXPECT_EQ(moving.run(), kExitOrderly);
+    std::vector<int> frames = encoded_frames(moving), expected(30);
+    for (int i = 0; i < 30; ++i) expected[i] = i;
+    frames.resize(30);  // a waiting source gets a 31st frame in
+    EXPECT_EQ(frames, expected);
+    EXPECT_EQ(moving.source.grabs[0].wait_ms, 33u);
   }
-}
-
-TEST(CaptureSession, SkipsUnchangedFramesUpToTheLimitUnlessTheLowLayerWantsAKeyFrame) {
-  SessionRig rig;  // a still screen that delivers the same image every time
-  rig.settings.low = LowSettings{32, 18, 30, 200'000};
-  rig.flags.low_enabled = true;
-  rig.clock.at(rig.clock.now() + 100 * kFrame - 1ms, [&] { rig.flags.low_key_request = true; });
-  rig.source.script = [&](std::size_t) -> Result<bool> {
-    while (rig.low_frames->try_receive()) {
+  SessionRig still;  // the same image every time; a low-layer key request at frame 100
+  still.settings.low = LowSettings{32, 18, 30, 200'000};
+  still.flags.low_enabled = true;
+  still.clock.at(still.clock.now() + 100 * kFrame - 1ms, [&] { still.flags.low_key_request = true; });
+  still.source.script = [&](std::size_t) -> Result<bool> {
+    while (still.low_frames->try_receive()) {
     }
     return true;
   };
-  rig.source.dies_at = rig.clock.now() + 150 * kFrame + 1ms;
-  EXPECT_EQ(rig.run(), kExitOrderly);
-  std::vector<int> encoded;
-  for (const auto& e : rig.encoders.encodes) encoded.push_back(int((e.at - rig.encoders.created_at[0]) / kFrame));
-  EXPECT_EQ(encoded, (std::vector<int>{0, 61, 100}));  // and the count starts again at 100
+  still.source.dies_at = still.clock.now() + 150 * kFrame + 1ms;
+  EXPECT_EQ(still.run(), kExitOrderly);
+  EXPECT_EQ(encoded_frames(still), (std::vector<int>{0, 61, 100}));  // and the count starts again at 100
 
   SessionRig empty;  // a source of no size: paced, nothing encoded
   empty.source.size = {0, 36};
@@ -173,7 +161,7 @@ TEST(CaptureSession, AKeyRequestReencodesAStillPictureAtOnce) {
     SessionRig rig;
     rig.source.waits = c.waits;
     rig.source.offers_gpu = c.gpu;
-    rig.source.nv12.assign(nv12_size(64, 36), 77);
+    rig.source.nv12.assign(nv12_size(rig.source.size), 77);
     rig.source.script = [](std::size_t index) -> Result<bool> { return index == 0; };
     rig.encoders.force_key_supported = c.forceable;
     const Instant start = rig.clock.now();
@@ -182,8 +170,7 @@ TEST(CaptureSession, AKeyRequestReencodesAStillPictureAtOnce) {
     EXPECT_EQ(rig.run(), kExitOrderly);
     ASSERT_EQ(rig.encoders.encodes.size(), 2u);
     const auto& again = rig.encoders.encodes[1];
-    EXPECT_GE(again.at, start + 3s);
-    EXPECT_LT(again.at, start + 3s + 40ms);
+    EXPECT_LT(again.at - start - 3s, 40ms);
     EXPECT_EQ(again.digest, rig.encoders.encodes[0].digest);
     EXPECT_TRUE(again.key && again.force_key);
     EXPECT_EQ(rig.encoders.created, c.forceable ? 1 : 2);
@@ -206,40 +193,32 @@ TEST(CaptureSession, AKeyRequestThatMustWaitForANewEncoderHoldsTheLoop) {
   rig.clock.at(start + 1500ms, [&] { rig.flags.main_key_request = true; });
   rig.source.dies_at = start + 5s;
   EXPECT_EQ(rig.run(), kExitOrderly);
-  // The second request waits for the spacing: no frame is encoded meanwhile.
   ASSERT_EQ(rig.encoders.created, 3);
   for (const auto& e : rig.encoders.encodes) EXPECT_FALSE(e.at > start + 1534ms && e.at < rig.encoders.created_at[2]);
   const auto holds = std::count(rig.clock.sleeps.begin(), rig.clock.sleeps.end(), Duration(50ms));
-  EXPECT_GE(holds, 29);
-  EXPECT_LE(holds, 31);
+  EXPECT_NEAR(holds, 30, 1);
 
   SessionRig unmade;  // the new encoder cannot be made: an error object, no line
   unmade.make_every_frame_new();
   unmade.encoders.force_key_supported = false;
-  unmade.encoders.create_error = [](int attempt) { return std::string(attempt == 2 ? "MFStartup: \"нет\"" : ""); };
+  unmade.encoders.create_error = [](int attempt) { return std::string(attempt == 2 ? "нет" : ""); };
   unmade.clock.at(unmade.clock.now() + 100ms, [&] { unmade.flags.main_key_request = true; });
   EXPECT_EQ(unmade.run(), kExitOrderly);
   EXPECT_TRUE(unmade.lines.empty());
-  const auto json = unmade.messages(1);
-  ASSERT_EQ(json.size(), 1u);
-  EXPECT_EQ(json[0].text(), R"({"error":"MFStartup: \"нет\""})");
+  ASSERT_EQ(unmade.messages(1).size(), 1u);
+  EXPECT_EQ(unmade.messages(1)[0].text(), R"({"error":"нет"})");
 }
 
 TEST(CaptureSession, AFailedEncodeAsksTheNewEncoderForAKeyFrameUntilTheBudgetIsSpent) {
-  SessionRig rig;  // a still screen: only a key request gets a frame encoded before the 61st
+  SessionRig rig;  // a still screen: every third encode fails
   rig.encoders.encode_error = [](std::size_t index) { return std::string(index % 3 == 1 ? "сбой" : ""); };
   rig.source.dies_at = rig.clock.now() + 60s;
   EXPECT_EQ(rig.run(), kExitOrderly);
-  // Every third encode fails: the next frame goes at once as a key frame, the
-  // one after it 61 frames later; the sixth failure within a minute ends it.
-  EXPECT_EQ(rig.encoders.encode_calls, 17u);
+  EXPECT_EQ(rig.encoders.encode_calls, 17u);  // the sixth failure within a minute ends it
   EXPECT_EQ(rig.lines, Lines(6, "[capture] encode: сбой"));
-  std::vector<int> frames;
-  for (const auto& e : rig.encoders.encodes) {
-    frames.push_back(int((e.at - rig.encoders.created_at[0] + 1ms) / kFrame));
-    EXPECT_EQ(e.force_key, frames.size() % 2 == 0);  // the frame after each failure
-  }
-  EXPECT_EQ(frames, (std::vector<int>{0, 62, 123, 185, 246, 308, 369, 431, 492, 554, 615}));
+  // After each failure the next frame goes at once as a key frame, the one after it 61 frames later.
+  EXPECT_EQ(encoded_frames(rig), (std::vector<int>{0, 62, 123, 185, 246, 308, 369, 431, 492, 554, 615}));
+  for (std::size_t i = 0; i < rig.encoders.encodes.size(); ++i) EXPECT_EQ(rig.encoders.encodes[i].force_key, i % 2 == 1);
 }
 
 TEST(CaptureSession, EndsWhenTheWindowIsGoneOrFortyGrabsInARowFail) {
@@ -249,19 +228,18 @@ TEST(CaptureSession, EndsWhenTheWindowIsGoneOrFortyGrabsInARowFail) {
   const Instant death = rig.clock.now() + 2s;
   rig.source.dies_at = death;
   EXPECT_EQ(rig.run(), kExitOrderly);
-  EXPECT_LT(rig.source.grabs.back().at, death);
   EXPECT_LT(rig.clock.now(), death + kFrame);
 
   SessionRig failing;
   failing.source.script = [](std::size_t index) -> Result<bool> {
     if (index == 39) return true;  // one success resets the count
-    return fail("AcquireNextFrame: сбой (0x887A0001)");
+    return fail("AcquireNextFrame: сбой");
   };
   EXPECT_EQ(failing.run(), kExitOrderly);
   ASSERT_EQ(failing.source.grabs.size(), 80u);
   ASSERT_EQ(failing.lines.size(), 79u);
-  EXPECT_EQ(failing.lines[39], "[capture] grab (1): AcquireNextFrame: сбой (0x887A0001)");
-  EXPECT_EQ(failing.lines.back(), "[capture] grab (40): AcquireNextFrame: сбой (0x887A0001)");
+  EXPECT_EQ(failing.lines[39], "[capture] grab (1): AcquireNextFrame: сбой");
+  EXPECT_EQ(failing.lines.back(), "[capture] grab (40): AcquireNextFrame: сбой");
   EXPECT_EQ(failing.source.grabs[1].at - failing.source.grabs[0].at, Duration(500ms));
 }
 
@@ -285,55 +263,38 @@ TEST(CaptureSession, OffersAPreviewOfTheScaledFrameAtMostEveryHalfSecond) {
   }
 }
 
-// A 30 fps main stream of always-new images with a 15 fps low layer; the
-// thread's end takes every frame before each grab and gives its buffer back.
-struct LowRig : SessionRig {
-  std::vector<std::pair<Instant, LowFrame>> handed;
-  LowRig() {
-    settings.low = LowSettings{32, 18, 15, 200'000};
-    make_every_frame_new();
-    source.script = [this, base = source.script](std::size_t index) {
-      while (auto frame = low_frames->try_receive()) {
-        handed.emplace_back(clock.now(), *frame);
-        (void)low_returns->try_send(std::move(frame->pixels));
+TEST(CaptureSession, FeedsTheLowLayerWhileItIsOnFromEitherPath) {
+  for (const bool gpu : {false, true}) {
+    SCOPED_TRACE(gpu);
+    SessionRig rig;  // 30 fps of new images; a 15 fps layer whose thread keeps up
+    rig.settings.low = LowSettings{32, 18, 15, 200'000};
+    rig.source.offers_gpu = gpu;
+    rig.source.nv12.assign(nv12_size(rig.source.size), 90);
+    rig.source.low_nv12.assign(nv12_size({32, 18}), 70);
+    rig.make_every_frame_new();
+    std::vector<std::pair<Instant, LowFrame>> handed;
+    rig.source.script = [&, base = rig.source.script](std::size_t index) {
+      while (auto frame = rig.low_frames->try_receive()) {
+        handed.emplace_back(rig.clock.now(), *frame);
+        (void)rig.low_returns->try_send(std::move(frame->pixels));
       }
       return base(index);
     };
-  }
-};
-
-TEST(CaptureSession, FeedsTheLowLayerOnlyWhileItIsOn) {
-  LowRig rig;
-  const Instant start = rig.clock.now();
-  rig.clock.at(start + 1s, [&] { rig.flags.low_enabled = rig.flags.low_key_request = true; });  // command 11
-  rig.clock.at(start + 3s, [&] { rig.flags.low_enabled = false; });                              // command 12
-  rig.source.dies_at = start + 4s;
-  EXPECT_EQ(rig.run(), kExitOrderly);
-  ASSERT_EQ(rig.handed.size(), 30u);  // two seconds of a 15 fps layer
-  EXPECT_GE(rig.handed.front().first, start + 1s);
-  EXPECT_LE(rig.handed.back().first, start + 3s + kFrame);
-  EXPECT_FALSE(rig.flags.low_key_request);
-  for (std::size_t i = 0; i < rig.handed.size(); ++i) EXPECT_EQ(rig.handed[i].second.key_request, i == 0);
-  // The CPU path hands over the main-size BGRA frame; the thread scales it down.
-  const LowFrame& first = rig.handed.front().second;
-  EXPECT_EQ((Size{first.width, first.height}), (Size{64, 36}));
-  EXPECT_EQ(first.pixels.size(), 64u * 36 * 4);
-}
-
-TEST(CaptureSession, TheGpuPathHandsTheLowLayerItsSecondOutput) {
-  LowRig rig;
-  rig.source.offers_gpu = true;
-  rig.source.nv12.assign(nv12_size(64, 36), 90);
-  rig.source.low_nv12.assign(nv12_size(32, 18), 70);
-  const Instant start = rig.clock.now();
-  rig.clock.at(start + 500ms, [&] { rig.flags.low_enabled = true; });
-  rig.source.dies_at = start + 1s;
-  EXPECT_EQ(rig.run(), kExitOrderly);
-  ASSERT_FALSE(rig.handed.empty());
-  for (const auto& grab : rig.source.grabs) EXPECT_EQ(grab.second, grab.at >= start + 500ms);
-  for (const auto& [at, frame] : rig.handed) {
-    EXPECT_EQ((Size{frame.width, frame.height}), (Size{32, 18}));
-    EXPECT_EQ(frame.pixels, rig.source.low_nv12);
+    const Instant start = rig.clock.now();
+    rig.clock.at(start + 1s, [&] { rig.flags.low_enabled = rig.flags.low_key_request = true; });  // command 11
+    rig.clock.at(start + 3s, [&] { rig.flags.low_enabled = false; });                              // command 12
+    rig.source.dies_at = start + 4s;
+    EXPECT_EQ(rig.run(), kExitOrderly);
+    ASSERT_EQ(handed.size(), 30u);  // two seconds of a 15 fps layer
+    EXPECT_GE(handed.front().first, start + 1s);
+    EXPECT_LE(handed.back().first, start + 3s + kFrame);
+    EXPECT_FALSE(rig.flags.low_key_request);
+    for (std::size_t i = 0; i < handed.size(); ++i) EXPECT_EQ(handed[i].second.key_request, i == 0);
+    // The CPU path hands over the main-size BGRA frame (the thread scales it), the GPU path its second output.
+    const LowFrame& first = handed.front().second;
+    EXPECT_EQ((Size{first.width, first.height}), (gpu ? Size{32, 18} : rig.source.size));
+    EXPECT_EQ(first.pixels.size(), gpu ? nv12_size({32, 18}) : 64u * 36 * 4);
+    for (const auto& grab : rig.source.grabs) EXPECT_EQ(grab.second, gpu && grab.at >= start + 1s && grab.at < start + 3s);
   }
 }
 

@@ -5,19 +5,18 @@
 namespace nimbra {
 namespace {
 
-TEST(Utf16, ConvertsEveryPlane) {
-  EXPECT_EQ(utf16_to_utf8(u"--source"), "--source");
-  EXPECT_EQ(utf16_to_utf8(u"\u00D7\u2192"), "\xC3\x97\xE2\x86\x92");
-  EXPECT_EQ(utf16_to_utf8(u"\U0001F600"), "\xF0\x9F\x98\x80");
+TEST(Utf16, ConvertsEveryLengthOfSequenceAtItsEdges) {
+  EXPECT_EQ(utf16_to_utf8(u"-\u0080\u07FF\u0800\uFFFF\U00010000\U0010FFFF"),
+            "-\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF");
 }
 
 TEST(Utf16, RefusesUnpairedSurrogates) {
   const char16_t lone_high[] = {u'a', 0xD800, u'b', 0};
-  const char16_t lone_low[] = {0xDC00, 0};
-  const char16_t high_at_end[] = {u'1', 0xDBFF, 0};
+  const char16_t lone_low[] = {0xDFFF, 0};
+  const char16_t high_at_end[] = {u'1', 0xDBFF};
   EXPECT_FALSE(utf16_to_utf8(lone_high));
   EXPECT_FALSE(utf16_to_utf8(lone_low));
-  EXPECT_FALSE(utf16_to_utf8(high_at_end));
+  EXPECT_FALSE(utf16_to_utf8(std::u16string_view(high_at_end, 2)));
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
-
 #include "memory_streams.h"
 #include "wire/buffered_reader.h"
 
@@ -12,67 +10,44 @@ namespace {
 
 using testing::be32;
 using testing::cat;
-using testing::MemoryInput;
-using testing::MemoryOutput;
 
-Bytes packet(std::uint8_t kind, const Bytes& payload) { return cat({{kind}, be32(std::uint32_t(payload.size())), payload}); }
+Bytes packet(std::uint8_t kind, const Bytes& payload) { return cat({{kind}, be32(payload.size()), payload}); }
 
-Bytes annexb_packet(std::uint8_t kind, std::uint8_t nal) { return packet(kind, {0, 0, 0, 0, 0, 1, nal}); }
-
-// Plays back a script: for each access unit, the pictures to return and the
-// display size to report afterwards.
-struct Step {
-  Result<std::vector<Bytes>> pictures;
-  Size size;
-};
-
-struct FakeDecoderLog {
-  std::vector<Size> opened_with;
-  std::vector<Bytes> units;
-  bool dropped = false;
-};
-
-class FakeDecoder : public H264Decoder {
- public:
-  FakeDecoder(std::deque<Step> script, Size size, FakeDecoderLog& log)
-      : script_(std::move(script)), size_(size), log_(log) {}
-  ~FakeDecoder() override { log_.dropped = true; }
-  Result<std::vector<Bytes>> decode(ByteView unit) override {
-    log_.units.emplace_back(unit.begin(), unit.end());
-    if (script_.empty()) return std::vector<Bytes>{};
-    Step step = std::move(script_.front());
-    script_.pop_front();
-    size_ = step.size;
-    return step.pictures;
-  }
-  Size display_size() const override { return size_; }
-
- private:
-  std::deque<Step> script_;
-  Size size_;
-  FakeDecoderLog& log_;
-};
+// For each access unit: the pictures the decoder returns, and its display size afterwards.
+using Step = std::pair<Result<std::vector<Bytes>>, Size>;
 
 struct SessionRun {
   Status status;
   Bytes output;
-  FakeDecoderLog log;
-  bool opened = false;
+  std::optional<std::vector<Size>> opened_with;
+  std::vector<Bytes> units;  // as the decoder got them
 };
 
-SessionRun run(WatchRequest request, Bytes input, std::deque<Step> script = {}, std::size_t output_limit = SIZE_MAX,
-        std::optional<std::string> open_error = {}) {
-  SessionRun r;
-  MemoryInput in(std::move(input));
-  MemoryOutput out;
-  out.limit = output_limit;
-  DecoderFactory factory = [&](const std::vector<Size>& sizes) -> Result<std::unique_ptr<H264Decoder>> {
-    r.opened = true;
-    r.log.opened_with = sizes;
-    if (open_error) return fail(*open_error);
-    return std::make_unique<FakeDecoder>(script, sizes.front(), r.log);
+SessionRun run(WatchRequest request, Bytes input, std::vector<Step> script = {}, std::size_t output_limit = SIZE_MAX,
+               std::optional<std::string> open_error = {}) {
+  struct ScriptedDecoder : H264Decoder {
+    ScriptedDecoder(SessionRun& r, std::vector<Step> s, Size first) : run(r), script(std::move(s)), size(first) {}
+    Result<std::vector<Bytes>> decode(ByteView unit) override {
+      run.units.emplace_back(unit.begin(), unit.end());
+      if (run.units.size() > script.size()) return std::vector<Bytes>{};
+      size = script[run.units.size() - 1].second;
+      return script[run.units.size() - 1].first;
+    }
+    Size display_size() const override { return size; }
+    SessionRun& run;
+    std::vector<Step> script;
+    Size size;
   };
-  r.status = run_watch_session(request, in, out, factory);
+  SessionRun r;
+  testing::MemoryInput in(std::move(input));
+  testing::MemoryOutput out;
+  out.limit = output_limit;
+  const DecoderFactory open = [&](const std::vector<Size>& sizes) -> Result<std::unique_ptr<H264Decoder>> {
+    r.opened_with = sizes;
+    if (open_error) return fail(*open_error);
+    return std::make_unique<ScriptedDecoder>(r, script, sizes.front());
+  };
+  r.status = run_watch_session(request, in, out, open);
   r.output = out.data;
   return r;
 }
@@ -84,69 +59,63 @@ Bytes record(Size s, std::uint8_t fill) {
 }
 
 TEST(WatchSession, RefusesSizesBeforeOpeningAnything) {
-  for (Size s : {Size{1921, 1080}, Size{1281, 720}, Size{1280, 721}, Size{0, 720}, Size{1920, 1082}, Size{2, 0}}) {
-    SessionRun r = run({s, {}}, {});
-    ASSERT_FALSE(r.status);
-    EXPECT_EQ(r.status.error(), "invalid size");
-    EXPECT_FALSE(r.opened);
+  for (Size s : {Size{1922, 1080}, Size{1281, 720}, Size{1280, 721}, Size{0, 720}, Size{1920, 1082}, Size{2, 0}}) {
+    const SessionRun r = run({s, {}}, {});
+    EXPECT_EQ(r.status, fail("invalid size")) << s.width << "x" << s.height;
+    EXPECT_FALSE(r.opened_with);
   }
   EXPECT_TRUE(run({{2, 2}, {}}, {}).status);
   EXPECT_TRUE(run({{1920, 1080}, {}}, {}).status);
-}
-
-TEST(WatchSession, EmptyInputOpensAndDropsTheDecoderAndWritesNothing) {
-  SessionRun r = run({{1280, 720}, Size{640, 360}}, {});
-  ASSERT_TRUE(r.status);
-  EXPECT_TRUE(r.output.empty());
-  EXPECT_EQ(r.log.opened_with, (std::vector<Size>{{1280, 720}, {640, 360}}));
-  EXPECT_TRUE(r.log.dropped);
-  // The decoder's open error is the session's.
   EXPECT_EQ(run({{1280, 720}, {}}, {}, {}, SIZE_MAX, "decoder unavailable").status, fail("decoder unavailable"));
 }
 
 TEST(WatchSession, WritesOneRecordPerPictureAtTheSizeAfterDecode) {
   const Size big{8, 4}, small{4, 2};
-  const Bytes input = cat({annexb_packet(2, 0x65), annexb_packet(3, 0x41), annexb_packet(3, 0x41)});
-  std::deque<Step> script;
-  script.push_back({std::vector<Bytes>{}, big});  // held back
-  script.push_back({std::vector<Bytes>{picture(big, 1), picture(big, 2)}, big});
-  script.push_back({std::vector<Bytes>{picture(small, 3)}, small});  // format change
-  SessionRun r = run({big, small}, input, script);
+  const SessionRun idle = run({big, small}, {});
+  EXPECT_TRUE(idle.status);
+  EXPECT_TRUE(idle.output.empty());
+  EXPECT_EQ(idle.opened_with, (std::vector<Size>{big, small}));
+
+  // The configuration of the key packet (SPS 67, PPS 68, 2-byte lengths) holds for the packets after it.
+  const Bytes config = {0, 13, 1, 0x64, 0, 0x2a, 0xfd, 0xe1, 0, 1, 0x67, 1, 0, 1, 0x68};
+  const Bytes input =
+      cat({packet(2, cat({config, {0, 1, 0x65}})), packet(3, {0, 0, 0, 1, 0x41}), packet(3, {0, 0, 0, 1, 0x41})});
+  const SessionRun r = run({big, small}, input,
+                           {{std::vector<Bytes>{}, big},  // held back
+                            {std::vector<Bytes>{picture(big, 1), picture(big, 2)}, big},
+                            {std::vector<Bytes>{picture(small, 3)}, small}});  // format change
   ASSERT_TRUE(r.status) << r.status.error();
   EXPECT_EQ(r.output, cat({record(big, 1), record(big, 2), record(small, 3)}));
-  ASSERT_EQ(r.log.units.size(), 3u);
-  EXPECT_EQ(r.log.units[0], (Bytes{0, 0, 0, 1, 0x65}));
-  EXPECT_TRUE(r.log.dropped);
+  EXPECT_EQ(r.units,
+            (std::vector<Bytes>{
+                {0, 0, 0, 1, 0x67, 0, 0, 0, 1, 0x68, 0, 0, 0, 1, 0x65}, {0, 0, 0, 1, 0x41}, {0, 0, 0, 1, 0x41}}));
 }
 
 TEST(WatchSession, EndsAtTheFirstErrorKeepingWhatWasWritten) {
   const Size size{4, 2};
+  const Bytes good = packet(2, {0, 0, 0, 0, 0, 1, 0x65});
+  const std::vector<Step> one_picture = {{std::vector<Bytes>{picture(size, 1)}, size}};
   struct Case {
-    const char* name;
     Bytes input;
-    std::deque<Step> script;
+    std::vector<Step> script;
     std::size_t output_limit;
     std::string error;
     std::size_t records;
   };
-  const Bytes good = annexb_packet(2, 0x65);
   const std::vector<Case> cases = {
-      {"kind", cat({good, packet(9, {0, 0, 0})}), {{std::vector<Bytes>{picture(size, 1)}, size}}, SIZE_MAX,
-       "invalid kind", 1},
-      {"truncated", cat({good, {3, 0, 0, 0, 9}}), {{std::vector<Bytes>{picture(size, 1)}, size}}, SIZE_MAX,
-       BufferedReader::kTruncated, 1},
-      {"missing config", packet(3, {0, 0, 0, 0, 0, 0x2a, 1}), {}, SIZE_MAX, "missing AVC config", 0},
-      {"decoder error", good, {{fail("output: boom"), size}}, SIZE_MAX, "output: boom", 0},
+      {cat({good, packet(9, {0, 0, 0})}), one_picture, SIZE_MAX, "invalid kind", 1},
+      {cat({good, {3, 0, 0, 0, 9}}), one_picture, SIZE_MAX, BufferedReader::kTruncated, 1},
+      {packet(3, {0, 2, 1, 0x64, 0x65}), {}, SIZE_MAX, "invalid AVC config", 0},
+      {packet(3, {0, 0, 0, 0, 0, 0x2a, 1}), {}, SIZE_MAX, "missing AVC config", 0},
+      {good, {{fail("output: boom"), size}}, SIZE_MAX, "output: boom", 0},
       // A format change after a picture was made leaves it the wrong size.
-      {"wrong size", good, {{std::vector<Bytes>{picture(size, 1)}, Size{8, 4}}}, SIZE_MAX, "wrong output size", 0},
-      {"closed output", good, {{std::vector<Bytes>{picture(size, 1), picture(size, 2)}, size}}, 50, "broken pipe", 1},
+      {good, {{std::vector<Bytes>{picture(size, 1)}, Size{8, 4}}}, SIZE_MAX, "wrong output size", 0},
+      {good, {{std::vector<Bytes>{picture(size, 1), picture(size, 2)}, size}}, 50, "broken pipe", 1},
   };
   for (const Case& c : cases) {
-    SessionRun r = run({size, {}}, c.input, c.script, c.output_limit);
-    ASSERT_FALSE(r.status) << c.name;
-    EXPECT_EQ(r.status.error(), c.error) << c.name;
-    EXPECT_EQ(r.output.size(), c.records * record(size, 0).size()) << c.name;
-    EXPECT_TRUE(r.log.dropped) << c.name;
+    const SessionRun r = run({size, {}}, c.input, c.script, c.output_limit);
+    EXPECT_EQ(r.status, fail(c.error));
+    EXPECT_EQ(r.output.size(), c.records * record(size, 0).size()) << c.error;
   }
 }
 

@@ -15,9 +15,9 @@
 namespace nimbra::platform {
 namespace {
 
-int pidfd_open(pid_t pid) {
+int pidfd_open(pid_t process_id) {
 #ifdef SYS_pidfd_open
-  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  return static_cast<int>(::syscall(SYS_pidfd_open, process_id, 0));
 #else
   errno = ENOSYS;
   return -1;
@@ -25,8 +25,8 @@ int pidfd_open(pid_t pid) {
 }
 
 // The state letter of /proc/PID/stat, which follows the last ')'.
-char process_state(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+char process_state(pid_t process_id) {
+  std::ifstream stat("/proc/" + std::to_string(process_id) + "/stat");
   std::string text;
   std::getline(stat, text);
   const auto close = text.rfind(')');
@@ -36,19 +36,19 @@ char process_state(pid_t pid) {
 
 }  // namespace
 
-bool process_ended(pid_t pid) {
-  if (::kill(pid, 0) != 0) return errno == ESRCH;  // EPERM: alive, just not ours
-  const char state = process_state(pid);
+bool process_ended(pid_t process_id) {
+  if (::kill(process_id, 0) != 0) return errno == ESRCH;  // EPERM: alive, just not ours
+  const char state = process_state(process_id);
   return state == 'Z' || state == 'X';
 }
 
-void wait_by_polling(pid_t pid, std::chrono::milliseconds interval) {
-  while (!process_ended(pid)) std::this_thread::sleep_for(interval);
+void wait_by_polling(pid_t process_id, std::chrono::milliseconds interval) {
+  while (!process_ended(process_id)) std::this_thread::sleep_for(interval);
 }
 
-void wait_for_process_end(std::uint32_t pid) {
-  if (pid == 0 || pid > INT_MAX) return;  // no process can have that id
-  const auto id = static_cast<pid_t>(pid);
+void wait_for_process_end(std::uint32_t process_id) {
+  if (process_id == 0 || process_id > INT_MAX) return;  // no process can have that id
+  const auto id = static_cast<pid_t>(process_id);
   const int fd = pidfd_open(id);
   if (fd < 0) {
     if (errno == ESRCH || errno == EINVAL) return;
@@ -61,9 +61,9 @@ void wait_for_process_end(std::uint32_t pid) {
   ::close(fd);
 }
 
-void start_parent_watchdog(std::uint32_t parent_pid) {
-  std::thread([parent_pid] {
-    wait_for_process_end(parent_pid);
+void start_parent_watchdog(std::uint32_t parent_process_id) {
+  std::thread([parent_process_id] {
+    wait_for_process_end(parent_process_id);
     exit_process(0);
   }).detach();
 }

@@ -8,7 +8,6 @@
 #include <wrl/client.h>
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 
 #include "codec/sps_bt601.h"
@@ -16,7 +15,7 @@
 #include "platform/codecs.h"
 #include "platform/win/hresult.h"
 #include "platform/win/mf_codec_api.h"
-#include "platform/win/mf_output.h"
+#include "platform/win/mf_transform.h"
 #include "watch/display_size.h"
 #include "watch/output_stride.h"
 
@@ -25,13 +24,9 @@ namespace {
 
 using Microsoft::WRL::ComPtr;
 
-constexpr ULONG kMfVersion = 0x00020070;
-constexpr UINT32 kEnumFlags = 0x51;  // sync | local | sort and filter
 constexpr LONGLONG kSampleDuration = 333'333;
 constexpr int kMaxOutputPasses = 8;
 constexpr DWORD kMaxOutputTypes = 32;
-
-std::string text(HRESULT hr) { return hresult_text(hr); }
 
 // Wine's decoder runs GStreamer, which guesses BT.709 for an untagged HD
 // stream and converts its pictures to a BT.601 default on the way out; a
@@ -77,15 +72,14 @@ Status select_nv12_output(IMFTransform* transform) {
 class MfDecoder final : public H264Decoder {
  public:
   MfDecoder(std::unique_ptr<MfRunning> mf, std::vector<Size> sizes, ComPtr<IMFTransform> transform)
-      : sizes_(std::move(sizes)), display_(sizes_.front()), transform_(std::move(transform)), mf_(std::move(mf)) {}
-  ~MfDecoder() override { transform_.Reset(); }
+      : mf_(std::move(mf)), transform_(std::move(transform)), sizes_(std::move(sizes)), display_(sizes_.front()) {}
 
   Result<std::vector<Bytes>> decode(ByteView unit) override {
     if (auto s = feed(unit); !s) return fail(s.error());
     std::vector<Bytes> pictures;
     for (int pass = 0; pass < kMaxOutputPasses; ++pass) {
       MFT_OUTPUT_STREAM_INFO info{};
-      if (HRESULT hr = transform_->GetOutputStreamInfo(0, &info); FAILED(hr)) return fail("info: " + text(hr));
+      if (HRESULT hr = transform_->GetOutputStreamInfo(0, &info); FAILED(hr)) return fail(step_error("info", hr));
       ComPtr<IMFSample> own;
       if (!provides_samples(info)) {
         auto made = output_sample(std::max<DWORD>(info.cbSize, display_.width * display_.height * 3 / 2));
@@ -99,7 +93,7 @@ class MfDecoder final : public H264Decoder {
         if (auto s = update_display_size(); !s) return fail(s.error());
         continue;
       }
-      if (FAILED(hr)) return fail("output: " + text(hr));
+      if (FAILED(hr)) return fail(step_error("output", hr));
       if (!produced) break;
       auto picture = convert(produced.Get());
       if (!picture) return fail(picture.error());
@@ -114,34 +108,21 @@ class MfDecoder final : public H264Decoder {
   Status feed(ByteView original) {
     Bytes labelled;
     if (relabel_) labelled = label_sps_bt601(original);
-    const ByteView unit = relabel_ ? ByteView(labelled) : original;
-    ComPtr<IMFSample> sample;
-    if (HRESULT hr = MFCreateSample(&sample); FAILED(hr)) return fail(text(hr));
-    ComPtr<IMFMediaBuffer> buffer;
-    const auto size = static_cast<DWORD>(unit.size());
-    if (HRESULT hr = MFCreateMemoryBuffer(size, &buffer); FAILED(hr)) return fail(text(hr));
-    BYTE* data = nullptr;
-    if (HRESULT hr = buffer->Lock(&data, nullptr, nullptr); FAILED(hr)) return fail(text(hr));
-    std::memcpy(data, unit.data(), size);
-    if (HRESULT hr = buffer->SetCurrentLength(size); FAILED(hr)) {
-      buffer->Unlock();
-      return fail(text(hr));
-    }
-    if (HRESULT hr = buffer->Unlock(); FAILED(hr)) return fail(text(hr));
-    if (HRESULT hr = sample->AddBuffer(buffer.Get()); FAILED(hr)) return fail(text(hr));
-    if (HRESULT hr = sample->SetSampleTime(sample_time_); FAILED(hr)) return fail(text(hr));
-    if (HRESULT hr = sample->SetSampleDuration(kSampleDuration); FAILED(hr)) return fail(text(hr));
+    auto sample = input_sample(relabel_ ? ByteView(labelled) : original, sample_time_, kSampleDuration);
+    if (!sample) return fail(sample.error().text());
     sample_time_ += kSampleDuration;
-    if (HRESULT hr = transform_->ProcessInput(0, sample.Get(), 0); FAILED(hr)) return fail("input: " + text(hr));
+    if (HRESULT hr = transform_->ProcessInput(0, sample->Get(), 0); FAILED(hr)) return fail(step_error("input", hr));
     return {};
   }
 
   Status update_display_size() {
     ComPtr<IMFMediaType> type;
-    if (HRESULT hr = transform_->GetOutputCurrentType(0, &type); FAILED(hr)) return fail("current type: " + text(hr));
+    if (HRESULT hr = transform_->GetOutputCurrentType(0, &type); FAILED(hr)) {
+      return fail(step_error("current type", hr));
+    }
     UINT32 coded_width = 0, coded_height = 0;
     if (HRESULT hr = MFGetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, &coded_width, &coded_height); FAILED(hr)) {
-      return fail("frame size: " + text(hr));
+      return fail(step_error("frame size", hr));
     }
     auto chosen = choose_display_size(sizes_, {coded_width, coded_height});
     if (!chosen) return fail(chosen.error());
@@ -160,10 +141,10 @@ class MfDecoder final : public H264Decoder {
 
   Result<Bytes> convert(IMFSample* sample) {
     ComPtr<IMFMediaBuffer> buffer;
-    if (HRESULT hr = sample->ConvertToContiguousBuffer(&buffer); FAILED(hr)) return fail(text(hr));
+    if (HRESULT hr = sample->ConvertToContiguousBuffer(&buffer); FAILED(hr)) return fail(hresult_text(hr));
     BYTE* data = nullptr;
     DWORD length = 0;
-    if (HRESULT hr = buffer->Lock(&data, nullptr, &length); FAILED(hr)) return fail(text(hr));
+    if (HRESULT hr = buffer->Lock(&data, nullptr, &length); FAILED(hr)) return fail(hresult_text(hr));
     Bytes rgba;
     auto converted = nv12_to_rgba(ByteView(data, length), display_.width, display_.height, stride(), rgba);
     buffer->Unlock();
@@ -171,64 +152,37 @@ class MfDecoder final : public H264Decoder {
     return rgba;
   }
 
+  // Members are destroyed last to first: Media Foundation shuts down only
+  // after the transform is released.
+  std::unique_ptr<MfRunning> mf_;
+  ComPtr<IMFTransform> transform_;
   std::vector<Size> sizes_;
   Size display_;
   LONGLONG sample_time_ = 0;
   const bool relabel_ = decoder_converts_by_labels();
-  ComPtr<IMFTransform> transform_;
-  std::unique_ptr<MfRunning> mf_;  // declared last: shut down after the transform is gone
 };
 
-Result<ComPtr<IMFTransform>> activate_decoder() {
-  MFT_REGISTER_TYPE_INFO input{MFMediaType_Video, MFVideoFormat_H264};
-  MFT_REGISTER_TYPE_INFO output{MFMediaType_Video, MFVideoFormat_NV12};
-  IMFActivate** activates = nullptr;
-  UINT32 count = 0;
-  if (HRESULT hr = MFTEnumEx(MFT_CATEGORY_VIDEO_DECODER, kEnumFlags, &input, &output, &activates, &count);
-      FAILED(hr)) {
-    return fail("enum: " + text(hr));
-  }
-  if (count == 0 || activates == nullptr) {
-    CoTaskMemFree(activates);
-    return fail("decoder unavailable");
-  }
-  ComPtr<IMFTransform> transform;
-  for (UINT32 i = 0; i < count && !transform; ++i) {
-    if (activates[i] == nullptr) continue;
-    if (FAILED(activates[i]->ActivateObject(IID_PPV_ARGS(&transform)))) transform.Reset();
-  }
-  for (UINT32 i = 0; i < count; ++i) {
-    if (activates[i] == nullptr) continue;
-    (void)activates[i]->ShutdownObject();
-    activates[i]->Release();
-  }
-  CoTaskMemFree(activates);
-  if (!transform) return fail("decoder activation failed");
-  return transform;
-}
-
 // Without low-latency mode a decoder may hold pictures back for reordering
-// that a live stream never has.
+// that a live stream never has. Windows' decoder takes the mode as a
+// transform attribute; the codec property is asked for as well, for decoders
+// that only know that one.
 void ask_for_low_latency(IMFTransform* transform) {
-  if (ComPtr<ICodecAPI> api = codec_api_of(transform)) {
-    (void)set_bool(api.Get(), kAvLowLatencyMode, true);
-    return;
-  }
   ComPtr<IMFAttributes> attributes;
   if (SUCCEEDED(transform->GetAttributes(&attributes)) && attributes) {
     (void)attributes->SetUINT32(MF_LOW_LATENCY, TRUE);
   }
+  if (ComPtr<ICodecAPI> api = codec_api_of(transform)) (void)set_bool(api.Get(), kAvLowLatencyMode, true);
 }
 
 Status set_input_type(IMFTransform* transform, Size size) {
   ComPtr<IMFMediaType> type;
-  if (HRESULT hr = MFCreateMediaType(&type); FAILED(hr)) return fail(text(hr));
+  if (HRESULT hr = MFCreateMediaType(&type); FAILED(hr)) return fail(hresult_text(hr));
   for (HRESULT hr : {type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video), type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264),
                      MFSetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, size.width, size.height),
                      MFSetAttributeRatio(type.Get(), MF_MT_FRAME_RATE, 30, 1)}) {
-    if (FAILED(hr)) return fail(text(hr));
+    if (FAILED(hr)) return fail(hresult_text(hr));
   }
-  if (HRESULT hr = transform->SetInputType(0, type.Get(), 0); FAILED(hr)) return fail("input type: " + text(hr));
+  if (HRESULT hr = transform->SetInputType(0, type.Get(), 0); FAILED(hr)) return fail(step_error("input type", hr));
   return {};
 }
 
@@ -238,19 +192,22 @@ Result<std::unique_ptr<H264Decoder>> open_h264_decoder(const std::vector<Size>& 
   if (sizes.empty()) return fail("decoder unavailable");
   (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   auto mf = std::make_unique<MfRunning>();
-  if (HRESULT hr = mf->start(); FAILED(hr)) return fail("startup: " + text(hr));
-  auto transform = activate_decoder();
-  if (!transform) return fail(transform.error());
-  ask_for_low_latency(transform->Get());
-  if (auto s = set_input_type(transform->Get(), sizes.front()); !s) return fail(s.error());
-  if (auto s = select_nv12_output(transform->Get()); !s) return fail(s.error());
-  if (HRESULT hr = (*transform)->ProcessMessage(MFT_MESSAGE_NOTIFY_BEGIN_STREAMING, 0); FAILED(hr)) {
-    return fail("begin: " + text(hr));
+  if (HRESULT hr = mf->start(); FAILED(hr)) return fail(step_error("startup", hr));
+  auto found = activate_transform(MFT_CATEGORY_VIDEO_DECODER, MFVideoFormat_H264, MFVideoFormat_NV12);
+  if (!found) return fail(step_error("enum", found.error()));
+  if (found->offered == 0) return fail("decoder unavailable");
+  if (!found->transform) return fail("decoder activation failed");
+  ComPtr<IMFTransform>& transform = found->transform;
+  ask_for_low_latency(transform.Get());
+  if (auto s = set_input_type(transform.Get(), sizes.front()); !s) return fail(s.error());
+  if (auto s = select_nv12_output(transform.Get()); !s) return fail(s.error());
+  if (HRESULT hr = transform->ProcessMessage(MFT_MESSAGE_NOTIFY_BEGIN_STREAMING, 0); FAILED(hr)) {
+    return fail(step_error("begin", hr));
   }
-  if (HRESULT hr = (*transform)->ProcessMessage(MFT_MESSAGE_NOTIFY_START_OF_STREAM, 0); FAILED(hr)) {
-    return fail("start: " + text(hr));
+  if (HRESULT hr = transform->ProcessMessage(MFT_MESSAGE_NOTIFY_START_OF_STREAM, 0); FAILED(hr)) {
+    return fail(step_error("start", hr));
   }
-  return std::unique_ptr<H264Decoder>(new MfDecoder(std::move(mf), sizes, std::move(*transform)));
+  return std::unique_ptr<H264Decoder>(new MfDecoder(std::move(mf), sizes, std::move(transform)));
 }
 
 }  // namespace nimbra::platform

@@ -8,89 +8,61 @@
 #include <wrl/client.h>
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 
 #include "codec/encoder_timing.h"
 #include "codec/sps_bt601.h"
 #include "platform/codecs.h"
+#include "platform/process.h"
 #include "platform/win/hresult.h"
 #include "platform/win/mf_codec_api.h"
-#include "platform/win/mf_output.h"
-#include "platform/process.h"
+#include "platform/win/mf_transform.h"
 
 namespace nimbra::platform {
 namespace {
 
 using Microsoft::WRL::ComPtr;
 
-constexpr ULONG kMfVersion = 0x00020070;
-constexpr UINT32 kEnumFlags = 0x51;  // sync | local | sort and filter
 constexpr DWORD kMinOutputBuffer = 65536;
-
-Status checked(HRESULT hr) {
-  if (FAILED(hr)) return fail(hresult_text(hr));
-  return {};
-}
+constexpr const char* kNoForceKey = "[capture] force-keyframe API нет — запрос зрителя ждёт ближайший GOP-ключ";
 
 class MfEncoder final : public H264Encoder {
  public:
-  // How the encoder accepted the force-key-frame property: the documented
-  // VT_UI4, or the VT_BOOL that some encoders expect.
-  enum class ForceKey { None, Bool, U32 };
-
   MfEncoder(std::uint32_t width, std::uint32_t height, std::uint32_t fps, ComPtr<IMFTransform> transform,
-            ComPtr<ICodecAPI> codec_api, ForceKey force_key)
+            ComPtr<ICodecAPI> codec_api, ForceKeyForm force_key)
       : H264Encoder(width, height),
         transform_(std::move(transform)),
         codec_api_(std::move(codec_api)),
         force_key_(force_key),
         sample_duration_(sample_duration_100ns(fps)) {}
 
-  bool force_key_supported() const override { return force_key_ != ForceKey::None; }
+  bool force_key_supported() const override { return force_key_ != ForceKeyForm::None; }
 
   Result<Chunks> encode_staged(bool force_key) override {
-    MutableBytes picture = staging();
-    const auto size = static_cast<DWORD>(picture.size());
-    ComPtr<IMFSample> sample;
-    if (HRESULT hr = MFCreateSample(&sample); FAILED(hr)) return fail(step_error("MFCreateSample", hr));
-    ComPtr<IMFMediaBuffer> buffer;
-    if (HRESULT hr = MFCreateMemoryBuffer(size, &buffer); FAILED(hr)) {
-      return fail(step_error("MFCreateMemoryBuffer", hr));
-    }
-    BYTE* data = nullptr;
-    if (HRESULT hr = buffer->Lock(&data, nullptr, nullptr); FAILED(hr)) return fail(step_error("buffer Lock", hr));
-    std::memcpy(data, picture.data(), size);
-    if (auto s = checked(buffer->SetCurrentLength(size)); !s) {
-      buffer->Unlock();
-      return fail(s.error());
-    }
-    if (auto s = checked(buffer->Unlock()); !s) return fail(s.error());
-    if (auto s = checked(sample->AddBuffer(buffer.Get())); !s) return fail(s.error());
-    if (auto s = checked(sample->SetSampleTime(sample_time_)); !s) return fail(s.error());
-    if (auto s = checked(sample->SetSampleDuration(sample_duration_)); !s) return fail(s.error());
+    auto sample = input_sample(staging(), sample_time_, sample_duration_);
+    if (!sample) return fail(sample.error().named_text());
     sample_time_ += sample_duration_;
 
-    const bool forcing = force_key && force_key_ != ForceKey::None && codec_api_;
-    if (forcing) set_force_key(true);
-    auto chunks = feed(sample.Get());
-    if (forcing) set_force_key(false);
+    const auto set = [&](VARIANT& value) { return codec_api_->SetValue(&kAvEncVideoForceKeyFrame, &value); };
+    const bool forcing = force_key && force_key_ != ForceKeyForm::None && codec_api_;
+    if (forcing) {
+      force_key_ = request_key_frame(force_key_, set);
+      // From now on the caller makes a new encoder whenever it needs a key frame.
+      if (force_key_ == ForceKeyForm::None) write_stderr_line(kNoForceKey);
+    }
+    auto chunks = feed(sample->Get());
+    if (forcing && force_key_ != ForceKeyForm::None) {
+      VARIANT off = force_key_variant(force_key_, false);
+      (void)set(off);
+    }
     return chunks;
   }
 
  private:
-  void set_force_key(bool on) {
-    if (force_key_ == ForceKey::Bool) {
-      (void)set_bool(codec_api_.Get(), kAvEncVideoForceKeyFrame, on);
-    } else {
-      (void)set_u32(codec_api_.Get(), kAvEncVideoForceKeyFrame, on ? 1 : 0);
-    }
-  }
-
   Result<Chunks> feed(IMFSample* sample) {
     if (HRESULT hr = transform_->ProcessInput(0, sample, 0); FAILED(hr)) return fail(step_error("ProcessInput", hr));
     MFT_OUTPUT_STREAM_INFO info{};
-    if (auto s = checked(transform_->GetOutputStreamInfo(0, &info)); !s) return fail(s.error());
+    if (HRESULT hr = transform_->GetOutputStreamInfo(0, &info); FAILED(hr)) return fail(hresult_text(hr));
     const DWORD buffer_size = std::max(kMinOutputBuffer, info.cbSize);
     const bool provides = provides_samples(info);
 
@@ -106,8 +78,6 @@ class MfEncoder final : public H264Encoder {
       if (hr == MF_E_TRANSFORM_NEED_MORE_INPUT) break;
       if (FAILED(hr)) return fail(step_error("ProcessOutput", hr));
       if (!produced) break;
-      DWORD buffers = 0;
-      if (FAILED(produced->GetBufferCount(&buffers)) || buffers == 0) continue;
       ComPtr<IMFMediaBuffer> contiguous;
       if (HRESULT h = produced->ConvertToContiguousBuffer(&contiguous); FAILED(h)) {
         return fail(step_error("ConvertToContiguousBuffer", h));
@@ -130,46 +100,10 @@ class MfEncoder final : public H264Encoder {
 
   ComPtr<IMFTransform> transform_;
   ComPtr<ICodecAPI> codec_api_;
-  ForceKey force_key_;
+  ForceKeyForm force_key_;
   LONGLONG sample_duration_;
   LONGLONG sample_time_ = 0;
 };
-
-Result<ComPtr<IMFTransform>> activate_encoder() {
-  MFT_REGISTER_TYPE_INFO input{MFMediaType_Video, MFVideoFormat_NV12};
-  MFT_REGISTER_TYPE_INFO output{MFMediaType_Video, MFVideoFormat_H264};
-  IMFActivate** activates = nullptr;
-  UINT32 count = 0;
-  if (HRESULT hr = MFTEnumEx(MFT_CATEGORY_VIDEO_ENCODER, kEnumFlags, &input, &output, &activates, &count);
-      FAILED(hr)) {
-    return fail(step_error("MFTEnumEx", hr));
-  }
-  if (count == 0 || activates == nullptr) {
-    CoTaskMemFree(activates);
-    MFShutdown();
-    return fail("H.264 энкодер (MFT) не найден в системе");
-  }
-  ComPtr<IMFTransform> transform;
-  std::string last_error;
-  for (UINT32 i = 0; i < count && !transform; ++i) {
-    if (activates[i] == nullptr) continue;
-    HRESULT hr = activates[i]->ActivateObject(IID_PPV_ARGS(&transform));
-    if (FAILED(hr)) {
-      transform.Reset();
-      last_error = hresult_text(hr);
-    } else if (!transform) {
-      last_error = hresult_text(E_POINTER);
-    }
-  }
-  for (UINT32 i = 0; i < count; ++i) {
-    if (activates[i] == nullptr) continue;
-    (void)activates[i]->ShutdownObject();
-    activates[i]->Release();
-  }
-  CoTaskMemFree(activates);
-  if (!transform) return fail("MFT ActivateObject: " + last_error);
-  return transform;
-}
 
 // BT.601 limited range, for the encoder to write into the stream's VUI. Media
 // Foundation has no BT.601 transfer of its own; BT.709's is the same curve.
@@ -179,14 +113,14 @@ Status set_colour(IMFMediaType* type) {
                      type->SetUINT32(MF_MT_VIDEO_NOMINAL_RANGE, MFNominalRange_16_235),
                      type->SetUINT32(MF_MT_VIDEO_PRIMARIES, MFVideoPrimaries_SMPTE170M),
                      type->SetUINT32(MF_MT_TRANSFER_FUNCTION, MFVideoTransFunc_709)}) {
-    if (auto r = checked(hr); !r) return r;
+    if (FAILED(hr)) return fail(hresult_text(hr));
   }
   return {};
 }
 
 Status set_types(IMFTransform* transform, const EncoderSettings& s) {
   ComPtr<IMFMediaType> out;
-  if (auto r = checked(MFCreateMediaType(&out)); !r) return r;
+  if (HRESULT hr = MFCreateMediaType(&out); FAILED(hr)) return fail(hresult_text(hr));
   const UINT32 fps = s.fps;
   for (HRESULT hr : {out->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video), out->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264),
                      out->SetUINT32(MF_MT_AVG_BITRATE, s.bitrate), out->SetUINT32(MF_MT_MPEG2_PROFILE, 100),
@@ -194,19 +128,19 @@ Status set_types(IMFTransform* transform, const EncoderSettings& s) {
                      MFSetAttributeSize(out.Get(), MF_MT_FRAME_SIZE, s.width, s.height),
                      out->SetUINT32(MF_MT_INTERLACE_MODE, 2),
                      MFSetAttributeRatio(out.Get(), MF_MT_PIXEL_ASPECT_RATIO, 1, 1)}) {
-    if (auto r = checked(hr); !r) return r;
+    if (FAILED(hr)) return fail(hresult_text(hr));
   }
   if (auto r = set_colour(out.Get()); !r) return r;
   if (HRESULT hr = transform->SetOutputType(0, out.Get(), 0); FAILED(hr)) return fail(step_error("SetOutputType", hr));
 
   ComPtr<IMFMediaType> in;
-  if (auto r = checked(MFCreateMediaType(&in)); !r) return r;
+  if (HRESULT hr = MFCreateMediaType(&in); FAILED(hr)) return fail(hresult_text(hr));
   for (HRESULT hr : {in->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video), in->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_NV12),
                      MFSetAttributeSize(in.Get(), MF_MT_FRAME_SIZE, s.width, s.height),
                      MFSetAttributeRatio(in.Get(), MF_MT_FRAME_RATE, fps, 1),
                      in->SetUINT32(MF_MT_INTERLACE_MODE, 2),
                      MFSetAttributeRatio(in.Get(), MF_MT_PIXEL_ASPECT_RATIO, 1, 1)}) {
-    if (auto r = checked(hr); !r) return r;
+    if (FAILED(hr)) return fail(hresult_text(hr));
   }
   if (HRESULT hr = transform->SetInputType(0, in.Get(), 0); FAILED(hr)) return fail(step_error("SetInputType", hr));
   return {};
@@ -217,33 +151,38 @@ Status set_types(IMFTransform* transform, const EncoderSettings& s) {
 Result<std::unique_ptr<H264Encoder>> create_h264_encoder(const EncoderSettings& settings) {
   (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   if (HRESULT hr = MFStartup(kMfVersion, 0); FAILED(hr)) return fail(step_error("MFStartup", hr));
-  auto transform = activate_encoder();
-  if (!transform) return fail(transform.error());
+  auto found = activate_transform(MFT_CATEGORY_VIDEO_ENCODER, MFVideoFormat_NV12, MFVideoFormat_H264);
+  if (!found) return fail(step_error("MFTEnumEx", found.error()));
+  if (found->offered == 0) {
+    MFShutdown();
+    return fail("H.264 энкодер (MFT) не найден в системе");
+  }
+  if (!found->transform) return fail("MFT ActivateObject: " + found->last_error);
+  ComPtr<IMFTransform>& transform = found->transform;
 
-  if (ComPtr<ICodecAPI> api = codec_api_of(transform->Get())) {
+  if (ComPtr<ICodecAPI> api = codec_api_of(transform.Get())) {
     if (FAILED(set_bool(api.Get(), kAvLowLatencyMode, true))) {
       write_stderr_line("[capture] AVLowLatencyMode не принят энкодером");
     }
   }
-  if (auto s = set_types(transform->Get(), settings); !s) return fail(s.error());
+  if (auto s = set_types(transform.Get(), settings); !s) return fail(s.error());
 
-  ComPtr<ICodecAPI> codec_api = codec_api_of(transform->Get());
-  MfEncoder::ForceKey force_key = MfEncoder::ForceKey::None;
+  ComPtr<ICodecAPI> codec_api = codec_api_of(transform.Get());
+  ForceKeyForm force_key = ForceKeyForm::None;
   if (codec_api) {
-    if (FAILED(set_u32(codec_api.Get(), kAvEncMpvGopSize, key_frame_interval(settings.fps)))) {
+    if (FAILED(set_unsigned(codec_api.Get(), kAvEncMpvGopSize, key_frame_interval(settings.fps)))) {
       write_stderr_line("[capture] AVEncMPVGOPSize не принят — ключевые кадры только по решению энкодера");
     }
-    // The property is documented as VT_UI4; encoders differ in what they take.
     if (SUCCEEDED(set_bool(codec_api.Get(), kAvEncVideoForceKeyFrame, false))) {
-      force_key = MfEncoder::ForceKey::Bool;
-    } else if (SUCCEEDED(set_u32(codec_api.Get(), kAvEncVideoForceKeyFrame, 0))) {
-      force_key = MfEncoder::ForceKey::U32;
+      force_key = ForceKeyForm::Boolean;
+    } else if (SUCCEEDED(set_unsigned(codec_api.Get(), kAvEncVideoForceKeyFrame, 0))) {
+      force_key = ForceKeyForm::Unsigned;
     } else {
-      write_stderr_line("[capture] force-keyframe API нет — запрос зрителя ждёт ближайший GOP-ключ");
+      write_stderr_line(kNoForceKey);
     }
   }
   return std::unique_ptr<H264Encoder>(new MfEncoder(settings.width, settings.height, settings.fps,
-                                                    std::move(*transform), std::move(codec_api), force_key));
+                                                    std::move(transform), std::move(codec_api), force_key));
 }
 
 }  // namespace nimbra::platform

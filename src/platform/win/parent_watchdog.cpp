@@ -6,16 +6,16 @@
 
 namespace nimbra::platform {
 
-void wait_for_process_end(std::uint32_t pid) {
-  HANDLE parent = OpenProcess(SYNCHRONIZE, FALSE, pid);
+void wait_for_process_end(std::uint32_t process_id) {
+  HANDLE parent = OpenProcess(SYNCHRONIZE, FALSE, process_id);
   if (parent == nullptr) return;  // gone, or not ours to watch: same as ended
   WaitForSingleObject(parent, INFINITE);
   CloseHandle(parent);
 }
 
-void start_parent_watchdog(std::uint32_t parent_pid) {
-  std::thread([parent_pid] {
-    wait_for_process_end(parent_pid);
+void start_parent_watchdog(std::uint32_t parent_process_id) {
+  std::thread([parent_process_id] {
+    wait_for_process_end(parent_process_id);
     exit_process(0);
   }).detach();
 }

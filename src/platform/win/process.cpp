@@ -34,13 +34,32 @@ void prepare_capture() {
   ExitProcess(static_cast<UINT>(status));
 }
 
+namespace {
+
+// A pipe that still has a writer answers PeekNamedPipe. Wine's stdin from a
+// Unix pipe cannot be asked, and tells its end by reading nothing.
+bool pipe_still_open(HANDLE pipe) {
+  DWORD available = 0;
+  return PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) != 0;
+}
+
+}  // namespace
+
 Result<std::size_t> read_stdin(MutableBytes buffer) {
-  DWORD got = 0;
+  const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
   const DWORD want = buffer.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(buffer.size());
-  if (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer.data(), want, &got, nullptr)) return std::size_t{got};
-  const DWORD error = GetLastError();
-  if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return std::size_t{0};
-  return fail(error_text(HRESULT_FROM_WIN32(error)));
+  for (;;) {
+    DWORD got = 0;
+    if (ReadFile(in, buffer.data(), want, &got, nullptr)) {
+      // Nothing read from a pipe the host still holds is a zero-length write,
+      // not the end of the input; a file ends where it ends.
+      if (got == 0 && want > 0 && GetFileType(in) == FILE_TYPE_PIPE && pipe_still_open(in)) continue;
+      return std::size_t{got};
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return std::size_t{0};
+    return fail(error_text(HRESULT_FROM_WIN32(error)));
+  }
 }
 
 Status write_stdout(ByteView bytes) {
