@@ -56,7 +56,7 @@ def main():
 
     xvfb = harness.Xvfb("640x360x24")
     daemon = pulse_audio.PulseDaemon()
-    helper = pulse_audio.Helper([os.path.abspath(options.exe), "--source", "s:0", "--parent", str(os.getpid()),
+    helper = harness.Helper([os.path.abspath(options.exe), "--source", "s:0", "--parent", str(os.getpid()),
                                  "--audio", "1", "--fps", "10", "--width", "320", "--height", "180"],
                                 dict(daemon.env, DISPLAY=xvfb.display))
     try:

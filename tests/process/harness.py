@@ -8,6 +8,7 @@ its own Xvfb and removes both when the script ends.
 
 import argparse
 import atexit
+import contextlib
 import fcntl
 import os
 import re
@@ -16,11 +17,13 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 from xvfb import Xvfb  # noqa: E402,F401  (the one launcher, shared with the tools)
+from host_client import command_record, read_messages  # noqa: E402
 
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
@@ -200,6 +203,57 @@ def wait_status(proc, timeout):
 def command(payload):
     """One stdin command record: 32-bit little-endian length, then the payload."""
     return struct.pack("<I", len(payload)) + payload
+
+
+class Helper:
+    """A running helper (`command` is the whole command line); a thread keeps
+    every message it writes as (arrival time, kind, payload)."""
+
+    def __init__(self, command, env):
+        self.proc = subprocess.Popen(command, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE)
+        self.messages = []
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for kind, payload in read_messages(self.proc.stdout):
+            self.messages.append((time.monotonic(), kind, payload))  # appending is atomic
+
+    def of_kind(self, kinds, after=0.0, before=float("inf")):
+        return [m for m in list(self.messages) if m[1] in kinds and after <= m[0] < before]
+
+    def wait_for(self, predicate, timeout=10):
+        """The first message that meets `predicate` within `timeout` seconds, or None."""
+        deadline = time.monotonic() + timeout
+        while not (found := [m for m in list(self.messages) if predicate(m)]) and time.monotonic() < deadline:
+            time.sleep(0.005)
+        return found[0] if found else None
+
+    def send(self, code):
+        self.proc.stdin.write(command_record(code))
+        self.proc.stdin.flush()
+
+    def thread_cpu(self, name):
+        """CPU seconds used so far by this process's threads called `name`."""
+        total, task = 0, "/proc/%d/task/" % self.proc.pid
+        for tid in os.listdir(task):
+            with contextlib.suppress(OSError), open(task + tid + "/comm") as comm, open(task + tid + "/stat") as stat:
+                if comm.read().strip() == name:
+                    total += sum(int(v) for v in stat.read().rsplit(")", 1)[1].split()[11:13])  # utime, stime
+        return total / os.sysconf("SC_CLK_TCK")
+
+    def close(self, timeout=10):
+        """Closes stdin: (status or None if it had to be killed, seconds it took, stderr lines)."""
+        closed = time.monotonic()
+        with contextlib.suppress(OSError):
+            self.proc.stdin.close()
+        status = wait_status(self.proc, timeout)
+        took = time.monotonic() - closed
+        self.reader.join(5)
+        self.proc.stdout.close()
+        with self.proc.stderr:
+            return status, took, self.proc.stderr.read().decode(errors="replace").splitlines()
 
 
 def message(kind, payload):

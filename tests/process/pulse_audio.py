@@ -1,7 +1,6 @@
 """What the audio process test and the audio benchmark share: a private
 PulseAudio daemon (null sink "testsink" on a socket in its own temporary
-folder, nothing else of the machine's sound), pacat tone players, and a helper
-session that keeps every message with its arrival time."""
+folder, nothing else of the machine's sound) and pacat tone players."""
 
 import contextlib
 import math
@@ -100,56 +99,3 @@ class Player:
         self.thread.join(5)
         self.proc.terminate()
         self.proc.wait(5)
-
-
-class Helper:
-    """A running helper; a thread gathers its messages as (time, kind, payload)."""
-
-    def __init__(self, command, env):
-        self.proc = subprocess.Popen(command, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-        self.messages = []
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
-
-    def _read(self):
-        while len(head := self.proc.stdout.read(5)) == 5:
-            payload = self.proc.stdout.read(int.from_bytes(head[:4], "little") - 1)
-            self.messages.append((time.monotonic(), head[4], payload))  # appending is atomic
-
-    def request_key_frames(self, period=0.1):
-        """Asks for a key frame every `period`: on a still screen the video (kind 2) keeps flowing."""
-        def ask():
-            with contextlib.suppress(ValueError, OSError):
-                while self.proc.poll() is None:
-                    self.proc.stdin.write(struct.pack("<IB", 1, 10))
-                    self.proc.stdin.flush()
-                    time.sleep(period)
-        threading.Thread(target=ask, daemon=True).start()
-
-    def of_kind(self, kinds, after=0.0, before=float("inf")):
-        return [m for m in list(self.messages) if m[1] in kinds and after <= m[0] < before]
-
-    def wait_for(self, predicate, timeout):
-        deadline = time.monotonic() + timeout
-        while not (found := [m for m in list(self.messages) if predicate(m)]) and time.monotonic() < deadline:
-            time.sleep(0.005)
-        return found[0] if found else None
-
-    def thread_cpu(self, name):
-        """CPU seconds used so far by this process's threads called `name`."""
-        total, task = 0, "/proc/%d/task/" % self.proc.pid
-        for tid in os.listdir(task):
-            with contextlib.suppress(OSError), open(task + tid + "/comm") as comm, open(task + tid + "/stat") as stat:
-                if comm.read().strip() == name:
-                    total += sum(int(v) for v in stat.read().rsplit(")", 1)[1].split()[11:13])  # utime, stime
-        return total / os.sysconf("SC_CLK_TCK")
-
-    def close(self):
-        with contextlib.suppress(OSError):
-            self.proc.stdin.close()
-        try:
-            self.proc.wait(10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-        self.reader.join(5)
-        self.proc.stdout.close()

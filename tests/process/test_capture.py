@@ -10,7 +10,6 @@ import unittest
 
 import harness
 import x11_paint
-from host_client import read_messages
 
 BLOCK = 48  # the screen's colour blocks; 1920 -> 1280 scales each to 32 x 32 exactly
 
@@ -32,45 +31,20 @@ def luma(b, g, r):
     return ((66 * r + 129 * g + 25 * b + 128) >> 8) + 16
 
 
-class Session:
-    """One running helper; a thread gathers its messages with arrival times."""
+def session(test, display, args):
+    helper = harness.Helper(harness.TARGET.command(args + ["--parent", str(os.getpid())]),
+                            dict(harness.TARGET.env, DISPLAY=display))
+    test.addCleanup(lambda: helper.proc.poll() is None and helper.proc.kill())
+    return helper
 
-    def __init__(self, test, display, args, parent=None):
-        env = dict(harness.TARGET.env, DISPLAY=display)
-        self.proc = harness.TARGET.spawn(list(args) + ["--parent", str(parent or os.getpid())], env=env)
-        test.addCleanup(lambda: self.proc.poll() is None and self.proc.kill())
-        self.messages = []  # (arrival time, kind, payload)
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
 
-    def _read(self):
-        for kind, payload in read_messages(self.proc.stdout):
-            self.messages.append((time.monotonic(), kind, payload))
+def kinds(helper, *wanted, since=0.0):
+    return [m[1] for m in helper.of_kind(wanted, since)]
 
-    def wait_for(self, kind, timeout=10, after=0.0):
-        """The first message (time, kind, payload) of `kind` that came after `after`, or None."""
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            found = next((m for m in list(self.messages) if m[1] == kind and m[0] > after), None)
-            if found:
-                return found
-            time.sleep(0.02)
-        return None
 
-    def kinds(self, since=0.0):
-        return [k for t, k, _ in list(self.messages) if t >= since]
-
-    def send(self, code):
-        self.proc.stdin.write(harness.command(bytes([code])))
-        self.proc.stdin.flush()
-
-    def close(self, timeout=5):
-        """Closes stdin: (status, seconds it took to end, stderr lines)."""
-        closed = time.monotonic()
-        self.proc.stdin.close()
-        status = harness.wait_status(self.proc, timeout)
-        self.reader.join(5)
-        return status, time.monotonic() - closed, self.proc.stderr.read().decode().splitlines()
+def first(helper, kind, timeout=10, after=0.0):
+    """The first message of `kind` that came after `after`, or None."""
+    return helper.wait_for(lambda m: m[1] == kind and m[0] > after, timeout)
 
 
 class CaptureTest(unittest.TestCase):
@@ -84,16 +58,16 @@ class CaptureTest(unittest.TestCase):
         self.painter.put_bgra(self.painter.root, 0, 0, 1920, 1080, block_screen(1920, 1080))
 
     def test_still_screen_session(self):
-        s = Session(self, self.xvfb.display, ["--source", "s:0"])
-        self.assertIsNotNone(s.wait_for(7), "no preview")
-        self.assertIsNotNone(s.wait_for(2), "no key frame")
+        s = session(self, self.xvfb.display, ["--source", "s:0"])
+        self.assertIsNotNone(first(s, 7), "no preview")
+        self.assertIsNotNone(first(s, 2), "no key frame")
         time.sleep(0.5)  # the screen is still: nothing more is encoded
         asked = time.monotonic()
         s.send(10)
-        again = s.wait_for(2, 3, after=asked)
+        again = first(s, 2, 3, after=asked)
         self.assertIsNotNone(again, "no key frame after command 10")
         self.assertLess(again[0] - asked, 1.0)
-        status, took, lines = s.close()
+        status, took, lines = s.close(5)
         self.assertEqual(status, 0)
         self.assertLess(took, 1.0)
         self.assertEqual([l for l in lines if not l.startswith("[capture] ")], [])
@@ -122,21 +96,21 @@ class CaptureTest(unittest.TestCase):
         stop = threading.Event()
         self.addCleanup(stop.set)
         threading.Thread(target=self._move_a_box, args=(stop,), daemon=True).start()
-        s = Session(self, self.xvfb.display, ["--source", "s:0", "--low", "640x360", "--low-fps", "15"])
-        self.assertIsNotNone(s.wait_for(3), "the main stream does not move")
+        s = session(self, self.xvfb.display, ["--source", "s:0", "--low", "640x360", "--low-fps", "15"])
+        self.assertIsNotNone(first(s, 3), "the main stream does not move")
         time.sleep(0.5)
-        self.assertEqual([k for k in s.kinds() if k in (5, 6)], [])
+        self.assertEqual(kinds(s, 5, 6), [])
         on = time.monotonic()
         s.send(11)
-        self.assertIsNotNone(s.wait_for(6, 5, after=on))
-        self.assertEqual([k for k in s.kinds(on) if k in (5, 6)][0], 5)
+        self.assertIsNotNone(first(s, 6, 5, after=on))
+        self.assertEqual(kinds(s, 5, 6, since=on)[0], 5)
         s.send(12)
         time.sleep(1.0)  # a low frame already being encoded may still come out
         off = time.monotonic()
         # The main stream goes on (at whatever speed this build manages) while the low one is silent.
-        self.assertIsNotNone(s.wait_for(3, 15, after=off + 1.0))
-        self.assertEqual([k for k in s.kinds(off) if k in (5, 6)], [])
-        self.assertEqual(s.close()[0], 0)
+        self.assertIsNotNone(first(s, 3, 15, after=off + 1.0))
+        self.assertEqual(kinds(s, 5, 6, since=off), [])
+        self.assertEqual(s.close(5)[0], 0)
 
     def _move_a_box(self, stop):
         """Keeps a small box moving so that frames keep changing."""
@@ -154,8 +128,8 @@ class CaptureTest(unittest.TestCase):
 
     def test_a_destroyed_window_ends_the_session_with_status_0(self):
         window = self.painter.create_window(100, 100, 640, 480, 0x336699)
-        s = Session(self, self.xvfb.display, ["--source", "w:%d" % window])
-        self.assertIsNotNone(s.wait_for(2))
+        s = session(self, self.xvfb.display, ["--source", "w:%d" % window])
+        self.assertIsNotNone(first(s, 2))
         destroyed = time.monotonic()
         self.painter.destroy(window)
         self.assertEqual(harness.wait_status(s.proc, 5), 0)
