@@ -6,6 +6,7 @@ protocol and reads back what it decoded. Linux only.
 On failure the page is kept as out/viewer.png.
 """
 
+import contextlib
 import json
 import os
 import select
@@ -36,45 +37,21 @@ def patch_x(i):
     return 120 + 420 * i
 
 
-def read_line(fd, timeout):
-    """One line from `fd` within `timeout` seconds, or "" without it."""
-    data = b""
-    deadline = time.monotonic() + timeout
-    while not data.endswith(b"\n") and select.select([fd], [], [], max(0, deadline - time.monotonic()))[0]:
-        chunk = os.read(fd, 1)
-        if not chunk:
-            break
-        data += chunk
-    return data.decode().strip() if data.endswith(b"\n") else ""
-
-
 def stop(proc):
     if proc.poll() is None:
         proc.terminate()
     return harness.wait_status(proc, 10)
 
 
-class Mover(threading.Thread):
+def move_a_box(display, done):
     """A box sliding under the patches, so that both layers get delta chunks."""
-
-    def __init__(self, display):
-        super().__init__(daemon=True)
-        self.painter = x11_paint.Painter(display)
-        self.done = threading.Event()
-
-    def run(self):
-        box = bytes((250, 250, 250, 255)) * (64 * 64)
-        x = 0
-        while not self.done.wait(1 / 30):
-            self.painter.put_bgra(self.painter.root, 100 + x, 700, 64, 64, bytes(BACKGROUND[::-1] + (255,)) * 4096,
-                                  sync=False)
-            x = (x + 12) % 1600
-            self.painter.put_bgra(self.painter.root, 100 + x, 700, 64, 64, box)
-
-    def stop(self):
-        self.done.set()
-        self.join(5)
-        self.painter.close()
+    painter = x11_paint.Painter(display)
+    box, background, x = bytes((250, 250, 250, 255)) * 4096, bytes(BACKGROUND[::-1] + (255,)) * 4096, 0
+    while not done.wait(1 / 30):
+        painter.put_bgra(painter.root, 100 + x, 700, 64, 64, background, sync=False)
+        x = (x + 12) % 1600
+        painter.put_bgra(painter.root, 100 + x, 700, 64, 64, box)
+    painter.close()
 
 
 STATE = """window.viewer && JSON.stringify({handshake: viewer.handshake, counts: viewer.counts, errors: viewer.errors,
@@ -100,9 +77,11 @@ class ViewerTest(unittest.TestCase):
         for i, (_, (r, g, b)) in enumerate(PATCHES):
             painter.put_bgra(painter.root, patch_x(i), PATCH_Y, PATCH, PATCH, bytes((b, g, r, 255)) * PATCH ** 2)
         painter.close()
-        mover = Mover(self.display)
+        done = threading.Event()
+        mover = threading.Thread(target=move_a_box, args=(self.display, done))
         mover.start()
-        self.addCleanup(mover.stop)
+        self.addCleanup(mover.join, 5)
+        self.addCleanup(done.set)
 
     def log(self, name):
         return open(os.path.join(self.temp, name), "wb")
@@ -125,7 +104,7 @@ class ViewerTest(unittest.TestCase):
                 stderr=log)
         self.addCleanup(bridge.stdout.close)
         self.addCleanup(lambda: bridge.poll() is None and stop(bridge))
-        line = read_line(bridge.stdout.fileno(), 20)
+        line = bridge.stdout.readline().decode().strip() if select.select([bridge.stdout], [], [], 20)[0] else ""
         self.assertRegex(line, r"^viewer: http://127\.0\.0\.1:\d+/$")
         with self.log("chromium.log") as log:
             self.browser = chromium.Browser(os.path.join(self.temp, "profile"), log)
@@ -161,7 +140,13 @@ class ViewerTest(unittest.TestCase):
 
         b.evaluate('document.getElementById("low-off").click()')
         low_chunks = lambda s: s["counts"].get("5", 0) + s["counts"].get("6", 0)  # noqa: E731
-        quiet = self.wait_for("the low layer to go quiet", self.unchanged_for(1.0, low_chunks), timeout=10)
+        quiet, deadline = None, time.monotonic() + 10
+        while time.monotonic() < deadline:  # until a second passes without a low chunk
+            state = json.loads(b.evaluate(STATE))
+            if quiet and low_chunks(state) == low_chunks(quiet):
+                break
+            quiet = state
+            time.sleep(1.0)
         time.sleep(1.0)
         state = json.loads(b.evaluate(STATE))
         self.assertEqual(low_chunks(state), low_chunks(quiet), "low chunks after the layer was switched off")
@@ -174,29 +159,13 @@ class ViewerTest(unittest.TestCase):
             sent = sum(state["counts"].get(k, 0) for k in kinds)
             self.assertEqual((state["layers"][layer]["fed"], state["layers"][layer]["decoded"]), (sent, sent), layer)
 
-    @staticmethod
-    def unchanged_for(seconds, value):
-        seen = {}
-
-        def condition(state):
-            now, current = time.monotonic(), value(state)
-            if seen.get("value") != current:
-                seen.update(value=current, since=now)
-            return now - seen["since"] >= seconds
-
-        return condition
-
     def keep_evidence(self):
-        try:
+        with contextlib.suppress(Exception):  # the failure itself matters more
             self.browser.screenshot(SCREENSHOT)
             print("screenshot of the page:", SCREENSHOT)
-        except Exception as e:  # the failure itself matters more
-            print("no screenshot:", e)
-        for line in self.browser.console[-20:]:
-            print("console:", line)
+        print("\n".join(["console: " + line for line in self.browser.console[-20:]]))
         with open(os.path.join(self.temp, "bridge.log"), "rb") as f:
             print(f.read().decode(errors="replace")[-3000:])
-
 
 if __name__ == "__main__":
     harness.main()
