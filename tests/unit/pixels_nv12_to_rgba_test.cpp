@@ -92,7 +92,8 @@ TEST(PixelsNv12ToRgba, RefusesBadLayouts) {
   };
   for (const Case& c : cases) {
     Bytes rgba;
-    EXPECT_EQ(nv12_to_rgba(Bytes(c.n, 128), c.w, c.h, c.stride, rgba).error_or(""), c.error) << c.n;
+    const Status status = nv12_to_rgba(Bytes(c.n, 128), c.w, c.h, c.stride, rgba);
+    EXPECT_EQ(status ? "" : status.error(), c.error) << c.n;
   }
 }
 
