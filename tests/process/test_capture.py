@@ -35,8 +35,8 @@ def luma(b, g, r):
 class Session:
     """One running helper; a thread gathers its messages with arrival times."""
 
-    def __init__(self, test, display, args, parent=None):
-        env = dict(harness.TARGET.env, DISPLAY=display)
+    def __init__(self, test, display, args, parent=None, extra_env=None):
+        env = dict(harness.TARGET.env, DISPLAY=display, **(extra_env or {}))
         self.proc = harness.TARGET.spawn(list(args) + ["--parent", str(parent or os.getpid())], env=env)
         test.addCleanup(lambda: self.proc.poll() is None and self.proc.kill())
         self.messages = []  # (arrival time, kind, payload)
