@@ -217,8 +217,9 @@ class Encoder final : public IMFTransform, public ICodecAPI {
   STDMETHODIMP GetOutputStreamInfo(DWORD stream, MFT_OUTPUT_STREAM_INFO* info) override {
     if (stream != 0) return MF_E_INVALIDSTREAMNUMBER;
     if (!output_type_) return MF_E_TRANSFORM_TYPE_NOT_SET;
-    // Emulation prevention adds at most one byte in three; headers and per-macroblock types fit the rest.
-    const DWORD worst = picture_size() / 2 * 3 + (width_ / 16 + 1) * (height_ / 16 + 1) * 4 + 256;
+    // 384 samples a macroblock, grown by half at most by emulation prevention; its type and the headers fit the rest.
+    const DWORD macroblocks = (width_ + 15) / 16 * ((height_ + 15) / 16);
+    const DWORD worst = macroblocks * (384 * 3 / 2 + 4) + 256;
     *info = {MFT_OUTPUT_STREAM_WHOLE_SAMPLES | MFT_OUTPUT_STREAM_SINGLE_SAMPLE_PER_BUFFER, worst, 0};
     return S_OK;
   }
