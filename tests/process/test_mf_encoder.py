@@ -17,6 +17,10 @@ from test_capture import Session
 PALETTE = [((0, 0, 0), (16, 128, 128)), ((255, 255, 255), (235, 128, 128)), ((0, 0, 255), (82, 90, 240)),
            ((0, 255, 0), (144, 54, 34)), ((255, 0, 0), (41, 240, 110)), ((40, 160, 220), (157, 67, 163)),
            ((200, 100, 30), (94, 182, 90))]
+# What the program says of an encoder whose ICodecAPI takes no value.
+REFUSALS = ["[capture] AVLowLatencyMode не принят энкодером",
+            "[capture] AVEncMPVGOPSize не принят — ключевые кадры только по решению энкодера",
+            "[capture] force-keyframe API нет — запрос зрителя ждёт ближайший GOP-ключ"]
 SCREEN_TILE = 48  # on the 1920 x 1080 screen: 16 at 640 x 360, 8 at 320 x 180
 
 
@@ -127,6 +131,7 @@ class MfEncoderTest(unittest.TestCase):
             ("", ["new", "key 19"], []),  # VT_BOOL refused: the documented VT_UI4
             ("bool", ["new", "key 11"], []),
             ("nocodecapi", ["new", "new"], []),  # no way to force a key frame: a fresh encoder starts with one
+            ("refuse", ["new", "new"], REFUSALS * 2),
             ("nosample", ["new", "key 19"], []),  # an answer without a sample ends the drain
             # A failed encode re-creates the encoder and asks it for a key frame.
             ("failinput", ["new", "new", "key 19", "key 19"],

@@ -10,6 +10,7 @@
 // NIMBRA_TEST_MFT, a comma list, bends it the ways the program must cope with:
 //   bool        the force-key property also takes VT_BOOL
 //   nocodecapi  no ICodecAPI
+//   refuse      ICodecAPI takes no value at all
 //   nosample    S_OK without a sample instead of NEED_MORE_INPUT
 //   failinput   the process's first ProcessInput fails
 //   failcreate  no instance can be created
@@ -167,7 +168,9 @@ std::vector<std::uint8_t> encode_picture(const std::uint8_t* nv12, std::uint32_t
 
 class Encoder final : public IMFTransform, public ICodecAPI {
  public:
-  Encoder() : codec_api_(!knob("nocodecapi")), bool_force_key_(knob("bool")), no_sample_(knob("nosample")) {
+  Encoder()
+      : codec_api_(!knob("nocodecapi")), refuse_(knob("refuse")), bool_force_key_(knob("bool")),
+        no_sample_(knob("nosample")) {
     ++g_objects;
     trace("new");
   }
@@ -345,6 +348,7 @@ class Encoder final : public IMFTransform, public ICodecAPI {
   STDMETHODIMP GetValue(const GUID*, VARIANT*) override { return E_NOTIMPL; }
   STDMETHODIMP SetValue(const GUID* api, VARIANT* value) override {
     if (!api || !value) return E_POINTER;
+    if (refuse_) return E_INVALIDARG;
     if (*api == kLowLatency) return value->vt == VT_BOOL ? S_OK : E_INVALIDARG;
     if (*api == kGopSize) {
       if (value->vt != VT_UI4) return E_INVALIDARG;
@@ -395,7 +399,7 @@ class Encoder final : public IMFTransform, public ICodecAPI {
   }
 
   std::atomic<ULONG> references_{1};
-  const bool codec_api_, bool_force_key_, no_sample_;
+  const bool codec_api_, refuse_, bool_force_key_, no_sample_;
   IMFMediaType* input_type_ = nullptr;
   IMFMediaType* output_type_ = nullptr;
   UINT32 width_ = 0, height_ = 0;
