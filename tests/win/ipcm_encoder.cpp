@@ -1,19 +1,15 @@
 // A lossless H.264 encoder transform for test prefixes of Wine, which has
-// none: every picture is an IDR whose macroblocks are all I_PCM, so any
-// decoder gives back exactly the NV12 that went in. Where the capture program
-// depends on it, it behaves as the documented Windows encoder does: output
-// type before input type, samples from the caller, NEED_MORE_INPUT when
-// nothing is pending, ICodecAPI with the documented VARIANT types only, key
-// pictures marked as clean points. Only the pictures that open a key-frame
-// interval or follow a forced key frame are key pictures, although all could be.
+// none: every picture is an IDR of I_PCM macroblocks, so any decoder gives back
+// exactly the NV12 that went in. It behaves as the documented Windows encoder
+// where the capture program depends on it: output type before input type,
+// samples from the caller, NEED_MORE_INPUT when nothing is pending, ICodecAPI
+// with the documented VARIANT types, and clean points on the key pictures
+// (the first, one per key-frame interval, and those forced).
 //
 // NIMBRA_TEST_MFT, a comma list, bends it the ways the program must cope with:
-//   bool        the force-key property also takes VT_BOOL
-//   nocodecapi  no ICodecAPI
-//   refuse      ICodecAPI takes no value at all
-//   nosample    S_OK without a sample instead of NEED_MORE_INPUT
-//   failinput   the process's first ProcessInput fails
-//   failcreate  no instance can be created
+// bool (force-key also takes VT_BOOL), nocodecapi, refuse (ICodecAPI takes no
+// value), nosample (S_OK without a sample instead of NEED_MORE_INPUT),
+// failinput (the process's first ProcessInput fails), failcreate.
 // Each instance made writes "[mft] new" to stderr, each key frame asked for "[mft] key {VARIANT type}".
 #include <windows.h>
 #include <codecapi.h>

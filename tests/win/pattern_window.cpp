@@ -17,24 +17,15 @@ namespace {
 std::vector<char> g_pixels;
 int g_width = 0, g_height = 0;
 
-void paint(HDC dc) {
+LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message != WM_PAINT) return DefWindowProcW(window, message, wparam, lparam);
   BITMAPINFO info{};
   info.bmiHeader = {sizeof(BITMAPINFOHEADER), g_width, -g_height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(window, &ps);
   SetDIBitsToDevice(dc, 0, 0, g_width, g_height, 0, 0, 0, g_height, g_pixels.data(), &info, DIB_RGB_COLORS);
-}
-
-LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_PAINT) {
-    PAINTSTRUCT ps;
-    paint(BeginPaint(window, &ps));
-    EndPaint(window, &ps);
-    return 0;
-  }
-  if (message == WM_PRINTCLIENT) {
-    paint(reinterpret_cast<HDC>(wparam));
-    return 0;
-  }
-  return DefWindowProcW(window, message, wparam, lparam);
+  EndPaint(window, &ps);
+  return 0;
 }
 
 DWORD WINAPI wait_for_stdin_end(void* main_thread) {
