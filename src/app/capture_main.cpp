@@ -1,3 +1,5 @@
+#include <thread>
+
 #include "app/modes.h"
 #include "app/stdout_stream.h"
 #include "audio/audio_thread.h"
@@ -10,8 +12,8 @@
 #include "platform/audio.h"
 #include "platform/capture_sources.h"
 #include "platform/codecs.h"
-#include "sys/clock.h"
 #include "platform/process.h"
+#include "sys/clock.h"
 #include "wire/handshake.h"
 #include "wire/message_writer.h"
 
@@ -24,7 +26,12 @@ void run_capture(const CaptureSettings& settings) {
   static auto* const writer = new MessageWriter(*out);
 
   SessionStarters start;
-  start.parent_watchdog = platform::start_parent_watchdog;
+  start.parent_watchdog = [](std::uint32_t parent_pid) {
+    std::thread([parent_pid] {
+      platform::wait_for_process_end(parent_pid);
+      platform::exit_process(0);
+    }).detach();
+  };
   // Before the handshake: a host that closes stdin ends us at any point.
   start.stdin_reader = [] {
     start_stdin_reader(*flags, StdinPort{

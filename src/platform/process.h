@@ -41,8 +41,4 @@ std::string error_text(std::uint32_t code);
 // (already gone, or not openable).
 void wait_for_process_end(std::uint32_t process_id);
 
-// Starts the thread that ends the process with status 0 once the parent
-// process has ended, or at once when the parent cannot be watched.
-void start_parent_watchdog(std::uint32_t parent_process_id);
-
 }  // namespace nimbra::platform

@@ -73,20 +73,26 @@ class Target:
 
     def run(self, args, stdin=b"", timeout=30):
         """Runs to the end with `stdin` as the whole input: (status, stdout, stderr)."""
-        proc = subprocess.run(self.command(args), env=self.env, input=stdin, capture_output=True, timeout=timeout)
-        return proc.returncode, proc.stdout, proc.stderr
+        return self._run_to_end(args, {"input": stdin}, timeout)
 
     def run_holding_stdin(self, args, timeout=180):
         """Runs to the end with stdin open (and never written): a closed stdin
         would end a capture session by itself."""
         read_fd, write_fd = os.pipe()
         try:
-            proc = subprocess.run(self.command(args), env=self.env, stdin=read_fd, capture_output=True,
-                                  timeout=timeout)
+            return self._run_to_end(args, {"stdin": read_fd}, timeout)
         finally:
             os.close(read_fd)
             os.close(write_fd)
-        return proc.returncode, proc.stdout, proc.stderr
+
+    def _run_to_end(self, args, stdin, timeout):
+        # Output into files, not pipes: a Wine service that the program brings
+        # up inherits its standard handles and would hold a pipe open for good.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            proc = subprocess.run(self.command(args), env=self.env, stdout=out, stderr=err, timeout=timeout, **stdin)
+            out.seek(0)
+            err.seek(0)
+            return proc.returncode, out.read(), err.read()
 
     def live_parent(self):
         """A process id the helper may watch as its host, alive while the tests run."""

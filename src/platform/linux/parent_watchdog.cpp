@@ -61,11 +61,4 @@ void wait_for_process_end(std::uint32_t process_id) {
   ::close(fd);
 }
 
-void start_parent_watchdog(std::uint32_t parent_process_id) {
-  std::thread([parent_process_id] {
-    wait_for_process_end(parent_process_id);
-    exit_process(0);
-  }).detach();
-}
-
 }  // namespace nimbra::platform

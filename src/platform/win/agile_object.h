@@ -1,5 +1,6 @@
 #pragma once
-// A COM object that Core Audio may call from any of its threads: it answers
+// A COM object that the system may call from any of its threads (Core Audio's
+// completion and notification callbacks, the capture events): it answers
 // IAgileObject, and IMarshal through the free-threaded marshaler.
 #include <windows.h>
 #include <objidl.h>

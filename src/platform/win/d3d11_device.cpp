@@ -17,16 +17,23 @@ Result<D3d11Device> create_d3d11_device(UINT flags) {
   return made;
 }
 
-Result<ComPtr<ID3D11Texture2D>> create_bgra_staging(ID3D11Device* device, UINT width, UINT height) {
+D3D11_TEXTURE2D_DESC texture_desc(Size size, DXGI_FORMAT format, D3D11_USAGE usage, UINT bind, UINT cpu_access) {
   D3D11_TEXTURE2D_DESC desc{};
-  desc.Width = width;
-  desc.Height = height;
+  desc.Width = size.width;
+  desc.Height = size.height;
   desc.MipLevels = 1;
   desc.ArraySize = 1;
-  desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+  desc.Format = format;
   desc.SampleDesc.Count = 1;
-  desc.Usage = D3D11_USAGE_STAGING;
-  desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+  desc.Usage = usage;
+  desc.BindFlags = bind;
+  desc.CPUAccessFlags = cpu_access;
+  return desc;
+}
+
+Result<ComPtr<ID3D11Texture2D>> create_bgra_staging(ID3D11Device* device, UINT width, UINT height) {
+  const D3D11_TEXTURE2D_DESC desc =
+      texture_desc({width, height}, DXGI_FORMAT_B8G8R8A8_UNORM, D3D11_USAGE_STAGING, 0, D3D11_CPU_ACCESS_READ);
   ComPtr<ID3D11Texture2D> staging;
   if (HRESULT hr = device->CreateTexture2D(&desc, nullptr, &staging); FAILED(hr)) {
     return fail(step_error("CreateTexture2D(staging)", hr));

@@ -24,6 +24,9 @@ struct D3d11Device {
 // A hardware device at feature level 11_1, 11_0 or 10_1.
 Result<D3d11Device> create_d3d11_device(UINT flags);
 
+// A single-level, single-sample 2D texture description.
+D3D11_TEXTURE2D_DESC texture_desc(Size size, DXGI_FORMAT format, D3D11_USAGE usage, UINT bind, UINT cpu_access);
+
 // A CPU-readable B8G8R8A8 texture of this size.
 Result<ComPtr<ID3D11Texture2D>> create_bgra_staging(ID3D11Device* device, UINT width, UINT height);
 

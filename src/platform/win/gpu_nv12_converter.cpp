@@ -9,6 +9,7 @@
 
 #include "nv12_convert_hlsl.h"
 #include "pixels/nv12_shader_model.h"
+#include "platform/win/d3d11_device.h"
 #include "platform/win/hresult.h"
 
 namespace nimbra::platform {
@@ -53,20 +54,6 @@ Result<std::vector<std::uint8_t>> compile_shader() {
 const Result<std::vector<std::uint8_t>>& shader_bytecode() {
   static const Result<std::vector<std::uint8_t>> bytecode = compile_shader();
   return bytecode;
-}
-
-D3D11_TEXTURE2D_DESC texture_desc(Size size, DXGI_FORMAT format, D3D11_USAGE usage, UINT bind, UINT cpu_access) {
-  D3D11_TEXTURE2D_DESC desc{};
-  desc.Width = size.width;
-  desc.Height = size.height;
-  desc.MipLevels = 1;
-  desc.ArraySize = 1;
-  desc.Format = format;
-  desc.SampleDesc.Count = 1;
-  desc.Usage = usage;
-  desc.BindFlags = bind;
-  desc.CPUAccessFlags = cpu_access;
-  return desc;
 }
 
 D3D11_TEXTURE2D_DESC plane_desc(Size size, DXGI_FORMAT format) {

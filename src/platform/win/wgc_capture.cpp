@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "platform/process.h"
+#include "platform/win/agile_object.h"
 #include "platform/win/d3d11_device.h"
 #include "platform/win/hresult.h"
 #include "platform/win/wgc_abi.h"
@@ -56,25 +57,9 @@ std::atomic<bool> first_empty_seen{false};
 
 // A delegate for one event, agile as the capture classes require.
 template <class Interface, class Sender>
-class EventHandler final : public Interface {
+class EventHandler final : public AgileObject<Interface> {
  public:
   explicit EventHandler(std::function<void(Sender*)> on_event) : on_event_(std::move(on_event)) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    if (iid == __uuidof(IUnknown) || iid == __uuidof(Interface) || iid == __uuidof(IAgileObject)) {
-      *out = static_cast<Interface*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT STDMETHODCALLTYPE Invoke(Sender* sender, IInspectable*) override {
     if (sender == nullptr) return E_POINTER;
     on_event_(sender);
@@ -82,7 +67,6 @@ class EventHandler final : public Interface {
   }
 
  private:
-  std::atomic<ULONG> references_{1};
   std::function<void(Sender*)> on_event_;
 };
 
