@@ -67,9 +67,9 @@ class Target:
             except Exception:  # cleanup is best effort
                 pass
 
-    def spawn(self, args, stdout=subprocess.PIPE, env=None):
+    def spawn(self, args, stdout=subprocess.PIPE, env=None, stderr=subprocess.PIPE):
         return subprocess.Popen(self.command(args), env=env or self.env, stdin=subprocess.PIPE, stdout=stdout,
-                                stderr=subprocess.PIPE)
+                                stderr=stderr)
 
     def run(self, args, stdin=b"", timeout=30):
         """Runs to the end with `stdin` as the whole input: (status, stdout, stderr)."""

@@ -4,6 +4,7 @@ ends. Linux only for now: the Windows build has no capture backend yet."""
 
 import os
 import subprocess
+import tempfile
 import threading
 import time
 import unittest
@@ -37,7 +38,11 @@ class Session:
 
     def __init__(self, test, display, args, parent=None, extra_env=None):
         env = dict(harness.TARGET.env, DISPLAY=display, **(extra_env or {}))
-        self.proc = harness.TARGET.spawn(list(args) + ["--parent", str(parent or os.getpid())], env=env)
+        # Diagnostics into a file: under Wine a service the program brings up may hold a pipe open for good.
+        self.err = tempfile.TemporaryFile()
+        test.addCleanup(self.err.close)
+        self.proc = harness.TARGET.spawn(list(args) + ["--parent", str(parent or os.getpid())], env=env,
+                                         stderr=self.err)
         test.addCleanup(lambda: self.proc.poll() is None and self.proc.kill())
         self.messages = []  # (arrival time, kind, payload)
         self.reader = threading.Thread(target=self._read, daemon=True)
@@ -70,7 +75,9 @@ class Session:
         self.proc.stdin.close()
         status = harness.wait_status(self.proc, timeout)
         self.reader.join(5)
-        return status, time.monotonic() - closed, self.proc.stderr.read().decode().splitlines()
+        took = time.monotonic() - closed
+        self.err.seek(0)
+        return status, took, self.err.read().decode().splitlines()
 
 
 class CaptureTest(unittest.TestCase):

@@ -147,10 +147,10 @@ class MfEncoderTest(unittest.TestCase):
     def test_an_encoder_that_cannot_be_created_ends_the_session_with_status_2(self):
         s = self.session("s:0", 320, 180, "failcreate")
         self.assertEqual(harness.wait_status(s.proc, 30), 2)
-        s.reader.join(5)
+        _, _, lines = s.close()
         error = "MFT ActivateObject: 0xC00D36B2"  # Wine's activation object puts its own error in place of the factory's
         self.assertEqual([m[1:] for m in s.messages][1:], [(1, ('{"error":"%s"}' % error).encode())])
-        self.assertEqual(s.proc.stderr.read().decode().splitlines()[-1], "[capture] энкодер: " + error)
+        self.assertEqual(lines[-1], "[capture] энкодер: " + error)
 
 
 if __name__ == "__main__":
