@@ -70,9 +70,9 @@ class Target:
             except Exception:  # cleanup is best effort
                 pass
 
-    def spawn(self, args, stdout=subprocess.PIPE, env=None):
+    def spawn(self, args, stdout=subprocess.PIPE, env=None, stderr=subprocess.PIPE):
         return subprocess.Popen(self.command(args), env=env or self.env, stdin=subprocess.PIPE, stdout=stdout,
-                                stderr=subprocess.PIPE)
+                                stderr=stderr)
 
     def run(self, args, stdin=b"", timeout=30):
         """Runs to the end with `stdin` as the whole input: (status, stdout, stderr)."""
@@ -216,8 +216,9 @@ class Helper:
     every message it writes as (arrival time, kind, payload)."""
 
     def __init__(self, command, env):
-        self.proc = subprocess.Popen(command, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE)
+        # Diagnostics into a file: under Wine a service the program brings up may hold a pipe open for good.
+        self.err = tempfile.TemporaryFile()
+        self.proc = subprocess.Popen(command, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.err)
         self.messages = []
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
@@ -258,8 +259,9 @@ class Helper:
         took = time.monotonic() - closed
         self.reader.join(5)
         self.proc.stdout.close()
-        with self.proc.stderr:
-            return status, took, self.proc.stderr.read().decode(errors="replace").splitlines()
+        with self.err:
+            self.err.seek(0)
+            return status, took, self.err.read().decode(errors="replace").splitlines()
 
 
 def message(kind, payload):

@@ -1,6 +1,7 @@
 // Media Foundation codecs as Wine provides them: no encoder (the decoder is
-// exercised through the program by the watch-mode process tests). On a real
-// Windows the encoder's key chunks are checked for their colour label.
+// exercised through the program by the watch-mode process tests, the encoder
+// code by test_mf_encoder with a test encoder of its own). On a real Windows
+// the encoder's key chunks are checked for their colour label.
 #include <windows.h>
 
 #include <gtest/gtest.h>

@@ -1,0 +1,478 @@
+// A lossless H.264 encoder transform for test prefixes of Wine, which has
+// none: every picture is an IDR of I_PCM macroblocks, so any decoder gives back
+// exactly the NV12 that went in. It behaves as the documented Windows encoder
+// where the capture program depends on it: output type before input type,
+// samples from the caller, NEED_MORE_INPUT when nothing is pending, ICodecAPI
+// with the documented VARIANT types, and clean points on the key pictures
+// (the first, one per key-frame interval, and those forced).
+//
+// NIMBRA_TEST_MFT, a comma list, bends it the ways the program must cope with:
+// bool (force-key also takes VT_BOOL), nocodecapi, refuse (ICodecAPI takes no
+// value), nosample (S_OK without a sample instead of NEED_MORE_INPUT),
+// failinput (the process's first ProcessInput fails), failcreate.
+// Each instance made writes "[mft] new" to stderr, each key frame asked for "[mft] key {VARIANT type}".
+#include <windows.h>
+#include <codecapi.h>
+#include <mfapi.h>
+#include <mferror.h>
+#include <mftransform.h>
+#include <strmif.h>
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace {
+
+// {d01b447e-3479-4ea3-96da-c86c2aaa2f24}
+const CLSID kClsid = {0xd01b447e, 0x3479, 0x4ea3, {0x96, 0xda, 0xc8, 0x6c, 0x2a, 0xaa, 0x2f, 0x24}};
+const wchar_t kClsidKey[] = L"CLSID\\{d01b447e-3479-4ea3-96da-c86c2aaa2f24}";
+const GUID kLowLatency = {STATIC_CODECAPI_AVLowLatencyMode};
+const GUID kGopSize = {STATIC_CODECAPI_AVEncMPVGOPSize};
+const GUID kForceKey = {STATIC_CODECAPI_AVEncVideoForceKeyFrame};
+
+HMODULE g_module = nullptr;
+std::atomic<long> g_objects{0}, g_locks{0};
+std::atomic<bool> g_input_failed{false};
+
+bool knob(const char* name) {
+  char list[256] = {};
+  if (GetEnvironmentVariableA("NIMBRA_TEST_MFT", list, sizeof list) >= sizeof list) return false;
+  const std::string padded = "," + std::string(list) + ",";
+  return padded.find("," + std::string(name) + ",") != std::string::npos;
+}
+
+void trace(const std::string& line) {
+  const std::string text = "[mft] " + line + "\n";
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+// Writes an RBSP most significant bit first; raw bytes go in whole once it is byte-aligned.
+class BitWriter {
+ public:
+  void bits(std::uint32_t value, int count) {
+    for (int i = count - 1; i >= 0; --i) {
+      current_ = static_cast<std::uint8_t>(current_ << 1 | (value >> i & 1));
+      if (++used_ == 8) {
+        bytes_.push_back(current_);
+        used_ = 0;
+      }
+    }
+  }
+  void ue(std::initializer_list<std::uint32_t> values) {  // exp-Golomb; se(v) of 0 is ue(v) of 0
+    for (std::uint32_t value : values) {
+      const int length = std::bit_width(value + 1);
+      bits(0, length - 1);
+      bits(value + 1, length);
+    }
+  }
+  void align_with_zeros() {
+    while (used_ != 0) bits(0, 1);
+  }
+  void trailing() {
+    bits(1, 1);
+    align_with_zeros();
+  }
+  void raw(std::uint8_t byte) { bytes_.push_back(byte); }
+  const std::vector<std::uint8_t>& bytes() const { return bytes_; }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+  std::uint8_t current_ = 0;
+  int used_ = 0;
+};
+
+// Appends one Annex-B NAL unit, with emulation prevention over its payload.
+void append_nal(std::vector<std::uint8_t>& out, std::uint8_t header, const BitWriter& rbsp) {
+  out.insert(out.end(), {0, 0, 0, 1, header});
+  int zeros = 0;
+  for (std::uint8_t byte : rbsp.bytes()) {
+    if (zeros >= 2 && byte <= 3) {
+      out.push_back(3);
+      zeros = 0;
+    }
+    out.push_back(byte);
+    zeros = byte == 0 ? zeros + 1 : 0;
+  }
+}
+
+// SPS, PPS and one IDR slice of I_PCM macroblocks for an NV12 picture of even width and height.
+std::vector<std::uint8_t> encode_picture(const std::uint8_t* nv12, std::uint32_t width, std::uint32_t height,
+                                         std::uint32_t idr_pic_id) {
+  const std::uint32_t mbs_wide = (width + 15) / 16, mbs_high = (height + 15) / 16;
+  BitWriter sps;
+  sps.bits(100 << 16 | 42, 24);  // High profile, no constraint flags, level 4.2
+  sps.ue({0, 1, 0, 0});          // id 0, 4:2:0, 8-bit luma and chroma
+  sps.bits(0, 2);                // no transform bypass, no scaling matrices
+  sps.ue({0, 2, 1});             // 4-bit frame_num, pictures in decoding order, one reference frame
+  sps.bits(0, 1);
+  sps.ue({mbs_wide - 1, mbs_high - 1});
+  sps.bits(0b111, 3);  // frames only, direct 8x8 inference, cropped to the picture
+  sps.ue({0, (mbs_wide * 16 - width) / 2, 0, (mbs_high * 16 - height) / 2});
+  sps.bits(0, 1);  // no VUI
+  sps.trailing();
+
+  BitWriter pps;  // ids 0, CAVLC, one slice group and reference, no weighted prediction, QP 26
+  pps.ue({0, 0});
+  pps.bits(0, 2);
+  pps.ue({0, 0, 0});
+  pps.bits(0, 3);
+  pps.ue({0, 0, 0});
+  pps.bits(0b100, 3);  // deblocking left to the slice, no constrained intra, no redundant pictures
+  pps.trailing();
+
+  BitWriter slice;
+  slice.ue({0, 7, 0});  // from the first macroblock, I as every slice of the picture, PPS 0
+  slice.bits(0, 4);     // frame_num
+  slice.ue({idr_pic_id});
+  slice.bits(0, 2);  // dec_ref_pic_marking: prior pictures still output, short-term
+  slice.ue({0, 1});  // slice_qp_delta 0, no deblocking
+  const std::uint8_t* chroma = nv12 + std::size_t{width} * height;
+  for (std::uint32_t mb_y = 0; mb_y < mbs_high; ++mb_y) {
+    for (std::uint32_t mb_x = 0; mb_x < mbs_wide; ++mb_x) {
+      slice.ue({25});  // I_PCM
+      slice.align_with_zeros();
+      // The coded area beyond the picture repeats its last row and column; the decoder crops it away.
+      for (std::uint32_t y = 0; y < 16; ++y) {
+        const std::uint32_t row = std::min(mb_y * 16 + y, height - 1);
+        for (std::uint32_t x = 0; x < 16; ++x) slice.raw(nv12[row * width + std::min(mb_x * 16 + x, width - 1)]);
+      }
+      for (std::uint32_t plane = 0; plane < 2; ++plane) {
+        for (std::uint32_t y = 0; y < 8; ++y) {
+          const std::uint32_t row = std::min(mb_y * 8 + y, height / 2 - 1);
+          for (std::uint32_t x = 0; x < 8; ++x) {
+            slice.raw(chroma[row * width + std::min(mb_x * 8 + x, width / 2 - 1) * 2 + plane]);
+          }
+        }
+      }
+    }
+  }
+  slice.trailing();
+
+  std::vector<std::uint8_t> out;
+  append_nal(out, 0x67, sps);
+  append_nal(out, 0x68, pps);
+  append_nal(out, 0x65, slice);
+  return out;
+}
+
+class Encoder final : public IMFTransform, public ICodecAPI {
+ public:
+  Encoder()
+      : codec_api_(!knob("nocodecapi")), refuse_(knob("refuse")), bool_force_key_(knob("bool")),
+        no_sample_(knob("nosample")) {
+    ++g_objects;
+    trace("new");
+  }
+  ~Encoder() {
+    replace(input_type_, nullptr);
+    replace(output_type_, nullptr);
+    --g_objects;
+  }
+
+  // IUnknown
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IMFTransform) {
+      *out = static_cast<IMFTransform*>(this);
+    } else if (iid == IID_ICodecAPI && codec_api_) {
+      *out = static_cast<ICodecAPI*>(this);
+    } else {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  // IMFTransform: one input and one output stream, both with id 0.
+  STDMETHODIMP GetStreamLimits(DWORD* in_min, DWORD* in_max, DWORD* out_min, DWORD* out_max) override {
+    *in_min = *in_max = *out_min = *out_max = 1;
+    return S_OK;
+  }
+  STDMETHODIMP GetStreamCount(DWORD* inputs, DWORD* outputs) override {
+    *inputs = *outputs = 1;
+    return S_OK;
+  }
+  STDMETHODIMP GetStreamIDs(DWORD, DWORD*, DWORD, DWORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetInputStreamInfo(DWORD stream, MFT_INPUT_STREAM_INFO* info) override {
+    if (stream != 0) return MF_E_INVALIDSTREAMNUMBER;
+    if (!input_type_) return MF_E_TRANSFORM_TYPE_NOT_SET;
+    *info = {0, picture_size(), MFT_INPUT_STREAM_WHOLE_SAMPLES | MFT_INPUT_STREAM_SINGLE_SAMPLE_PER_BUFFER, 0, 0};
+    return S_OK;
+  }
+  STDMETHODIMP GetOutputStreamInfo(DWORD stream, MFT_OUTPUT_STREAM_INFO* info) override {
+    if (stream != 0) return MF_E_INVALIDSTREAMNUMBER;
+    if (!output_type_) return MF_E_TRANSFORM_TYPE_NOT_SET;
+    // 384 samples a macroblock, grown by half at most by emulation prevention; its type and the headers fit the rest.
+    const DWORD macroblocks = (width_ + 15) / 16 * ((height_ + 15) / 16);
+    const DWORD worst = macroblocks * (384 * 3 / 2 + 4) + 256;
+    *info = {MFT_OUTPUT_STREAM_WHOLE_SAMPLES | MFT_OUTPUT_STREAM_SINGLE_SAMPLE_PER_BUFFER, worst, 0};
+    return S_OK;
+  }
+  STDMETHODIMP GetAttributes(IMFAttributes**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetInputStreamAttributes(DWORD, IMFAttributes**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetOutputStreamAttributes(DWORD, IMFAttributes**) override { return E_NOTIMPL; }
+  STDMETHODIMP DeleteInputStream(DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP AddInputStreams(DWORD, DWORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetInputAvailableType(DWORD, DWORD, IMFMediaType**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetOutputAvailableType(DWORD, DWORD, IMFMediaType**) override { return E_NOTIMPL; }
+
+  STDMETHODIMP SetOutputType(DWORD stream, IMFMediaType* type, DWORD flags) override {
+    if (stream != 0) return MF_E_INVALIDSTREAMNUMBER;
+    UINT32 width = 0, height = 0;
+    if (!type || !is_video(type, MFVideoFormat_H264) ||
+        FAILED(MFGetAttributeSize(type, MF_MT_FRAME_SIZE, &width, &height)) || width == 0 || height == 0 ||
+        width % 2 || height % 2) {
+      return MF_E_INVALIDMEDIATYPE;
+    }
+    if (flags & MFT_SET_TYPE_TEST_ONLY) return S_OK;
+    replace(output_type_, type);
+    replace(input_type_, nullptr);  // a new output type wants its input type anew
+    width_ = width;
+    height_ = height;
+    return S_OK;
+  }
+  STDMETHODIMP SetInputType(DWORD stream, IMFMediaType* type, DWORD flags) override {
+    if (stream != 0) return MF_E_INVALIDSTREAMNUMBER;
+    if (!output_type_) return MF_E_TRANSFORM_TYPE_NOT_SET;
+    UINT32 width = 0, height = 0;
+    if (!type || !is_video(type, MFVideoFormat_NV12) ||
+        FAILED(MFGetAttributeSize(type, MF_MT_FRAME_SIZE, &width, &height)) || width != width_ ||
+        height != height_) {
+      return MF_E_INVALIDMEDIATYPE;
+    }
+    if (!(flags & MFT_SET_TYPE_TEST_ONLY)) replace(input_type_, type);
+    return S_OK;
+  }
+  STDMETHODIMP GetInputCurrentType(DWORD stream, IMFMediaType** type) override {
+    return current(stream, input_type_, type);
+  }
+  STDMETHODIMP GetOutputCurrentType(DWORD stream, IMFMediaType** type) override {
+    return current(stream, output_type_, type);
+  }
+  STDMETHODIMP GetInputStatus(DWORD, DWORD* flags) override {
+    *flags = pending_.empty() ? MFT_INPUT_STATUS_ACCEPT_DATA : 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetOutputStatus(DWORD* flags) override {
+    *flags = pending_.empty() ? 0 : MFT_OUTPUT_STATUS_SAMPLE_READY;
+    return S_OK;
+  }
+  STDMETHODIMP SetOutputBounds(LONGLONG, LONGLONG) override { return E_NOTIMPL; }
+  STDMETHODIMP ProcessEvent(DWORD, IMFMediaEvent*) override { return E_NOTIMPL; }
+  STDMETHODIMP ProcessMessage(MFT_MESSAGE_TYPE message, ULONG_PTR) override {
+    if (message == MFT_MESSAGE_COMMAND_FLUSH) pending_.clear();
+    return S_OK;
+  }
+
+  STDMETHODIMP ProcessInput(DWORD stream, IMFSample* sample, DWORD) override {
+    if (stream != 0) return MF_E_INVALIDSTREAMNUMBER;
+    if (!input_type_) return MF_E_TRANSFORM_TYPE_NOT_SET;
+    if (!pending_.empty()) return MF_E_NOTACCEPTING;
+    if (!sample) return E_POINTER;
+    if (knob("failinput") && !g_input_failed.exchange(true)) return E_FAIL;
+    IMFMediaBuffer* buffer = nullptr;
+    if (HRESULT hr = sample->ConvertToContiguousBuffer(&buffer); FAILED(hr)) return hr;
+    BYTE* data = nullptr;
+    DWORD length = 0;
+    HRESULT hr = buffer->Lock(&data, nullptr, &length);
+    if (SUCCEEDED(hr) && length < picture_size()) hr = E_INVALIDARG;
+    if (SUCCEEDED(hr)) {
+      pending_ = encode_picture(data, width_, height_, pictures_ % 2);
+      pending_key_ = pictures_ == 0 || force_key_ || (gop_size_ != 0 && since_key_ >= gop_size_);
+      since_key_ = pending_key_ ? 1 : since_key_ + 1;
+      force_key_ = false;
+      ++pictures_;
+      if (FAILED(sample->GetSampleTime(&time_))) time_ = 0;
+      if (FAILED(sample->GetSampleDuration(&duration_))) duration_ = 0;
+    }
+    if (data) buffer->Unlock();
+    buffer->Release();
+    return hr;
+  }
+
+  STDMETHODIMP ProcessOutput(DWORD, DWORD count, MFT_OUTPUT_DATA_BUFFER* outputs, DWORD* status) override {
+    if (count != 1 || !outputs || !status) return E_INVALIDARG;
+    *status = 0;
+    if (pending_.empty()) {
+      if (!no_sample_) return MF_E_TRANSFORM_NEED_MORE_INPUT;
+      outputs[0].dwStatus = MFT_OUTPUT_DATA_BUFFER_NO_SAMPLE;
+      return S_OK;
+    }
+    IMFSample* sample = outputs[0].pSample;  // this transform does not provide samples
+    if (!sample) return E_INVALIDARG;
+    IMFMediaBuffer* buffer = nullptr;
+    if (HRESULT hr = sample->GetBufferByIndex(0, &buffer); FAILED(hr)) return hr;
+    BYTE* data = nullptr;
+    DWORD capacity = 0;
+    HRESULT hr = buffer->Lock(&data, &capacity, nullptr);
+    if (SUCCEEDED(hr) && capacity < pending_.size()) hr = MF_E_BUFFERTOOSMALL;
+    if (SUCCEEDED(hr)) {
+      std::memcpy(data, pending_.data(), pending_.size());
+      hr = buffer->SetCurrentLength(static_cast<DWORD>(pending_.size()));
+    }
+    if (data) buffer->Unlock();
+    buffer->Release();
+    if (FAILED(hr)) return hr;
+    sample->SetSampleTime(time_);
+    sample->SetSampleDuration(duration_);
+    sample->SetUINT32(MFSampleExtension_CleanPoint, pending_key_);
+    outputs[0].dwStatus = 0;
+    pending_.clear();
+    return S_OK;
+  }
+
+  // ICodecAPI: the three properties the program sets, each with its documented VARIANT type.
+  STDMETHODIMP IsSupported(const GUID*) override { return E_NOTIMPL; }
+  STDMETHODIMP IsModifiable(const GUID*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetParameterRange(const GUID*, VARIANT*, VARIANT*, VARIANT*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetParameterValues(const GUID*, VARIANT**, ULONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetDefaultValue(const GUID*, VARIANT*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetValue(const GUID*, VARIANT*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetValue(const GUID* api, VARIANT* value) override {
+    if (!api || !value) return E_POINTER;
+    if (refuse_) return E_INVALIDARG;
+    if (*api == kLowLatency) return value->vt == VT_BOOL ? S_OK : E_INVALIDARG;
+    if (*api == kGopSize) {
+      if (value->vt != VT_UI4) return E_INVALIDARG;
+      gop_size_ = value->ulVal;
+      return S_OK;
+    }
+    if (*api != kForceKey) return E_NOTIMPL;
+    bool on = false;
+    if (value->vt == VT_UI4) {
+      on = value->ulVal != 0;
+    } else if (value->vt == VT_BOOL && bool_force_key_) {
+      on = value->boolVal != VARIANT_FALSE;
+    } else {
+      return E_INVALIDARG;
+    }
+    if (on) trace("key " + std::to_string(value->vt));
+    force_key_ = force_key_ || on;
+    return S_OK;
+  }
+  STDMETHODIMP RegisterForEvent(const GUID*, LONG_PTR) override { return E_NOTIMPL; }
+  STDMETHODIMP UnregisterForEvent(const GUID*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetAllDefaults() override { return E_NOTIMPL; }
+  STDMETHODIMP SetValueWithNotify(const GUID*, VARIANT*, GUID**, ULONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetAllDefaultsWithNotify(GUID**, ULONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetAllSettings(IStream*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetAllSettings(IStream*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetAllSettingsWithNotify(IStream*, GUID**, ULONG*) override { return E_NOTIMPL; }
+
+ private:
+  DWORD picture_size() const { return width_ * height_ * 3 / 2; }
+
+  static bool is_video(IMFMediaType* type, const GUID& subtype) {
+    GUID major{}, sub{};
+    return SUCCEEDED(type->GetGUID(MF_MT_MAJOR_TYPE, &major)) && major == MFMediaType_Video &&
+           SUCCEEDED(type->GetGUID(MF_MT_SUBTYPE, &sub)) && sub == subtype;
+  }
+  static void replace(IMFMediaType*& slot, IMFMediaType* type) {
+    if (type) type->AddRef();
+    if (slot) slot->Release();
+    slot = type;
+  }
+  static HRESULT current(DWORD stream, IMFMediaType* type, IMFMediaType** out) {
+    if (stream != 0) return MF_E_INVALIDSTREAMNUMBER;
+    if (!type) return MF_E_TRANSFORM_TYPE_NOT_SET;
+    type->AddRef();
+    *out = type;
+    return S_OK;
+  }
+
+  std::atomic<ULONG> references_{1};
+  const bool codec_api_, refuse_, bool_force_key_, no_sample_;
+  IMFMediaType* input_type_ = nullptr;
+  IMFMediaType* output_type_ = nullptr;
+  UINT32 width_ = 0, height_ = 0;
+  ULONG gop_size_ = 0;
+  std::uint32_t pictures_ = 0, since_key_ = 0;
+  bool force_key_ = false, pending_key_ = false;
+  std::vector<std::uint8_t> pending_;
+  LONGLONG time_ = 0, duration_ = 0;
+};
+
+class Factory final : public IClassFactory {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    const bool known = iid == IID_IUnknown || iid == IID_IClassFactory;
+    *out = known ? this : nullptr;
+    return known ? S_OK : E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }  // static: never freed
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (outer) return CLASS_E_NOAGGREGATION;
+    if (knob("failcreate")) return E_ACCESSDENIED;
+    auto* encoder = new Encoder;
+    const HRESULT hr = encoder->QueryInterface(iid, out);
+    encoder->Release();
+    return hr;
+  }
+  STDMETHODIMP LockServer(BOOL lock) override {
+    g_locks += lock ? 1 : -1;
+    return S_OK;
+  }
+};
+
+Factory g_factory;
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
+  if (reason == DLL_PROCESS_ATTACH) g_module = instance;
+  return TRUE;
+}
+
+__declspec(dllexport) HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+  if (clsid != kClsid) return CLASS_E_CLASSNOTAVAILABLE;
+  return g_factory.QueryInterface(iid, out);
+}
+
+__declspec(dllexport) HRESULT WINAPI DllCanUnloadNow() {
+  return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE;
+}
+
+__declspec(dllexport) HRESULT WINAPI DllRegisterServer() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(g_module, path, MAX_PATH);
+  if (length == 0 || length == MAX_PATH) return E_FAIL;
+  const std::wstring server = std::wstring(kClsidKey) + L"\\InprocServer32";
+  const wchar_t both[] = L"Both";
+  LSTATUS status = RegSetKeyValueW(HKEY_CLASSES_ROOT, server.c_str(), nullptr, REG_SZ, path,
+                                   (length + 1) * sizeof(wchar_t));
+  if (status == ERROR_SUCCESS) {
+    status = RegSetKeyValueW(HKEY_CLASSES_ROOT, server.c_str(), L"ThreadingModel", REG_SZ, both, sizeof both);
+  }
+  if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
+  MFT_REGISTER_TYPE_INFO input{MFMediaType_Video, MFVideoFormat_NV12};
+  MFT_REGISTER_TYPE_INFO output{MFMediaType_Video, MFVideoFormat_H264};
+  wchar_t name[] = L"I_PCM H.264 test encoder";
+  return MFTRegister(kClsid, MFT_CATEGORY_VIDEO_ENCODER, name, 0, 1, &input, 1, &output, nullptr);
+}
+
+__declspec(dllexport) HRESULT WINAPI DllUnregisterServer() {
+  const HRESULT hr = MFTUnregister(kClsid);
+  RegDeleteTreeW(HKEY_CLASSES_ROOT, kClsidKey);
+  return hr;
+}
+
+}  // extern "C"
