@@ -40,12 +40,25 @@ class Session:
         self.proc = harness.TARGET.spawn(list(args) + ["--parent", str(parent or os.getpid())], env=env)
         test.addCleanup(lambda: self.proc.poll() is None and self.proc.kill())
         self.messages = []  # (arrival time, kind, payload)
+        self.reading = "on"  # a host may also hold its reads ("held") or close its end ("closed")
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
 
     def _read(self):
         for kind, payload in read_messages(self.proc.stdout):
             self.messages.append((time.monotonic(), kind, payload))
+            while self.reading == "held":
+                time.sleep(0.02)
+            if self.reading == "closed":
+                self.proc.stdout.close()
+                return
+
+    def usage(self):
+        """(CPU seconds so far, resident kilobytes) of the helper, from /proc."""
+        with open(f"/proc/{self.proc.pid}/stat") as stat, open(f"/proc/{self.proc.pid}/status") as status:
+            ticks = stat.read().rsplit(")", 1)[1].split()[11:13]
+            rss = next(line for line in status if line.startswith("VmRSS:")).split()[1]
+        return sum(map(int, ticks)) / os.sysconf("SC_CLK_TCK"), int(rss)
 
     def wait_for(self, kind, timeout=10, after=0.0):
         """The first message (time, kind, payload) of `kind` that came after `after`, or None."""
@@ -151,6 +164,60 @@ class CaptureTest(unittest.TestCase):
             i += 1
             time.sleep(1 / 60)
         painter.close()
+
+    def test_misbehaving_hosts_and_a_dying_display(self):
+        stop = threading.Event()
+        self.addCleanup(stop.set)
+        threading.Thread(target=self._move_a_box, args=(stop,), daemon=True).start()
+        # The display's death comes last: it takes this test's X server with it.
+        for act in (self._host_closes_stdout, self._host_freezes, self._host_sends_garbage, self._display_dies):
+            with self.subTest(act.__name__):
+                s = Session(self, self.xvfb.display, ["--source", "s:0", "--low", "640x360"])
+                self.assertIsNotNone(s.wait_for(3, 15), "the main stream does not move")
+                act(s)
+
+    def _host_closes_stdout(self, s):
+        cpu = s.usage()[0]
+        time.sleep(2)
+        reading = s.usage()[0] - cpu
+        s.reading = "closed"
+        s.reader.join(5)
+        cpu = s.usage()[0]
+        time.sleep(2)
+        self.assertLess(s.usage()[0] - cpu, 1.5 * reading + 0.2, "spins once nobody reads")
+        self.assertEqual(s.close()[0], 0)
+
+    def _host_freezes(self, s):
+        s.reading = "held"
+        time.sleep(1)  # time to fill the pipe
+        rss = s.usage()[1]
+        time.sleep(6)
+        grown = s.usage()[1] - rss
+        s.reading = "on"
+        self.assertIsNotNone(s.wait_for(3, 15, after=time.monotonic() + 1), "no main chunks after the freeze")
+        self.assertEqual(s.close()[0], 0)
+        self.assertLess(grown, 8192, "kilobytes grown while frozen: frames are being queued")
+        stream = b"".join(p for _, k, p in s.messages if k in (2, 3))
+        decoded = subprocess.run(["ffmpeg", "-v", "error", "-f", "h264", "-i", "-", "-f", "null", "-"], input=stream,
+                                 capture_output=True, timeout=60)
+        self.assertEqual((decoded.returncode, decoded.stderr), (0, b""))
+
+    def _host_sends_garbage(self, s):
+        s.proc.stdin.write(b"\xff\xff\xff\xffgarbage")
+        s.send(11)  # ignored from now on
+        sent = time.monotonic()
+        self.assertIsNotNone(s.wait_for(3, 15, after=sent + 1), "capture stopped")
+        self.assertEqual([k for k in s.kinds() if k in (5, 6)], [])
+        status, _, lines = s.close()
+        self.assertEqual((status, [l for l in lines if "stdin" in l]),
+                         (0, ["[capture] stdin: кривая длина команды 4294967295 — команды отключены"]))
+
+    def _display_dies(self, s):
+        self.xvfb.stop()
+        status = harness.wait_status(s.proc, 40)
+        lines = s.proc.stderr.read().decode().splitlines()
+        self.assertEqual((status, lines[-40:]),
+                         (0, ["[capture] grab (%d): X11: соединение с дисплеем потеряно" % n for n in range(1, 41)]))
 
     def test_a_destroyed_window_ends_the_session_with_status_0(self):
         window = self.painter.create_window(100, 100, 640, 480, 0x336699)
