@@ -173,7 +173,7 @@ class CaptureTest(unittest.TestCase):
         for act in (self._host_closes_stdout, self._host_freezes, self._host_sends_garbage, self._display_dies):
             with self.subTest(act.__name__):
                 s = Session(self, self.xvfb.display, ["--source", "s:0", "--low", "640x360"])
-                self.assertIsNotNone(s.wait_for(3, 15), "the main stream does not move")
+                self.assertIsNotNone(s.wait_for(3, 30), "the main stream does not move")
                 act(s)
 
     def _host_closes_stdout(self, s):
@@ -188,15 +188,17 @@ class CaptureTest(unittest.TestCase):
         self.assertEqual(s.close()[0], 0)
 
     def _host_freezes(self, s):
+        with open(f"/proc/{s.proc.pid}/maps") as maps:  # AddressSanitizer keeps freed memory for a while
+            limit = 65536 if "libasan" in maps.read() else 8192
         s.reading = "held"
         time.sleep(1)  # time to fill the pipe
         rss = s.usage()[1]
         time.sleep(6)
         grown = s.usage()[1] - rss
         s.reading = "on"
-        self.assertIsNotNone(s.wait_for(3, 15, after=time.monotonic() + 1), "no main chunks after the freeze")
+        self.assertIsNotNone(s.wait_for(3, 30, after=time.monotonic() + 1), "no main chunks after the freeze")
         self.assertEqual(s.close()[0], 0)
-        self.assertLess(grown, 8192, "kilobytes grown while frozen: frames are being queued")
+        self.assertLess(grown, limit, "kilobytes grown while frozen: frames are being queued")
         stream = b"".join(p for _, k, p in s.messages if k in (2, 3))
         decoded = subprocess.run(["ffmpeg", "-v", "error", "-f", "h264", "-i", "-", "-f", "null", "-"], input=stream,
                                  capture_output=True, timeout=60)
@@ -206,7 +208,7 @@ class CaptureTest(unittest.TestCase):
         s.proc.stdin.write(b"\xff\xff\xff\xffgarbage")
         s.send(11)  # ignored from now on
         sent = time.monotonic()
-        self.assertIsNotNone(s.wait_for(3, 15, after=sent + 1), "capture stopped")
+        self.assertIsNotNone(s.wait_for(3, 30, after=sent + 1), "capture stopped")
         self.assertEqual([k for k in s.kinds() if k in (5, 6)], [])
         status, _, lines = s.close()
         self.assertEqual((status, [l for l in lines if "stdin" in l]),
