@@ -12,6 +12,7 @@ PACKAGES=(
   libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-damage0-dev libxcb-composite0-dev libxcb-xfixes0-dev
   libxxhash-dev ffmpeg pulseaudio pulseaudio-utils chromium
   glslang-tools mesa-vulkan-drivers libvulkan-dev
+  clang-16 libclang-rt-16-dev llvm-16
 )
 
 missing=()

@@ -220,12 +220,18 @@ class Helper:
         self.err = tempfile.TemporaryFile()
         self.proc = subprocess.Popen(command, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.err)
         self.messages = []
+        self.reading = "on"  # a host may also hold its reads ("held") or close its end ("closed")
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
 
     def _read(self):
         for kind, payload in read_messages(self.proc.stdout):
             self.messages.append((time.monotonic(), kind, payload))  # appending is atomic
+            while self.reading == "held":
+                time.sleep(0.02)
+            if self.reading == "closed":
+                self.proc.stdout.close()
+                return
 
     def of_kind(self, kinds, after=0.0, before=float("inf")):
         return [m for m in list(self.messages) if m[1] in kinds and after <= m[0] < before]
@@ -249,6 +255,13 @@ class Helper:
                 if comm.read().strip() == name:
                     total += sum(int(v) for v in stat.read().rsplit(")", 1)[1].split()[11:13])  # utime, stime
         return total / os.sysconf("SC_CLK_TCK")
+
+    def usage(self):
+        """(CPU seconds so far, resident kilobytes) of the helper, from /proc."""
+        with open("/proc/%d/stat" % self.proc.pid) as stat, open("/proc/%d/status" % self.proc.pid) as status:
+            ticks = stat.read().rsplit(")", 1)[1].split()[11:13]
+            rss = next(line for line in status if line.startswith("VmRSS:")).split()[1]
+        return sum(map(int, ticks)) / os.sysconf("SC_CLK_TCK"), int(rss)
 
     def close(self, timeout=10):
         """Closes stdin: (status or None if it had to be killed, seconds it took, stderr lines)."""

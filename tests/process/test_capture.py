@@ -127,6 +127,62 @@ class CaptureTest(unittest.TestCase):
             time.sleep(1 / 60)
         painter.close()
 
+    def test_misbehaving_hosts_and_a_dying_display(self):
+        stop = threading.Event()
+        self.addCleanup(stop.set)
+        threading.Thread(target=self._move_a_box, args=(stop,), daemon=True).start()
+        # The display's death comes last: it takes this test's X server with it.
+        for act in (self._host_closes_stdout, self._host_freezes, self._host_sends_garbage, self._display_dies):
+            with self.subTest(act.__name__):
+                s = session(self, self.xvfb.display, ["--source", "s:0", "--low", "640x360"])
+                self.assertIsNotNone(first(s, 3, 30), "the main stream does not move")
+                act(s)
+
+    def _host_closes_stdout(self, s):
+        cpu = s.usage()[0]
+        time.sleep(2)
+        reading = s.usage()[0] - cpu
+        s.reading = "closed"
+        s.reader.join(5)
+        cpu = s.usage()[0]
+        time.sleep(2)
+        self.assertLess(s.usage()[0] - cpu, 1.5 * reading + 0.2, "spins once nobody reads")
+        self.assertEqual(s.close()[0], 0)
+
+    def _host_freezes(self, s):
+        with open(f"/proc/{s.proc.pid}/maps") as maps:  # AddressSanitizer keeps freed memory for a while
+            limit = 65536 if "libasan" in maps.read() else 8192
+        s.reading = "held"
+        time.sleep(1)  # time to fill the pipe
+        rss = s.usage()[1]
+        time.sleep(6)
+        grown = s.usage()[1] - rss
+        s.reading = "on"
+        self.assertIsNotNone(first(s, 3, 30, after=time.monotonic() + 1), "no main chunks after the freeze")
+        self.assertEqual(s.close()[0], 0)
+        self.assertLess(grown, limit, "kilobytes grown while frozen: frames are being queued")
+        stream = b"".join(p for _, k, p in s.messages if k in (2, 3))
+        decoded = subprocess.run(["ffmpeg", "-v", "error", "-f", "h264", "-i", "-", "-f", "null", "-"], input=stream,
+                                 capture_output=True, timeout=60)
+        self.assertEqual((decoded.returncode, decoded.stderr), (0, b""))
+
+    def _host_sends_garbage(self, s):
+        s.proc.stdin.write(b"\xff\xff\xff\xffgarbage")
+        s.send(11)  # ignored from now on
+        sent = time.monotonic()
+        self.assertIsNotNone(first(s, 3, 30, after=sent + 1), "capture stopped")
+        self.assertEqual(kinds(s, 5, 6), [])
+        status, _, lines = s.close()
+        self.assertEqual((status, [l for l in lines if "stdin" in l]),
+                         (0, ["[capture] stdin: кривая длина команды 4294967295 — команды отключены"]))
+
+    def _display_dies(self, s):
+        self.xvfb.stop()
+        status = harness.wait_status(s.proc, 40)  # by itself: closing stdin would end it too
+        lines = s.close()[2]
+        self.assertEqual((status, lines[-40:]),
+                         (0, ["[capture] grab (%d): X11: соединение с дисплеем потеряно" % n for n in range(1, 41)]))
+
     def test_a_destroyed_window_ends_the_session_with_status_0(self):
         window = self.painter.create_window(100, 100, 640, 480, 0x336699)
         s = session(self, self.xvfb.display, ["--source", "w:%d" % window])

@@ -102,6 +102,12 @@ class WatchDecodes(unittest.TestCase):
         # Colour signalling of the stream changes no pixel (1080p also crops its coded 1088 rows).
         self.check("709", (1280, 720), "annexb")
 
+    def test_a_corrupt_slice_is_skipped_without_a_word(self):
+        packets = annexb_packets(STREAMS["360p"].data)
+        packets[3] = packets[3][:12] + b"\xff" * 28 + packets[3][40:]  # its slice header
+        status, _, err = run(["--watch", "640", "360"], b"".join(packets))
+        self.assertEqual((status, err), (0, b""))
+
     def test_empty_input_ends_cleanly(self):
         self.assertEqual(run(["--watch", "+1280", "720", "2", "1080"], b""), (0, b"", b""))
 

@@ -6,6 +6,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 #include <libavutil/pixfmt.h>
 }
 
@@ -142,6 +143,9 @@ class AvcodecDecoder final : public H264Decoder {
 
 Result<std::unique_ptr<H264Decoder>> open_h264_decoder(const std::vector<Size>& sizes) {
   if (sizes.empty()) return fail("decoder unavailable");
+  // libavcodec reports damaged slices on standard error by itself; in watch
+  // mode that stream belongs to the program alone, and the status says enough.
+  av_log_set_level(AV_LOG_QUIET);
   const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
   if (codec == nullptr) return fail("decoder unavailable");
   AVCodecContext* context = avcodec_alloc_context3(codec);
