@@ -1,7 +1,7 @@
 #pragma once
 // Row kernels of nv12_to_rgba. A kernel converts two luma rows that share
 // one chroma row (the same row twice for an odd last row) and returns how
-// many pixels it did: the C row, the specification in code, all of them;
+// many pixels it did: the C row, the byte-exact reference, all of them;
 // the SIMD rows as many whole vector steps as fit (an even count), leaving
 // the tail to the C row.
 #include <cstddef>

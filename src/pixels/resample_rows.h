@@ -4,7 +4,7 @@
 // unused A): 16-bit when no target's weights add up to more than 128, else
 // 32-bit. The vertical pass weighs the lines of one target row, divides
 // exactly and writes its pixels, byte 3 at 255. Each kernel has a C row, the
-// specification in code, and an AVX2 row that leaves its tail to the C row;
+// byte-exact reference, and an AVX2 row that leaves its tail to the C row;
 // rows take the first target to do and return the one after the last done.
 // `*_for(level)` gives the row of an instruction set.
 #include <cstddef>
