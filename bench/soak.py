@@ -9,7 +9,8 @@ did). Every 10 s it samples the helper's resident memory and counts the chunks
 of each layer and the CPU seconds of that window. At the end it reports RSS at
 the start (after the first minute), its maximum and at the end, the lowest and
 mean chunks per second of each layer over the windows, the mean CPU, and
-whether both streams decode without an error (ffmpeg).
+whether both streams decode without an error (ffmpeg; the streams are kept
+for a look when they do not).
 
   bench/soak.py --exe build/linux/nimbra-capture [--minutes 30]
 """
@@ -26,19 +27,11 @@ sys.path.insert(0, os.path.join(HERE, "..", "tools"))
 
 import x11_paint  # noqa: E402
 from desktop import Desktop  # noqa: E402
-from host_client import command_record, read_messages  # noqa: E402
+from host_client import command_record, process_usage, read_messages  # noqa: E402
 from xvfb import Xvfb  # noqa: E402
 
 WINDOW = 10.0
 LAYERS = {"main": (2, 3), "low": (5, 6)}
-
-
-def usage(pid):
-    """(CPU seconds, resident kilobytes) of a process."""
-    with open(f"/proc/{pid}/stat") as stat, open(f"/proc/{pid}/status") as status:
-        ticks = stat.read().rsplit(")", 1)[1].split()[11:13]
-        rss = next(line for line in status if line.startswith("VmRSS:")).split()[1]
-    return sum(map(int, ticks)) / os.sysconf("SC_CLK_TCK"), int(rss)
 
 
 class Mover(threading.Thread):
@@ -62,10 +55,12 @@ class Mover(threading.Thread):
         p.close()
 
 
-def decode_errors(path):
-    run = subprocess.run(["ffmpeg", "-v", "error", "-f", "h264", "-i", path, "-f", "null", "-"],
+def decode_messages(path):
+    """ffmpeg's complaints while decoding a stream: none means it decodes cleanly."""
+    run = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-f", "h264", "-i", path, "-f", "null", "-"],
                          capture_output=True, timeout=1800)
-    return run.returncode != 0 or bool(run.stderr.strip())
+    lines = run.stderr.decode(errors="replace").splitlines()
+    return lines + ([f"ffmpeg ended with status {run.returncode}"] if run.returncode else [])
 
 
 def main():
@@ -103,12 +98,12 @@ def main():
 
     windows = []  # (end in seconds, rss KB, chunks/s per layer, CPU share)
     began = time.monotonic()
-    last = (began, usage(proc.pid)[0], {name: 0 for name in LAYERS}, 0)
+    last = (began, process_usage(proc.pid)[0], {name: 0 for name in LAYERS}, 0)
     print("   t/s   RSS/MB  screen/s  main/s  low/s   CPU", flush=True)
     try:
         while time.monotonic() - began < args.minutes * 60 and proc.poll() is None:
             time.sleep(max(0.0, last[0] + WINDOW - time.monotonic()))
-            now, (cpu, rss) = time.monotonic(), usage(proc.pid)
+            now, (cpu, rss) = time.monotonic(), process_usage(proc.pid)
             seen = {name: layer(name) for name in LAYERS}
             span = now - last[0]
             rates = {name: (seen[name] - last[2][name]) / span for name in LAYERS}
@@ -135,12 +130,17 @@ def main():
         rates = [w[2][name] for w in settled]
         print("%s: %.1f chunks/s mean, %.1f lowest window" % (name, sum(rates) / len(rates), min(rates)))
     print("CPU: %.2f of a core on average" % (sum(w[3] for w in windows) / len(windows)))
+    faults = 0
     for name in LAYERS:
-        print("%s stream: %s" % (name, "decode ERRORS" if decode_errors(os.path.join(work, name + ".h264"))
-                                 else "decodes without error"))
+        lines = decode_messages(os.path.join(work, name + ".h264"))
+        faults += len(lines)
+        print("%s stream: %s" % (name, "%d decoder messages" % len(lines) if lines else "decodes without error")
+              + "".join("\n  " + line for line in lines[:10]))
     print("diagnostics: %d lines" % len(errors) + "".join("\n  " + line for line in errors[:5]))
-    subprocess.run(["rm", "-rf", work])
-
+    if faults:
+        print("streams kept in " + work)
+    else:
+        subprocess.run(["rm", "-rf", work])
 
 if __name__ == "__main__":
     main()

@@ -63,6 +63,14 @@ def read_messages(stream):
         yield kind, payload
 
 
+def process_usage(pid):
+    """(CPU seconds so far, resident kilobytes) of a running process, from /proc."""
+    with open("/proc/%d/stat" % pid) as stat, open("/proc/%d/status" % pid) as status:
+        ticks = stat.read().rsplit(")", 1)[1].split()[11:13]
+        rss = next(line for line in status if line.startswith("VmRSS:")).split()[1]
+    return sum(map(int, ticks)) / os.sysconf("SC_CLK_TCK"), int(rss)
+
+
 def png_from_rgba(rgba, width, height):
     """A PNG file of 8-bit RGBA pixels, rows top to bottom without padding."""
     stride = width * 4

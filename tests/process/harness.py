@@ -23,7 +23,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 from xvfb import Xvfb  # noqa: E402,F401  (the one launcher, shared with the tools)
-from host_client import command_record, read_messages  # noqa: E402
+from host_client import command_record, process_usage, read_messages  # noqa: E402
 
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
@@ -258,10 +258,7 @@ class Helper:
 
     def usage(self):
         """(CPU seconds so far, resident kilobytes) of the helper, from /proc."""
-        with open("/proc/%d/stat" % self.proc.pid) as stat, open("/proc/%d/status" % self.proc.pid) as status:
-            ticks = stat.read().rsplit(")", 1)[1].split()[11:13]
-            rss = next(line for line in status if line.startswith("VmRSS:")).split()[1]
-        return sum(map(int, ticks)) / os.sysconf("SC_CLK_TCK"), int(rss)
+        return process_usage(self.proc.pid)
 
     def close(self, timeout=10):
         """Closes stdin: (status or None if it had to be killed, seconds it took, stderr lines)."""
