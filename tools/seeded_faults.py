@@ -305,7 +305,9 @@ def main():
     p.add_argument("-n", "--count", type=int, default=60, help="mutants to count (no-build ones are replaced)")
     p.add_argument("--seed", type=int, default=1)
     p.add_argument("--preset", default="linux")
-    p.add_argument("--targets", nargs="*", default=["nimbra-capture", "nimbra_unit_tests"],
+    p.add_argument("--targets", nargs="*", default=["nimbra-capture", "nimbra_unit_tests"] + [
+                       "fuzz_" + name for name in ("watch_wire", "sps_rewrite", "stdin_commands", "command_line",
+                                                   "watch_pipeline")],
                    help="what to rebuild for each mutant (empty: everything)")
     p.add_argument("--jobs", type=int, default=2)
     p.add_argument("--ctest-args", default="", help='more ctest arguments, e.g. "-R ^Channel"')
