@@ -6,9 +6,10 @@ The screen changes 60 times a second, twice the capture rate, so that every
 frame period holds a change whatever the phase between painter and capture on
 a busy machine (a box slides over a still background while a band of it
 scrolls, both cheap for the painter; the "screen/s" column says how often it
-changed). Every 10 s it samples the helper's resident memory and counts the chunks
-of each layer and the CPU seconds of that window. At the end it reports RSS at
-the start (after the first minute), its maximum and at the end, the lowest and
+changed). Every 10 s it samples the helper's resident memory (the pages it
+made: anonymous and shared) and counts the chunks of each layer and the CPU
+seconds of that window. At the end it reports that memory at the start (after
+the first minute), its maximum and at the end, the lowest and
 mean chunks per second of each layer over the windows, the mean CPU, and
 whether both streams decode, one picture per chunk, without a decoder message
 (the streams are kept for a look when they do not).
@@ -104,7 +105,7 @@ def main():
     windows = []  # (end in seconds, rss KB, chunks/s per layer, CPU share)
     began = time.monotonic()
     last = (began, process_usage(proc.pid)[0], {name: 0 for name in LAYERS}, 0)
-    print("   t/s   RSS/MB  screen/s  main/s  low/s   CPU", flush=True)
+    print("   t/s   mem/MB  screen/s  main/s  low/s   CPU", flush=True)
     try:
         while time.monotonic() - began < args.minutes * 60 and proc.poll() is None:
             time.sleep(max(0.0, last[0] + WINDOW - time.monotonic()))
@@ -129,7 +130,7 @@ def main():
     settled = [w for w in windows if w[0] > 60] or windows
     rss = [w[1] for w in settled]
     print(f"status {status}; {len(windows)} windows of {WINDOW:.0f} s")
-    print("RSS after the first minute: start %.1f MB, max %.1f MB, end %.1f MB (growth %+.0f KB)"
+    print("resident memory after the first minute: start %.1f MB, max %.1f MB, end %.1f MB (growth %+.0f KB)"
           % (rss[0] / 1024, max(rss) / 1024, rss[-1] / 1024, rss[-1] - rss[0]))
     for name in LAYERS:
         rates = [w[2][name] for w in settled]

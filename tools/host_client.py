@@ -64,11 +64,14 @@ def read_messages(stream):
 
 
 def process_usage(pid):
-    """(CPU seconds so far, resident kilobytes) of a running process, from /proc."""
+    """(CPU seconds so far, resident kilobytes of the memory the process made)
+    of a running process, from /proc. Anonymous and shared pages only: the
+    kernel may drop file pages such as the program's code at any time (this
+    machine's proactive reclaim does), which says nothing about growth."""
     with open("/proc/%d/stat" % pid) as stat, open("/proc/%d/status" % pid) as status:
         ticks = stat.read().rsplit(")", 1)[1].split()[11:13]
-        rss = next(line for line in status if line.startswith("VmRSS:")).split()[1]
-    return sum(map(int, ticks)) / os.sysconf("SC_CLK_TCK"), int(rss)
+        made = sum(int(line.split()[1]) for line in status if line.startswith(("RssAnon:", "RssShmem:")))
+    return sum(map(int, ticks)) / os.sysconf("SC_CLK_TCK"), made
 
 
 def png_from_rgba(rgba, width, height):
