@@ -91,10 +91,10 @@ std::vector<Bytes> scaled_frames() {
 void BM_Grab(benchmark::State& state) {
   Screen& s = screen();
   const bool shared = state.range(0) != 0;
-  Bytes out;
+  Bytes plain;
   for (auto _ : state) {
-    Status read = platform::x11::read_image(*s.connection, s.connection->root(), 0, 0, kSw, kSh,
-                                            shared ? &s.shm : nullptr, out);
+    Result<ByteView> read = platform::x11::read_image(*s.connection, s.connection->root(), 0, 0, kSw, kSh,
+                                                      shared ? &s.shm : nullptr, plain);
     if (!read) state.SkipWithError(read.error().c_str());
   }
 }
@@ -174,7 +174,7 @@ void BM_MainFrame(benchmark::State& state) {
   if (!encoder) return state.SkipWithError(encoder.error().c_str());
   DevNull out;
   MessageWriter writer(out);
-  Bytes grabbed, scaled(std::size_t{kW} * kH * 4);
+  Bytes plain, scaled(std::size_t{kW} * kH * 4);
   AreaScaler scaler(kSw, kSh, kW, kH);
   testing::Painter painter(s.server.display());
   const Bytes box(64 * 64 * 4, 0x80);
@@ -184,9 +184,10 @@ void BM_MainFrame(benchmark::State& state) {
     state.PauseTiming();  // the change on screen is not the helper's work
     painter.put(painter.root(), static_cast<std::int16_t>(400 + n % 600), 900, 64, 64, box);
     state.ResumeTiming();
-    (void)platform::x11::read_image(*s.connection, s.connection->root(), 0, 0, kSw, kSh, &s.shm, grabbed);
+    Result<ByteView> grabbed =
+        platform::x11::read_image(*s.connection, s.connection->root(), 0, 0, kSw, kSh, &s.shm, plain);
     const auto grabbed_at = std::chrono::steady_clock::now();
-    scaler.scale(grabbed, scaled);
+    scaler.scale(*grabbed, scaled);
     benchmark::DoNotOptimize(frame_digest(scaled));
     auto chunks = (*encoder)->encode_bgra(scaled, kW, kH, false);
     for (const EncodedChunk& chunk : *chunks) writer.write(MessageKind::MainDelta, chunk.data);
