@@ -16,8 +16,10 @@ namespace nimbra {
 class GpuConversion;
 
 // One captured image: rows top-down, 4 bytes per pixel in the order B, G, R,
-// A, stride exactly 4 * width. The pixels belong to the source and stay valid
-// until its next call.
+// then a fourth byte with no meaning (X leaves its padding there), stride
+// exactly 4 * width. The pixels belong to the source and stay valid until its
+// next call: a source may hand out the very memory it captured into. The
+// scaler never passes the fourth byte on: every image after it is opaque.
 struct BgraFrame {
   ByteView pixels;  // exactly 4 * size.width * size.height bytes
   Size size;

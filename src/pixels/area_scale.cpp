@@ -12,7 +12,7 @@ void area_scale_reference(ByteView src, std::uint32_t src_width, std::uint32_t s
   if (sw == 0 || sh == 0 || tw == 0 || th == 0) return;
   if (src.size() < sw * sh * 4 || dst.size() < tw * th * 4) return;
   if (sw == tw && sh == th) {
-    std::copy(src.begin(), src.begin() + static_cast<std::ptrdiff_t>(sw * sh * 4), dst.begin());
+    for (std::size_t i = 0; i < sw * sh * 4; ++i) dst[i] = i % 4 == 3 ? 255 : src[i];
     return;
   }
   const std::uint64_t area = sw * sh;

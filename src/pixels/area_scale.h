@@ -12,8 +12,8 @@ namespace nimbra {
 // (pixels/area_scaler.h) and scales once. A caller that scales many frames
 // of the same sizes keeps its own AreaScaler. Sizes are above 0; src holds
 // src_width * src_height * 4 bytes and dst dst_width * dst_height * 4
-// (otherwise nothing is written). Equal sizes copy the source unchanged,
-// byte 3 included.
+// (otherwise nothing is written). Equal sizes copy the source, byte 3 set
+// to 255 too: sources leave padding there.
 void area_scale(ByteView src, std::uint32_t src_width, std::uint32_t src_height, MutableBytes dst,
                 std::uint32_t dst_width, std::uint32_t dst_height);
 

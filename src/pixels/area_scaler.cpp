@@ -34,7 +34,13 @@ void AreaScaler::scale(ByteView src, MutableBytes dst) {
 }
 
 void AreaScaler::scale_copy(const std::uint8_t* src, std::uint8_t* dst) {
-  std::memcpy(dst, src, std::size_t{sizes_.src_width} * sizes_.src_height * 4);
+  const std::size_t pixels = std::size_t{sizes_.src_width} * sizes_.src_height;
+  for (std::size_t i = 0; i < pixels; ++i) {
+    std::uint32_t v;
+    std::memcpy(&v, src + i * 4, 4);
+    v |= 0xFF000000u;  // little-endian: byte 3
+    std::memcpy(dst + i * 4, &v, 4);
+  }
 }
 
 void AreaScaler::scale_halve(const std::uint8_t* src, std::uint8_t* dst) {

@@ -35,8 +35,8 @@ TEST(PixelsAreaScale, WeighsByAreaAndRoundsHalfUp) {
       {pixels({90, 90 << 8, 90 << 16}), 3, 1, 2, 1, pixels({0xFF001E3C, 0xFF3C1E00})},
       // 3 x 3 to 2 x 2: the centre pixel is a quarter of every target (1/9 * 225 = 25 each).
       {pixels({0, 0, 0, 0, 225, 0, 0, 0, 0}), 3, 3, 2, 2, pixels({0xFF000019, 0xFF000019, 0xFF000019, 0xFF000019})},
-      // Equal sizes copy, byte 3 included; one pixel fills any larger target.
-      {pixels({0x04030201, 0x08070605}), 2, 1, 2, 1, pixels({0x04030201, 0x08070605})},
+      // Equal sizes copy with byte 3 opaque; one pixel fills any larger target.
+      {pixels({0x04030201, 0x08070605}), 2, 1, 2, 1, pixels({0xFF030201, 0xFF070605})},
       {pixels({0x04030201}), 1, 1, 2, 2, pixels({0xFF030201, 0xFF030201, 0xFF030201, 0xFF030201})},
       // The largest whole block at the largest byte value: the 16-bit sums' limit.
       {Bytes(30 * 15 * 4, 255), 30, 15, 2, 1, Bytes(2 * 4, 255)},

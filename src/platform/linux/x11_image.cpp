@@ -45,47 +45,44 @@ Status shm_usable(const Connection& connection) {
   return {};
 }
 
-void copy_opaque(const std::uint8_t* bgrx, std::size_t pixels, std::uint8_t* bgra) {
-  for (std::size_t i = 0; i < pixels; ++i) {
-    std::uint32_t v;
-    std::memcpy(&v, bgrx + i * 4, 4);
-    v |= 0xFF000000u;  // little-endian: the fourth byte
-    std::memcpy(bgra + i * 4, &v, 4);
+namespace {
+
+Result<ByteView> read_shared(xcb_connection_t* c, xcb_drawable_t drawable, std::int16_t x, std::int16_t y,
+                             std::uint16_t width, std::uint16_t height, std::unique_ptr<ShmSegment>& shm) {
+  const std::size_t bytes = std::size_t{width} * height * 4;
+  if (!shm || shm->size() < bytes) {
+    shm.reset();
+    Result<std::unique_ptr<ShmSegment>> grown = ShmSegment::create(c, bytes);
+    if (!grown) return fail(grown.error());
+    shm = std::move(*grown);
   }
+  xcb_generic_error_t* error = nullptr;
+  Owned<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
+      c, xcb_shm_get_image(c, drawable, x, y, width, height, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, shm->id(), 0),
+      &error));
+  if (!reply) return fail(step_error("xcb_shm_get_image", error));
+  return ByteView(shm->data(), bytes);
 }
 
-Status read_image(Connection& connection, xcb_drawable_t drawable, std::int16_t x, std::int16_t y,
-                  std::uint16_t width, std::uint16_t height, std::unique_ptr<ShmSegment>* shm, Bytes& out) {
+}  // namespace
+
+Result<ByteView> read_image(Connection& connection, xcb_drawable_t drawable, std::int16_t x, std::int16_t y,
+                            std::uint16_t width, std::uint16_t height, std::unique_ptr<ShmSegment>* shm,
+                            Bytes& plain) {
   xcb_connection_t* c = connection.get();
-  const std::size_t pixels = std::size_t{width} * height;
-  if (shm != nullptr) {
-    if (!*shm || (*shm)->size() < pixels * 4) {
-      shm->reset();
-      Result<std::unique_ptr<ShmSegment>> grown = ShmSegment::create(c, pixels * 4);
-      if (!grown) return fail(grown.error());
-      *shm = std::move(*grown);
-    }
-    xcb_generic_error_t* error = nullptr;
-    Owned<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
-        c,
-        xcb_shm_get_image(c, drawable, x, y, width, height, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, (*shm)->id(), 0),
-        &error));
-    if (!reply) return fail(step_error("xcb_shm_get_image", error));
-    out.resize(pixels * 4);
-    copy_opaque((*shm)->data(), pixels, out.data());
-    return {};
-  }
+  if (shm != nullptr) return read_shared(c, drawable, x, y, width, height, *shm);
+  const std::size_t bytes = std::size_t{width} * height * 4;
   xcb_generic_error_t* error = nullptr;
   Owned<xcb_get_image_reply_t> reply(xcb_get_image_reply(
       c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, x, y, width, height, ~0u), &error));
   if (!reply) return fail(step_error("xcb_get_image", error));
-  if (static_cast<std::size_t>(xcb_get_image_data_length(reply.get())) < pixels * 4) {
+  if (static_cast<std::size_t>(xcb_get_image_data_length(reply.get())) < bytes) {
     return fail("xcb_get_image: " + std::to_string(xcb_get_image_data_length(reply.get())) + " байт вместо " +
-                std::to_string(pixels * 4));
+                std::to_string(bytes));
   }
-  out.resize(pixels * 4);
-  copy_opaque(xcb_get_image_data(reply.get()), pixels, out.data());
-  return {};
+  const std::uint8_t* data = xcb_get_image_data(reply.get());
+  plain.assign(data, data + bytes);
+  return ByteView(plain);
 }
 
 }  // namespace nimbra::platform::x11

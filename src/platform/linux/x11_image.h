@@ -1,5 +1,5 @@
 #pragma once
-// Reading a rectangle of a drawable into a BgraFrame, through a shared memory
+// Reading a rectangle of a drawable for a BgraFrame, through a shared memory
 // segment when the server offers MIT-SHM, with a plain request otherwise.
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
@@ -38,13 +38,12 @@ class ShmSegment {
 // Whether the server offers MIT-SHM; the text says why not.
 Status shm_usable(const Connection& connection);
 
-// X leaves the fourth byte 0: the frame gets an opaque alpha on the way out.
-void copy_opaque(const std::uint8_t* bgrx, std::size_t pixels, std::uint8_t* bgra);
-
-// Fills `out` with exactly width * height * 4 bytes, or leaves it as it was
-// and returns the failed request's text. `shm`, when given, must hold the
-// rectangle; it is grown here when it does not.
-Status read_image(Connection& connection, xcb_drawable_t drawable, std::int16_t x, std::int16_t y,
-                  std::uint16_t width, std::uint16_t height, std::unique_ptr<ShmSegment>* shm, Bytes& out);
+// Exactly width * height * 4 bytes of the rectangle, B, G, R and X's padding
+// byte, or the failed request's text. With `shm` (grown here when it cannot
+// hold the rectangle) they are read in place, in the segment, and stay valid
+// until its next read; without it they are copied into `plain`.
+Result<ByteView> read_image(Connection& connection, xcb_drawable_t drawable, std::int16_t x, std::int16_t y,
+                            std::uint16_t width, std::uint16_t height, std::unique_ptr<ShmSegment>* shm,
+                            Bytes& plain);
 
 }  // namespace nimbra::platform::x11

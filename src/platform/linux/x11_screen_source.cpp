@@ -60,8 +60,8 @@ Result<std::optional<BgraFrame>> ScreenSource::grab(std::uint32_t wait_ms) {
     // Cleared before the read: a change from now on raises a new report.
     damage_->clear();
   }
-  Status read = read_image(*connection_, connection_->root(), rect_.x, rect_.y, rect_.width, rect_.height,
-                           shared_memory_ ? &shm_ : nullptr, image_);
+  Result<ByteView> read = read_image(*connection_, connection_->root(), rect_.x, rect_.y, rect_.width,
+                                     rect_.height, shared_memory_ ? &shm_ : nullptr, image_);
   if (!read) {
     delivered_ = false;  // the change just cleared is still to be delivered
     if (connection_->broken()) return fail(kConnectionLost);
@@ -77,7 +77,7 @@ Result<std::optional<BgraFrame>> ScreenSource::grab(std::uint32_t wait_ms) {
     return fail(read.error());
   }
   delivered_ = true;
-  return BgraFrame{image_, {rect_.width, rect_.height}};
+  return BgraFrame{*read, {rect_.width, rect_.height}};
 }
 
 }  // namespace nimbra::platform::x11

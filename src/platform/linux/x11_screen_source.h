@@ -41,7 +41,7 @@ class ScreenSource final : public CaptureSource {
   bool shared_memory_ = false;
   std::unique_ptr<DamageWatch> damage_;  // without DAMAGE the source cannot wait for changes
   bool delivered_ = false;
-  Bytes image_;
+  Bytes image_;  // what a plain request read
 };
 
 }  // namespace nimbra::platform::x11

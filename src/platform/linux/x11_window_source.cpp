@@ -124,8 +124,8 @@ Result<std::optional<BgraFrame>> WindowSource::grab(std::uint32_t) {
     if (delivered_ && !renamed && !damage_->take_events()) return std::nullopt;
     damage_->clear();  // before the read: a change from now on raises a new report
   }
-  Status read = read_image(*connection_, drawable, 0, 0, static_cast<std::uint16_t>(width),
-                           static_cast<std::uint16_t>(height), shared_memory_ ? &shm_ : nullptr, image_);
+  Result<ByteView> read = read_image(*connection_, drawable, 0, 0, static_cast<std::uint16_t>(width),
+                                     static_cast<std::uint16_t>(height), shared_memory_ ? &shm_ : nullptr, image_);
   if (!read) {
     delivered_ = false;  // the change just cleared is still to be delivered
     if (connection_->broken()) return fail(kConnectionLost);
@@ -136,7 +136,7 @@ Result<std::optional<BgraFrame>> WindowSource::grab(std::uint32_t) {
   width_ = width;
   height_ = height;
   delivered_ = true;
-  return BgraFrame{image_, {static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)}};
+  return BgraFrame{*read, {static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)}};
 }
 
 }  // namespace nimbra::platform::x11

@@ -42,7 +42,7 @@ class WindowSource final : public CaptureSource {
   bool was_viewable_ = false;
   std::int32_t width_ = 1;
   std::int32_t height_ = 1;
-  Bytes image_;
+  Bytes image_;  // what a plain request read
 };
 
 }  // namespace nimbra::platform::x11
