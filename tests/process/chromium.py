@@ -1,30 +1,20 @@
-"""Headless Chromium for process tests, driven over the DevTools protocol on
-a pipe (--remote-debugging-pipe: JSON messages ending in a zero byte, read by
-the browser on fd 3 and written on fd 4), with no network beyond loopback."""
+"""Headless Chromium driven over the DevTools protocol on a pipe (JSON messages ending in a zero byte,
+read by the browser on fd 3, written on fd 4), with no network beyond loopback."""
 
-import base64
-import ctypes
-import fcntl
-import json
-import os
-import signal
-import subprocess
-import threading
-import time
+import contextlib, ctypes, fcntl, json, os, signal, subprocess, threading, time
 
 EXECUTABLE = "/usr/bin/chromium"
 PR_SET_CHILD_SUBREAPER = 36
 
 
 def adopt_orphans():
-    """Chromium's helper processes outlive the browser by a moment; adopted by
-    this process, reap_children() collects them instead of leaving zombies
-    under an init that may not reap."""
+    """Chromium's helpers outlive the browser by a moment: adopted, reap_children() collects them
+    instead of leaving zombies under an init that may not reap."""
     ctypes.CDLL(None).prctl(PR_SET_CHILD_SUBREAPER, 1)
 
 
 def reap_children(timeout=10):
-    """Waits for every child left, adopted ones included: call it once all the test started is stopped."""
+    """Waits for every child left, adopted ones included."""
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         try:
@@ -35,7 +25,7 @@ def reap_children(timeout=10):
 
 
 class Browser:
-    def __init__(self, profile, log, window="1300,1000"):
+    def __init__(self, profile, log):
         to_browser, self.to_browser = os.pipe()
         self.from_browser, from_browser = os.pipe()
 
@@ -49,7 +39,7 @@ class Browser:
              "--user-data-dir=" + profile, "--no-first-run", "--no-default-browser-check",
              "--disable-background-networking", "--disable-component-update", "--disable-sync",
              "--disable-default-apps", "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
-             "--proxy-server=127.0.0.1:9", "--window-size=" + window, "about:blank"],
+             "--proxy-server=127.0.0.1:9", "--window-size=1300,1000", "about:blank"],
             pass_fds=(3, 4), preexec_fn=on_fds_3_and_4, start_new_session=True, stdin=subprocess.DEVNULL,
             stdout=log, stderr=log)
         os.close(to_browser)
@@ -100,17 +90,9 @@ class Browser:
             raise RuntimeError(json.dumps(result["exceptionDetails"])[:400])
         return result["result"].get("value")
 
-    def screenshot(self, path):
-        data = self.call("Page.captureScreenshot", format="png")["data"]
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(base64.b64decode(data))
-
     def close(self):
-        try:
+        with contextlib.suppress(Exception):  # killed below
             self.call("Browser.close", timeout=5)
-        except Exception:  # killed below
-            pass
         # Waits without reaping, so that the group keeps its id until it is killed.
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline and not os.waitid(os.P_PID, self.proc.pid,

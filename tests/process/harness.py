@@ -1,25 +1,10 @@
 """Runs the real helper binary, natively or under Wine, for process-level tests.
 
-Every test script takes `--exe PATH --platform linux|win`; remaining arguments
-go to unittest. Under Wine the prefix and display come from WINEPREFIX and
-DISPLAY when both are set; otherwise the harness makes a private prefix with
-its own Xvfb and removes both when the script ends.
+Every test script takes `--exe PATH --platform linux|win`; the rest goes to unittest. Under Wine the
+prefix and display come from WINEPREFIX and DISPLAY when both are set, else from a private prefix and Xvfb.
 """
 
-import argparse
-import atexit
-import contextlib
-import fcntl
-import os
-import re
-import shutil
-import struct
-import subprocess
-import sys
-import tempfile
-import threading
-import time
-import unittest
+import argparse, atexit, contextlib, fcntl, os, re, shutil, struct, subprocess, sys, tempfile, threading, time, unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 from xvfb import Xvfb  # noqa: E402,F401  (the one launcher, shared with the tools)
@@ -39,9 +24,7 @@ class Target:
         self._cleanup = []
         if platform == "win":
             self._prepare_wine()
-            # Started first, so that the Wine services it brings up do not
-            # inherit the pipes of a process under test.
-            self.windows_host()
+            self.windows_host()  # first, so that the Wine services it brings up inherit no test's pipes
         atexit.register(self.close)
 
     def _prepare_wine(self):
@@ -53,8 +36,7 @@ class Target:
         self._cleanup.append(lambda: shutil.rmtree(root, ignore_errors=True))
         xvfb = Xvfb()
         self._cleanup.append(xvfb.stop)
-        self.env["DISPLAY"] = xvfb.display
-        self.env["WINEPREFIX"] = os.path.join(root, "prefix")
+        self.env.update(DISPLAY=xvfb.display, WINEPREFIX=os.path.join(root, "prefix"))
         subprocess.run([WINE, "wineboot", "-i"], env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120, check=True)
         self._cleanup.append(lambda: subprocess.run([WINESERVER, "-k"], env=self.env,
@@ -65,34 +47,24 @@ class Target:
 
     def close(self):
         while self._cleanup:
-            try:
+            with contextlib.suppress(Exception):  # best effort
                 self._cleanup.pop()()
-            except Exception:  # cleanup is best effort
-                pass
 
-    def spawn(self, args, stdout=subprocess.PIPE, env=None, stderr=subprocess.PIPE):
-        return subprocess.Popen(self.command(args), env=env or self.env, stdin=subprocess.PIPE, stdout=stdout,
-                                stderr=stderr)
+    def spawn(self, args, stdout=subprocess.PIPE):
+        return subprocess.Popen(self.command(args), env=self.env, stdin=subprocess.PIPE, stdout=stdout,
+                                stderr=subprocess.PIPE)
 
     def run(self, args, stdin=b"", timeout=30):
-        """Runs to the end with `stdin` as the whole input: (status, stdout, stderr)."""
-        return self._run_to_end(args, {"input": stdin}, timeout)
-
-    def run_holding_stdin(self, args, timeout=180):
-        """Runs to the end with stdin open (and never written): a closed stdin
-        would end a capture session by itself."""
+        """Runs to the end: (status, stdout, stderr). `stdin` None holds stdin open, as a host would."""
         read_fd, write_fd = os.pipe()
-        try:
-            return self._run_to_end(args, {"stdin": read_fd}, timeout)
-        finally:
-            os.close(read_fd)
-            os.close(write_fd)
-
-    def _run_to_end(self, args, stdin, timeout):
-        # Output into files, not pipes: a Wine service that the program brings
-        # up inherits its standard handles and would hold a pipe open for good.
+        # Output into files: a Wine service the program brings up inherits its handles and would hold a pipe.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            proc = subprocess.run(self.command(args), env=self.env, stdout=out, stderr=err, timeout=timeout, **stdin)
+            try:
+                how = {"stdin": read_fd} if stdin is None else {"input": stdin}
+                proc = subprocess.run(self.command(args), env=self.env, stdout=out, stderr=err, timeout=timeout, **how)
+            finally:
+                os.close(read_fd)
+                os.close(write_fd)
             out.seek(0)
             err.seek(0)
             return proc.returncode, out.read(), err.read()
@@ -103,97 +75,70 @@ class Target:
 
     def windows_host(self):
         if not hasattr(self, "_host"):
-            self._host = WindowsHost(self)
+            self._host = Host(self)
             self._cleanup.append(self._host.stop)
         return self._host
 
-    def new_host(self):
-        return WindowsHost(self) if self.platform == "win" else UnixHost()
+    def helper(self, test, args, display=None, env=None, parent=None):
+        """A capture Helper on `display` watching `parent` (this process by default), killed after `test`."""
+        env = {**self.env, **(env or {}), **({"DISPLAY": display} if display else {})}
+        helper = Helper(self.command(list(args) + ["--parent", str(parent or self.live_parent())]), env)
+        test.addCleanup(lambda: helper.proc.poll() is None and helper.proc.kill())
+        return helper
 
 
 def windows_pids(target, name):
-    """The Windows process ids of `name` in the target's Wine prefix, from the
-    debugger's process list (WMI is too slow to come up on a fresh server)."""
-    # Into a file: Wine services started on the way may hold a pipe open for good.
-    with tempfile.TemporaryFile() as listing:
+    """Windows ids of the processes called `name`, from the debugger (WMI is slow to come up)."""
+    with tempfile.TemporaryFile() as listing:  # a file, not a pipe: see Target.run
         subprocess.run([WINE, "winedbg", "--command", "info proc"], env=target.env, stdin=subprocess.DEVNULL,
                        stdout=listing, stderr=subprocess.DEVNULL, timeout=60)
         listing.seek(0)
-        out = listing.read()
-    pids = set()
-    for line in out.decode(errors="replace").splitlines():
-        match = re.match(r"^[ =]([0-9a-fA-F]{8})\s+\d+\s+(?:\\_ )?'(.*)'\s*$", line)
-        if match and match.group(2).lower() == name.lower():
-            pids.add(int(match.group(1), 16))
-    return pids
+        lines = listing.read().decode(errors="replace").splitlines()
+    matches = (re.match(r"^[ =]([0-9a-fA-F]{8})\s+\d+\s+(?:\\_ )?'(.*)'\s*$", line) for line in lines)
+    return {int(m.group(1), 16) for m in matches if m and m.group(2).lower() == name.lower()}
 
 
-class WindowsHost:
-    """A Windows process that plays the host: cmd.exe reading its stdin, so it
-    lives until that is closed. It also keeps the Wine server up between runs."""
+class Host:
+    """A process playing the host: cmd.exe under Wine (alive until its stdin closes), else `sleep`."""
 
     def __init__(self, target):
-        before = windows_pids(target, "cmd.exe")
-        self.proc = subprocess.Popen([WINE, "cmd.exe"], env=target.env, stdin=subprocess.PIPE,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 60
-        while time.monotonic() < deadline:
-            new = windows_pids(target, "cmd.exe") - before
-            if len(new) == 1:
+        self.wine = target.platform == "win"
+        before = windows_pids(target, "cmd.exe") if self.wine else set()
+        # Output not on ctest's: a stray host would keep ctest waiting.
+        self.proc = subprocess.Popen([WINE, "cmd.exe"] if self.wine else ["sleep", "600"], env=target.env,
+                                     stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.pid, deadline = self.proc.pid, time.monotonic() + 60
+        while self.wine and time.monotonic() < deadline:
+            if len(new := windows_pids(target, "cmd.exe") - before) == 1:
                 self.pid = new.pop()
                 return
             time.sleep(0.2)
-        self.stop()
-        raise RuntimeError("the Windows host process did not show up")
+        if self.wine:
+            self.stop()
+            raise RuntimeError("the Windows host process did not show up")
 
     def stop(self):
-        """Ends the host and returns the monotonic time at which it was gone."""
-        if self.proc.poll() is None:
-            self.proc.stdin.close()
-            wait_status(self.proc, 20)
-        return time.monotonic()
-
-
-class UnixHost:
-    """A plain Linux process that plays the host."""
-
-    def __init__(self):
-        # Not on ctest's output: a stray host would keep ctest waiting for it.
-        self.proc = subprocess.Popen(["sleep", "600"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL)
-        self.pid = self.proc.pid
-        atexit.register(self.stop)
-
-    def stop(self):
-        if self.proc.poll() is None:
+        """Ends the host: the monotonic time it was gone (and reaped)."""
+        self.proc.stdin.close()
+        if not self.wine:
             self.proc.kill()
-        self.proc.wait()  # reaped: the id no longer exists
+        wait_status(self.proc, 20)
         return time.monotonic()
 
 
 def blocked_stdout():
-    """A pipe whose buffer is already full: a helper given its write end as
-    stdout blocks on its first message, which keeps a session from racing to
-    its own end while a test pokes at it. Returns (read_fd, write_fd, filler)."""
+    """A pipe already full: a helper writing to it blocks on its first message, so a session cannot
+    race to its end while a test pokes at it. (read_fd, write_fd, bytes of filler)."""
     read_fd, write_fd = os.pipe()
     flags = fcntl.fcntl(write_fd, fcntl.F_GETFL)
     fcntl.fcntl(write_fd, fcntl.F_SETFL, flags | os.O_NONBLOCK)
     filled = 0
     for size in (4096, 1):
-        try:
+        with contextlib.suppress(BlockingIOError):
             while True:
                 filled += os.write(write_fd, b"\xAA" * size)
-        except BlockingIOError:
-            pass
     fcntl.fcntl(write_fd, fcntl.F_SETFL, flags)
     return read_fd, write_fd, filled
-
-
-def read_all(fd):
-    data = bytearray()
-    while chunk := os.read(fd, 1 << 16):
-        data += chunk
-    return bytes(data)
 
 
 def wait_status(proc, timeout):
@@ -206,18 +151,11 @@ def wait_status(proc, timeout):
         return None
 
 
-def command(payload):
-    """One stdin command record: 32-bit little-endian length, then the payload."""
-    return struct.pack("<I", len(payload)) + payload
-
-
 class Helper:
-    """A running helper (`command` is the whole command line); a thread keeps
-    every message it writes as (arrival time, kind, payload)."""
+    """A running helper; a thread keeps every message it writes as (arrival time, kind, payload)."""
 
     def __init__(self, command, env):
-        # Diagnostics into a file: under Wine a service the program brings up may hold a pipe open for good.
-        self.err = tempfile.TemporaryFile()
+        self.err = tempfile.TemporaryFile()  # not a pipe: see Target.run
         self.proc = subprocess.Popen(command, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.err)
         self.messages = []
         self.reading = "on"  # a host may also hold its reads ("held") or close its end ("closed")
@@ -226,7 +164,7 @@ class Helper:
 
     def _read(self):
         for kind, payload in read_messages(self.proc.stdout):
-            self.messages.append((time.monotonic(), kind, payload))  # appending is atomic
+            self.messages.append((time.monotonic(), kind, payload))
             while self.reading == "held":
                 time.sleep(0.02)
             if self.reading == "closed":
@@ -236,12 +174,18 @@ class Helper:
     def of_kind(self, kinds, after=0.0, before=float("inf")):
         return [m for m in list(self.messages) if m[1] in kinds and after <= m[0] < before]
 
+    def payloads(self, *kinds):
+        return [m[2] for m in self.of_kind(kinds)]
+
     def wait_for(self, predicate, timeout=10):
         """The first message that meets `predicate` within `timeout` seconds, or None."""
         deadline = time.monotonic() + timeout
         while not (found := [m for m in list(self.messages) if predicate(m)]) and time.monotonic() < deadline:
             time.sleep(0.005)
         return found[0] if found else None
+
+    def first(self, kind, timeout=10, after=0.0):
+        return self.wait_for(lambda m: m[1] == kind and m[0] > after, timeout)
 
     def send(self, code):
         self.proc.stdin.write(command_record(code))
@@ -257,7 +201,7 @@ class Helper:
         return total / os.sysconf("SC_CLK_TCK")
 
     def usage(self):
-        """(CPU seconds so far, resident kilobytes) of the helper, from /proc."""
+        """(CPU seconds so far, resident kilobytes)."""
         return process_usage(self.proc.pid)
 
     def close(self, timeout=10):

@@ -1,16 +1,7 @@
-"""What the audio process test and the audio benchmark share: a private
-PulseAudio daemon (null sink "testsink" on a socket in its own temporary
-folder, nothing else of the machine's sound) and pacat tone players."""
+"""A private PulseAudio daemon (null sink "testsink", socket in its own temporary folder) and pacat tone
+players, for the audio process test and benchmark."""
 
-import contextlib
-import math
-import os
-import shutil
-import struct
-import subprocess
-import tempfile
-import threading
-import time
+import contextlib, math, os, shutil, struct, subprocess, tempfile, threading, time
 
 RATE = 48000
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -19,10 +10,10 @@ QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subproc
 class PulseDaemon:
     def __init__(self):
         self.root = tempfile.mkdtemp(prefix="nimbra-pulse-")
-        run, config = os.path.join(self.root, "run"), os.path.join(self.root, "home", ".config")
+        run, home = os.path.join(self.root, "run"), os.path.join(self.root, "home")
         os.makedirs(run, mode=0o700)
-        os.makedirs(config)
-        self.env = dict(os.environ, XDG_RUNTIME_DIR=run, HOME=os.path.dirname(config), XDG_CONFIG_HOME=config,
+        os.makedirs(os.path.join(home, ".config"))
+        self.env = dict(os.environ, XDG_RUNTIME_DIR=run, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
                         PULSE_SERVER="unix:" + os.path.join(run, "native"))
         self.env.pop("DISPLAY", None)
         self.proc = subprocess.Popen(
@@ -38,8 +29,7 @@ class PulseDaemon:
                 self.stop()
                 raise RuntimeError("the private PulseAudio daemon did not come up")
             time.sleep(0.1)
-        # An idle null sink runs at 2 s latency and hands its monitors sound
-        # late; a low-latency reader of its monitor keeps it quick.
+        # An idle null sink runs at 2 s latency and hands its monitors sound late: a quick reader keeps it quick.
         self.warmer = subprocess.Popen(["parec", "-d", "testsink.monitor", "--latency-msec=10"], env=self.env, **QUIET)
         time.sleep(2)
 
@@ -63,9 +53,8 @@ class PulseDaemon:
 
 
 class Player:
-    """Plays a sine through pacat (both channels alike; `cycle` holds the
-    frames of one period), after `silence` seconds of zeros, for `seconds` or
-    until stopped, written 10 ms at a time a little ahead of the clock."""
+    """A sine through pacat (both channels alike; `cycle` is one period) after `silence` seconds of zeros,
+    for `seconds` or until stopped, written 10 ms at a time a little ahead of the clock."""
 
     def __init__(self, daemon, freq, amplitude=8000, seconds=30.0, executable="pacat", silence=0.0, latency_ms=50):
         self.proc = subprocess.Popen(

@@ -1,36 +1,21 @@
-"""Application audio of the real helper on Linux, against a private
-PulseAudio daemon and a private X server: which players are heard, the
-chunks' shape, pace and bytes, and what the video sees when the sound server
-is missing or dies. (The Windows build's audio is checked by its unit tests
-under Wine, which has no process loopback.)"""
+"""Application audio of the Linux helper against a private PulseAudio daemon and X server: which players
+are heard, the chunks' shape, pace and bytes, and what the video sees when the sound server is missing or
+dies. (Wine has no process loopback: the Windows build's audio is its unit tests'.)"""
 
-import contextlib
-import json
-import os
-import sys
-import tempfile
-import threading
-import time
-import unittest
+import contextlib, json, os, sys, tempfile, threading, time, unittest
 
-import harness
-import pulse_audio
+import harness, pulse_audio
 
 
 class AudioTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.xvfb = harness.Xvfb("640x360x24")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.xvfb.stop()
+        cls.addClassCleanup(cls.xvfb.stop)
 
     def start_helper(self, env):
-        helper = harness.Helper(harness.TARGET.command(
-            ["--source", "s:0", "--parent", str(os.getpid()), "--audio", "1", "--fps", "10", "--width", "320",
-             "--height", "180"]), dict(env, DISPLAY=self.xvfb.display))
-        self.addCleanup(helper.close)
+        helper = harness.TARGET.helper(self, ["--source", "s:0", "--audio", "1", "--fps", "10", "--width", "320",
+                                              "--height", "180"], self.xvfb.display, env)
 
         def ask_for_key_frames():  # so that the still screen's video (kind 2) keeps flowing
             with contextlib.suppress(OSError, ValueError):
@@ -41,7 +26,7 @@ class AudioTest(unittest.TestCase):
         return helper
 
     def statuses(self, helper):
-        return [json.loads(m[2]) for m in helper.of_kind({1})[1:]]  # after the handshake
+        return [json.loads(p) for p in helper.payloads(1)[1:]]  # after the handshake
 
     def test_players_heard_and_left_out_and_a_dying_server(self):
         daemon = pulse_audio.PulseDaemon()
@@ -64,8 +49,8 @@ class AudioTest(unittest.TestCase):
         self.assertEqual(self.statuses(helper), [{"audio": "ok"}])
         self.assertTrue(85 <= len(chunks) <= 105, len(chunks))  # 50 a second; a busy machine may drop one
         self.assertEqual({len(c) for c in chunks}, {3840})
-        # The heard player's frames alone and in order: neighbouring frames are
-        # neighbours in its tone, but where the mixer takes a frame more or less.
+        # The heard player's frames alone and in order: neighbouring frames are neighbours in its tone,
+        # but where the mixer takes a frame more or less.
         pairs = {(heard.cycle * 2)[at:at + 8] for at in range(0, len(heard.cycle), 4)}
         pcm = b"".join(chunks)
         neighbours = [pcm[at:at + 8] in pairs for at in range(0, len(pcm) - 4, 4)]
@@ -86,14 +71,13 @@ class AudioTest(unittest.TestCase):
 
     def test_without_a_server_one_error_and_the_video_goes_on(self):
         root = self.enterContext(tempfile.TemporaryDirectory())
-        helper = self.start_helper(dict(harness.TARGET.env, PULSE_SERVER="unix:" + os.path.join(root, "none")))
+        helper = self.start_helper({"PULSE_SERVER": "unix:" + os.path.join(root, "none")})
         time.sleep(3)
         statuses = self.statuses(helper)
         self.assertEqual(len(statuses), 1, statuses)
         self.assertTrue(statuses[0]["audio_err"].startswith("Звук приложений недоступен: "), statuses)
-        self.assertEqual(helper.of_kind({4}), [])
+        self.assertEqual((helper.of_kind({4}), helper.proc.poll()), ([], None))
         self.assertGreater(len(helper.of_kind({2})), 6)
-        self.assertIsNone(helper.proc.poll())
 
 
 if __name__ == "__main__":

@@ -1,16 +1,11 @@
-"""The Windows capture pipeline end to end under Wine, through the Media
-Foundation encoder code. A private prefix gets the lossless test encoder
-transform (tests/win/ipcm_encoder.cpp), whose pictures decode to exactly the
-NV12 the program handed it, and windows of colour tiles (Wine's screen shows
-only what its own windows paint); decoded pictures and previews must equal
-the tiles byte for byte. Windows only."""
+"""The Windows capture pipeline end to end under Wine, through the Media Foundation encoder code. A
+private prefix gets the lossless test encoder (tests/win/ipcm_encoder.cpp), whose pictures decode to
+exactly the NV12 it was handed, and windows of colour tiles (Wine's screen shows only what its own
+windows paint): pictures and previews must equal the tiles byte for byte. Windows only."""
 
-import os
-import subprocess
-import unittest
+import os, subprocess, unittest
 
 import harness
-from test_capture import first, session
 
 
 # (B, G, R) and the BT.601 studio-range (Y, U, V) the program's conversion makes of it.
@@ -21,14 +16,13 @@ PALETTE = [((0, 0, 0), (16, 128, 128)), ((255, 255, 255), (235, 128, 128)), ((0,
 REFUSALS = ["[capture] AVLowLatencyMode не принят энкодером",
             "[capture] AVEncMPVGOPSize не принят — ключевые кадры только по решению энкодера",
             "[capture] force-keyframe API нет — запрос зрителя ждёт ближайший GOP-ключ"]
-SCREEN_TILE = 48  # on the 1920 x 1080 screen: 16 at 640 x 360, 8 at 320 x 180
+GDI = "[capture] дубликация недоступна (DuplicateOutput: Not implemented. (0x80004001)) — GDI-фолбэк"
 
 
 def tiled(width, height, tile, pixel):
-    """A picture of square tiles, a palette entry each, as the bytes `pixel` makes of an entry."""
-    rows = {}
-    for ty in range(-(-height // tile)):
-        rows[ty] = b"".join(pixel(PALETTE[(x // tile * 3 + ty * 5) % len(PALETTE)]) for x in range(width))
+    """Square tiles, a palette entry each, as the bytes `pixel` makes of an entry."""
+    rows = [b"".join(pixel(PALETTE[(x // tile * 3 + ty * 5) % len(PALETTE)]) for x in range(width))
+            for ty in range(-(-height // tile))]
     return b"".join(rows[y // tile] for y in range(height))
 
 
@@ -37,20 +31,12 @@ def bgra(width, height, tile):
 
 
 def nv12(width, height, tile):
-    return (tiled(width, height, tile, lambda entry: bytes(entry[1][:1]))
-            + tiled(width // 2, height // 2, tile // 2, lambda entry: bytes(entry[1][1:])))
+    return tiled(width, height, tile, lambda e: bytes(e[1][:1])) + tiled(width // 2, height // 2, tile // 2,
+                                                                         lambda e: bytes(e[1][1:]))
 
 
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def decoded(chunks, width, height):
-    """The pictures of an Annex-B stream, as NV12."""
-    raw = subprocess.run(["ffmpeg", "-v", "error", "-f", "h264", "-i", "-", "-f", "rawvideo", "-pix_fmt", "nv12", "-"],
-                         input=b"".join(chunks), capture_output=True, timeout=120, check=True).stdout
-    size = width * height * 3 // 2
-    return [raw[at:at + size] for at in range(0, len(raw), size)]
 
 
 class PatternWindow:
@@ -78,39 +64,39 @@ class MfEncoderTest(unittest.TestCase):
             raise unittest.SkipTest("Media Foundation is Windows only")
         subprocess.run([harness.WINE, "regsvr32", "/s", windows_path(os.environ["NIMBRA_TEST_ENCODER_DLL"])],
                        env=harness.TARGET.env, stdin=subprocess.DEVNULL, capture_output=True, timeout=60, check=True)
-        cls.addClassCleanup(PatternWindow(0, 0, 1920, 1080, SCREEN_TILE).close)
+        cls.addClassCleanup(PatternWindow(0, 0, 1920, 1080, 48).close)  # tiles of 16 at 640x360, 8 at 320x180
 
     def session(self, source, width, height, knobs, more=()):
-        return session(self, harness.TARGET.env["DISPLAY"],
-                       ["--source", source, "--width", str(width), "--height", str(height), *more],
-                       harness.TARGET.live_parent(), {"NIMBRA_TEST_MFT": knobs})
+        return harness.TARGET.helper(self, ["--source", source, "--width", str(width), "--height", str(height), *more],
+                                     env={"NIMBRA_TEST_MFT": knobs})
 
     def run_session(self, source, width, height, knobs="", more=(), commands=()):
-        """A session that runs until it has sent a key chunk, then until one more follows each stdin
-        command: (status, {kind: [payloads]}, encoder trace, the program's stderr lines)."""
+        """Runs until a key chunk, then until one more follows each command: (status, {kind: [payloads]},
+        encoder trace, the program's other stderr lines)."""
         s = self.session(source, width, height, knobs, more)
-        key = first(s, 2, 30)
+        key = s.first(2, 30)
         for code in commands:
             self.assertIsNotNone(key, "no key chunk before command %d" % code)
             s.send(code)
-            key = first(s, 5 if code == 11 else 2, 10, after=key[0])
+            key = s.first(5 if code == 11 else 2, 10, after=key[0])
         self.assertIsNotNone(key, "no key chunk")
         status, _, lines = s.close()
-        kinds = {}
-        for _, kind, payload in s.messages:
-            kinds.setdefault(kind, []).append(payload)
+        kinds = {k: s.payloads(k) for k in range(1, 8)}
         return (status, kinds, [l[6:] for l in lines if l.startswith("[mft] ")],
                 [l for l in lines if not l.startswith("[mft] ")])
 
+    def assertPictures(self, chunks, width, height, expected):
+        raw = subprocess.run(["ffmpeg", "-v", "error", "-f", "h264", "-i", "-", "-f", "rawvideo", "-pix_fmt", "nv12",
+                              "-"], input=b"".join(chunks), capture_output=True, timeout=120, check=True).stdout
+        size = width * height * 3 // 2
+        pictures = [raw[at:at + size] for at in range(0, len(raw), size)]
+        self.assertTrue(pictures and all(p == expected for p in pictures), "pictures differ at %dx%d" % (width, height))
+
     def test_screen_at_640x360_its_low_layer_and_previews(self):
-        status, kinds, trace, _ = self.run_session("s:0", 640, 360, more=["--low", "320x180"],
-                                                   commands=[11])
-        self.assertEqual(status, 0)
-        self.assertEqual(trace, ["new", "new"])  # the main encoder and, after command 11, the low layer's
-        main = decoded(kinds[2] + kinds.get(3, []), 640, 360)
-        self.assertTrue(main and all(p == nv12(640, 360, 16) for p in main), "main pictures differ from the screen")
-        low = decoded(kinds[5] + kinds.get(6, []), 320, 180)
-        self.assertTrue(low and all(p == nv12(320, 180, 8) for p in low), "low pictures differ from the screen")
+        status, kinds, trace, _ = self.run_session("s:0", 640, 360, more=["--low", "320x180"], commands=[11])
+        self.assertEqual((status, trace), (0, ["new", "new"]))  # the main encoder and, after command 11, the low one
+        self.assertPictures(kinds[2] + kinds[3], 640, 360, nv12(640, 360, 16))
+        self.assertPictures(kinds[5] + kinds[6], 320, 180, nv12(320, 180, 8))
         self.assertTrue(kinds[7] and all(p == bgra(640, 360, 16) for p in kinds[7]), "preview differs")
 
     def test_a_window_through_print_window_cropped_in_both_directions(self):
@@ -119,15 +105,12 @@ class MfEncoderTest(unittest.TestCase):
         status, kinds, _, lines = self.run_session("w:%d" % window.handle, 250, 138)
         self.assertEqual(status, 0)
         self.assertTrue(any(line.endswith(") — PrintWindow-фолбэк") for line in lines), lines)
-        pictures = decoded(kinds[2] + kinds.get(3, []), 250, 138)
         # Wine's PrintWindow draws nothing of another process's window: the canvas stays black. The window's
         # own pixels are checked in one process by the unit test GdiSources.DeliverWhatAWindowPaints.
-        black = b"\x10" * 250 * 138 + b"\x80" * 250 * 69
-        self.assertTrue(pictures and all(p == black for p in pictures), "pictures differ from the canvas")
+        self.assertPictures(kinds[2] + kinds[3], 250, 138, b"\x10" * 250 * 138 + b"\x80" * 250 * 69)
 
     def test_each_way_an_encoder_may_behave(self):
-        gdi = "[capture] дубликация недоступна (DuplicateOutput: Not implemented. (0x80004001)) — GDI-фолбэк"
-        cases = [  # NIMBRA_TEST_MFT, the encoder's trace around a key request (command 10), stderr after gdi
+        cases = [  # NIMBRA_TEST_MFT, the encoder's trace around a key request (command 10), stderr after GDI
             ("", ["new", "key 19"], []),  # VT_BOOL refused: the documented VT_UI4
             ("bool", ["new", "key 11"], []),
             ("nocodecapi", ["new", "new"], []),  # no way to force a key frame: a fresh encoder starts with one
@@ -140,22 +123,20 @@ class MfEncoderTest(unittest.TestCase):
         for knobs, trace, lines in cases:
             with self.subTest(knobs=knobs):
                 status, kinds, got_trace, got_lines = self.run_session("s:0", 320, 180, knobs, commands=[10])
-                self.assertEqual((status, got_trace, got_lines), (0, trace, [gdi] + lines))
-                pictures = decoded(kinds[2] + kinds.get(3, []), 320, 180)
-                self.assertTrue(pictures and all(p == nv12(320, 180, 8) for p in pictures), "pictures differ")
+                self.assertEqual((status, got_trace, got_lines), (0, trace, [GDI] + lines))
+                self.assertPictures(kinds[2] + kinds[3], 320, 180, nv12(320, 180, 8))
 
     def test_an_encoder_that_cannot_be_created_ends_the_session_with_status_2(self):
         s = self.session("s:0", 320, 180, "failcreate")
         self.assertEqual(harness.wait_status(s.proc, 30), 2)
-        _, _, lines = s.close()
+        lines = s.close()[2]
         error = "MFT ActivateObject: 0xC00D36B2"  # Wine's activation object puts its own error in place of the factory's
         self.assertEqual([m[1:] for m in s.messages][1:], [(1, ('{"error":"%s"}' % error).encode())])
         self.assertEqual(lines[-1], "[capture] энкодер: " + error)
 
 
 if __name__ == "__main__":
-    # The encoder is registered in a prefix of this script's own, so that the
-    # other tests still see Wine as it is, without an H.264 encoder.
+    # The encoder goes into a prefix of this script's own: the other tests still see Wine without one.
     for name in ("WINEPREFIX", "DISPLAY"):
         os.environ.pop(name, None)
     harness.main()
