@@ -7,20 +7,6 @@
 namespace nimbra {
 namespace {
 
-TEST(FramePacer, PeriodAndWaitFollowTheFrameRate) {
-  struct Case {
-    std::uint32_t fps;
-    std::int64_t interval_ns;
-    std::uint32_t wait_ms;
-  };
-  for (const Case& c : {Case{30, 33'333'333, 33}, Case{60, 16'666'666, 16}, Case{1, 1'000'000'000, 1000}}) {
-    testing::FakeClock clock;
-    const FramePacer pacer(c.fps, false, clock);
-    EXPECT_EQ(pacer.interval().count(), c.interval_ns) << c.fps;
-    EXPECT_EQ(pacer.wait_ms(), c.wait_ms) << c.fps;
-  }
-}
-
 TEST(FramePacer, SpacesNewImagesWithoutDriftAndDoesNotCatchUpAfterAStall) {
   testing::FakeClock clock;
   FramePacer pacer(30, true, clock);

@@ -25,35 +25,28 @@ struct Feeder {
 };
 
 TEST(LowFeeder, HandsOverWhenDueWithThreeMillisecondsToSpareAndKeyFramesAtOnce) {
-  struct Case {
-    std::uint32_t fps;
-    Duration spacing;
-    std::vector<bool> key;
-    std::vector<bool> handed;
+  // fps, spacing of the offers, key requests ('K') and the offers handed over ('+').
+  const std::tuple<std::uint32_t, Duration, std::string, std::string> cases[] = {
+      {15, kFrame, ".....", "+.+.+"},
+      {15, kFrame, ".K...", "++.+."},
+      {30, kFrame - 3ms, "...", "+++"},  // a little early is still due
+      {30, kFrame - 4ms, "...", "+.+"},
   };
-  const Case cases[] = {
-      {15, kFrame, {false, false, false, false, false}, {true, false, true, false, true}},
-      {15, kFrame, {false, true, false, false, false}, {true, true, false, true, false}},
-      {30, kFrame - 3ms, {false, false, false}, {true, true, true}},      // a little early is still due
-      {30, kFrame - 4ms, {false, false, false}, {true, false, true}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.fps);
-    Feeder f(c.fps);
-    std::vector<bool> handed;
-    for (std::size_t i = 0; i < c.key.size(); ++i) {
+  for (const auto& [fps, spacing, keys, want] : cases) {
+    Feeder f(fps);
+    std::string handed;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
       const Bytes pixels(10, static_cast<std::uint8_t>(i));
-      handed.push_back(f.feeder.offer(pixels, {5, 2}, c.key[i]));
-      if (handed.back()) {
+      handed += f.feeder.offer(pixels, {5, 2}, keys[i] == 'K') ? '+' : '.';
+      if (handed.back() == '+') {
         const std::optional<LowFrame> frame = f.take();
         ASSERT_TRUE(frame);
-        EXPECT_EQ(frame->pixels, pixels);
-        EXPECT_EQ((Size{frame->width, frame->height}), (Size{5, 2}));
-        EXPECT_EQ(frame->key_request, c.key[i]);
+        EXPECT_EQ(std::tuple(frame->pixels, Size{frame->width, frame->height}, frame->key_request),
+                  std::tuple(pixels, Size{5, 2}, keys[i] == 'K'));
       }
-      f.clock.advance(c.spacing);
+      f.clock.advance(spacing);
     }
-    EXPECT_EQ(handed, c.handed);
+    EXPECT_EQ(handed, want) << fps << keys;
   }
 }
 

@@ -18,13 +18,8 @@ class Opened final : public CaptureSource {
 
 TEST(SourceFallback, TriesThePreferredBackendThenTheFallbackWithItsLines) {
   using Lines = std::vector<std::string>;
-  struct Case {
-    const FallbackLines& texts;
-    const char *preferred_error, *fallback_error;
-    int opened;  // 0: none
-    Lines lines;
-  };
-  const Case cases[] = {
+  // texts, the two backends' errors, which one opened (0: none), the lines.
+  const std::tuple<const FallbackLines&, std::string, std::string, int, Lines> cases[] = {
       {kScreenFallback, "", "", 1, {}},
       {kScreenFallback, "E1 (0x80004001)", "", 2, {"[capture] дубликация недоступна (E1 (0x80004001)) — GDI-фолбэк"}},
       {kScreenFallback, "E1", "E2", 0, {"[capture] дубликация недоступна (E1) — GDI-фолбэк", "[capture] GDI тоже: E2"}},
@@ -32,24 +27,19 @@ TEST(SourceFallback, TriesThePreferredBackendThenTheFallbackWithItsLines) {
       {kWindowFallback, "W1", "окно не существует", 0,
        {"[capture] WGC недоступен (W1) — PrintWindow-фолбэк", "[capture] окно: окно не существует"}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.preferred_error);
-    Lines lines;
-    auto opener = [](int id, std::string error) -> SourceOpener {
-      return [=]() -> Result<std::unique_ptr<CaptureSource>> {
-        if (!error.empty()) return fail(error);
-        return std::make_unique<Opened>(id);
-      };
+  auto opener = [](int id, std::string error) -> SourceOpener {
+    return [=]() -> Result<std::unique_ptr<CaptureSource>> {
+      return error.empty() ? Result<std::unique_ptr<CaptureSource>>(std::make_unique<Opened>(id)) : fail(error);
     };
-    Result<std::unique_ptr<CaptureSource>> source =
-        open_with_fallback(opener(1, c.preferred_error), opener(2, c.fallback_error), c.texts,
-                           [&](std::string_view line) { lines.emplace_back(line); });
-    EXPECT_EQ(lines, c.lines);
-    if (c.opened == 0) {
-      EXPECT_EQ(source.error(), c.fallback_error);
-    } else {
-      ASSERT_TRUE(source);
-      EXPECT_EQ(static_cast<Opened&>(**source).id, c.opened);
+  };
+  for (const auto& [texts, preferred_error, fallback_error, opened, want] : cases) {
+    Lines lines;
+    auto source = open_with_fallback(opener(1, preferred_error), opener(2, fallback_error), texts,
+                                     [&](std::string_view line) { lines.emplace_back(line); });
+    EXPECT_EQ(lines, want);
+    EXPECT_EQ(source ? static_cast<Opened&>(**source).id : 0, opened) << preferred_error;
+    if (!source) {
+      EXPECT_EQ(source.error(), fallback_error);
     }
   }
 }

@@ -1,10 +1,10 @@
 #pragma once
 // An H.264 encoder that records what it was asked to encode. Every encoder
 // made by one factory shares one log, so tests see re-creations.
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture/frame_digest.h"
@@ -16,46 +16,37 @@ namespace nimbra::testing {
 struct EncoderLog {
   struct Encode {
     Instant at{};
-    int encoder = 0;  // which creation made the encoder, from 1
-    bool force_key = false;
-    bool key = false;
+    bool force_key = false, key = false;
     FrameDigest digest = 0;
   };
   Clock* clock = nullptr;
   bool force_key_supported = true;
-  Duration encode_cost{};                        // virtual time one encode takes
-  std::function<std::string(int creation)> create_error;  // empty text: success
+  Duration encode_cost{};                                   // virtual time one encode takes
+  std::function<std::string(int attempt)> create_error;     // empty text: success
   std::function<std::string(std::size_t index)> encode_error;
-  int created = 0;  // successful creations
-  int create_attempts = 0;
+  int created = 0, create_attempts = 0;
   std::size_t encode_calls = 0;
   std::vector<Instant> created_at;
   std::vector<EncoderSettings> settings;
   std::vector<Encode> encodes;
+  Instant now() const { return clock ? clock->now() : Instant{}; }
 };
 
 class FakeEncoder final : public H264Encoder {
  public:
-  FakeEncoder(EncoderLog& log, const EncoderSettings& s, int id) : H264Encoder(s.width, s.height), log_(log), id_(id) {}
+  FakeEncoder(EncoderLog& log, const EncoderSettings& s) : H264Encoder(s.width, s.height), log_(log) {}
   bool force_key_supported() const override { return log_.force_key_supported; }
   Result<Chunks> encode_staged(bool force_key) override {
     const std::size_t index = log_.encode_calls++;
     if (log_.clock && log_.encode_cost > Duration::zero()) log_.clock->sleep_for(log_.encode_cost);
-    if (log_.encode_error) {
-      std::string error = log_.encode_error(index);
-      if (!error.empty()) {
-        return fail(error);
-      }
-    }
-    const bool key = first_ || (force_key && log_.force_key_supported);
-    first_ = false;
-    log_.encodes.push_back({log_.clock ? log_.clock->now() : Instant{}, id_, force_key, key, frame_digest(staging())});
-    return Chunks{EncodedChunk{key, Bytes{static_cast<std::uint8_t>(id_), static_cast<std::uint8_t>(log_.encodes.size())}}};
+    if (std::string error = log_.encode_error ? log_.encode_error(index) : ""; !error.empty()) return fail(error);
+    const bool key = std::exchange(first_, false) || (force_key && log_.force_key_supported);
+    log_.encodes.push_back({log_.now(), force_key, key, frame_digest(staging())});
+    return Chunks{EncodedChunk{key, Bytes{static_cast<std::uint8_t>(log_.encodes.size())}}};
   }
 
  private:
   EncoderLog& log_;
-  int id_;
   bool first_ = true;
 };
 
@@ -63,13 +54,10 @@ inline EncoderFactory fake_encoder_factory(EncoderLog& log) {
   return [&log](const EncoderSettings& s) -> Result<std::unique_ptr<H264Encoder>> {
     ++log.create_attempts;
     log.settings.push_back(s);
-    if (log.create_error) {
-      std::string error = log.create_error(log.create_attempts);
-      if (!error.empty()) return fail(error);
-    }
+    if (std::string error = log.create_error ? log.create_error(log.create_attempts) : ""; !error.empty()) return fail(error);
     ++log.created;
-    log.created_at.push_back(log.clock ? log.clock->now() : Instant{});
-    return std::unique_ptr<H264Encoder>(new FakeEncoder(log, s, log.created));
+    log.created_at.push_back(log.now());
+    return std::unique_ptr<H264Encoder>(new FakeEncoder(log, s));
   };
 }
 

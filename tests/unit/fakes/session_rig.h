@@ -1,7 +1,7 @@
 #pragma once
-// A capture session wired to fakes: virtual clock, memory stdout, a capture
-// source and encoders the test scripts, recorded diagnostics and the far ends
-// of the low-layer and preview channels.
+// A capture session wired to fakes: virtual clock, memory stdout, a scripted
+// source and encoders, recorded diagnostics and the far ends of the low-layer
+// and preview channels.
 #include <functional>
 #include <memory>
 #include <optional>
@@ -17,16 +17,13 @@
 
 namespace nimbra::testing {
 
-// What the fake source delivers and what was asked of it.
 struct FakeSourceState {
   bool waits = false;  // a grab with nothing new blocks for its whole wait
   Size size{64, 36};
   Bytes image;  // a new CPU image; grey when empty
-  Bytes nv12;   // what a GPU conversion delivers
-  Bytes low_nv12;
-  // Each grab's result by its index; empty: always a new image.
-  std::function<Result<bool>(std::size_t index)> script;
-  std::optional<Instant> dies_at;  // alive() turns false from then on
+  Bytes nv12, low_nv12;  // what a GPU conversion delivers
+  std::function<Result<bool>(std::size_t index)> script;  // each grab's result; empty: always new
+  std::optional<Instant> dies_at;
   bool offers_gpu = false;
   std::string gpu_error;  // non-empty: enabling the GPU fails with it
   bool gpu_on = false;
@@ -34,8 +31,7 @@ struct FakeSourceState {
   struct Grab {
     Instant at{};
     std::uint32_t wait_ms = 0;
-    bool gpu = false;
-    bool second = false;
+    bool gpu = false, second = false;
   };
   std::vector<Grab> grabs;
   int gpu_repeats = 0;
@@ -44,7 +40,6 @@ struct FakeSourceState {
 class FakeSource final : public CaptureSource, public GpuConversion {
  public:
   FakeSource(FakeSourceState& state, Clock& clock) : s_(state), clock_(clock) {}
-
   bool alive() override { return !s_.dies_at || clock_.now() < *s_.dies_at; }
   bool waits_for_change() const override { return s_.waits; }
   Result<std::optional<BgraFrame>> grab(std::uint32_t wait_ms) override {
@@ -66,16 +61,11 @@ class FakeSource final : public CaptureSource, public GpuConversion {
   Size source_size() const override { return s_.size; }
   Result<bool> convert(Bytes& main, Bytes* second, std::uint32_t wait_ms) override {
     Result<bool> r = next(wait_ms, true, second != nullptr);
-    if (r && *r) {
-      main = s_.nv12;
-      if (second) *second = s_.low_nv12;
-    }
+    if (r && *r) main = s_.nv12;
+    if (r && *r && second) *second = s_.low_nv12;
     return r;
   }
-  Status repeat(Bytes&, Bytes*) override {
-    ++s_.gpu_repeats;
-    return {};
-  }
+  Status repeat(Bytes&, Bytes*) override { return ++s_.gpu_repeats, Status{}; }
   Status read_back_bgra(Bytes&) override { return fail("нет GPU-кадра"); }
 
  private:
@@ -86,7 +76,6 @@ class FakeSource final : public CaptureSource, public GpuConversion {
     if (r && !*r && s_.waits) clock_.sleep_for(std::chrono::milliseconds(wait_ms));
     return r;
   }
-
   FakeSourceState& s_;
   Clock& clock_;
 };
@@ -103,9 +92,7 @@ struct SessionRig {
   std::string open_error;  // non-empty: every backend fails to open with it
   EncoderLog encoders;
   std::vector<std::string> env;  // variables present
-  int gpu_checks = 0;
-  GpuCheck gpu_check = [this](GpuConversion&, ByteView, Size) { ++gpu_checks; };
-
+  GpuCheck gpu_check;
   // Far ends of the low layer and the preview channel.
   std::optional<Receiver<LowFrame>> low_frames;
   std::optional<Sender<Bytes>> low_returns;
@@ -120,16 +107,16 @@ struct SessionRig {
   SessionPorts ports() {
     SessionPorts p{clock, writer, flags, {}, {}, {}, fake_encoder_factory(encoders), {}, gpu_check};
     p.diagnostic = [this](std::string_view line) { lines.emplace_back(line); };
-    p.env_present = [this](const char* name) { return std::find(env.begin(), env.end(), name) != env.end(); };
+    p.env_present = [this](const char* name) { return std::ranges::find(env, name) != env.end(); };
     auto opener = [this](std::string name) -> Result<std::unique_ptr<CaptureSource>> {
-      events.push_back(name);
+      events.push_back("open " + name);
       if (!open_error.empty()) return fail(open_error);
-      return std::unique_ptr<CaptureSource>(new FakeSource(source, clock));
+      return std::make_unique<FakeSource>(source, clock);
     };
-    p.sources.screen = [=] { return opener("open screen"); };
-    p.sources.screen_fallback = [=] { return opener("open screen fallback"); };
-    p.sources.window = [=](std::int64_t w) { return opener("open window " + std::to_string(w)); };
-    p.sources.window_fallback = [=](std::int64_t w) { return opener("open window fallback " + std::to_string(w)); };
+    p.sources.screen = [=] { return opener("screen"); };
+    p.sources.screen_fallback = [=] { return opener("screen fallback"); };
+    p.sources.window = [=](std::int64_t w) { return opener("window " + std::to_string(w)); };
+    p.sources.window_fallback = [=](std::int64_t w) { return opener("window fallback " + std::to_string(w)); };
     p.start.parent_watchdog = [this](std::uint32_t pid) { events.push_back("watchdog " + std::to_string(pid)); };
     p.start.stdin_reader = [this] { events.push_back("stdin"); };
     p.start.handshake = [this] { events.push_back("handshake"); };
