@@ -105,11 +105,11 @@ def run_latency(exe, display, painter, samples=40):
     return delays
 
 
-def x264_args(preset="superfast"):
+def x264_args(preset="superfast", motion="hex"):
     """ffmpeg's libx264 set up as the helper sets up its encoder."""
     return ["-c:v", "libx264", "-preset", preset, "-tune", "zerolatency", "-threads", "1",
             "-profile:v", "high", "-bf", "0", "-sc_threshold", "0", "-keyint_min", "1",
-            "-x264-params", "rc-lookahead=0:sync-lookahead=0:mbtree=0:8x8dct=1"]
+            "-x264-params", "rc-lookahead=0:sync-lookahead=0:mbtree=0:8x8dct=1:me=" + motion]
 
 
 def run_ffmpeg(display, seconds):
@@ -140,7 +140,7 @@ def psnr_y(stream, source, size):
 def run_quality(display, encoder, seconds, work):
     """Quality per CPU on the very same pictures: the desktop is recorded once,
     area-scaled to 1280x720 NV12, and encoded at 2.5 Mbit/s by the helper's own
-    encoder and by ffmpeg's libx264 at a few presets. Rows of (name, CPU s per
+    encoder and by ffmpeg's libx264 with the helper's settings and two others. Rows of (name, CPU s per
     picture, PSNR y)."""
     source, size = os.path.join(work, "source.nv12"), "1280x720"
     subprocess.run(["ffmpeg", "-hide_banner", "-loglevel", "error", "-f", "x11grab", "-draw_mouse", "0",
@@ -157,10 +157,13 @@ def run_quality(display, encoder, seconds, work):
 
     ours = os.path.join(work, "ours.h264")
     measure("nimbra-capture", [encoder, source, "1280", "720", "30", "2500000", ours], ours)
-    for preset in ("ultrafast", "superfast", "veryfast"):
-        theirs = os.path.join(work, preset + ".h264")
-        measure("ffmpeg " + preset, ["ffmpeg", "-hide_banner", "-loglevel", "error", "-f", "rawvideo",
-                                     "-pix_fmt", "nv12", "-s", size, "-r", "30", "-i", source] + x264_args(preset)
+    # The helper's settings, and beside them the preset's own diamond search and the next preset.
+    for name, preset, motion in (("superfast hex", "superfast", "hex"), ("superfast dia", "superfast", "dia"),
+                                 ("veryfast", "veryfast", "hex")):
+        theirs = os.path.join(work, preset + motion + ".h264")
+        measure("ffmpeg " + name, ["ffmpeg", "-hide_banner", "-loglevel", "error", "-f", "rawvideo",
+                                   "-pix_fmt", "nv12", "-s", size, "-r", "30", "-i", source]
+                + x264_args(preset, motion)
                 + ["-g", "60", "-b:v", "2500k", "-maxrate", "2500k", "-bufsize", "2500k", "-f", "h264", "-y", theirs],
                 theirs)
     return pictures, rows
