@@ -27,24 +27,21 @@
 #include <string>
 #include <vector>
 
+// What the program never calls.
+#define NOT_IMPLEMENTED(method, ...) \
+  STDMETHODIMP method(__VA_ARGS__) override { return E_NOTIMPL; }
+
 namespace {
 
 // {d01b447e-3479-4ea3-96da-c86c2aaa2f24}
 const CLSID kClsid = {0xd01b447e, 0x3479, 0x4ea3, {0x96, 0xda, 0xc8, 0x6c, 0x2a, 0xaa, 0x2f, 0x24}};
-const wchar_t kClsidKey[] = L"CLSID\\{d01b447e-3479-4ea3-96da-c86c2aaa2f24}";
-const GUID kLowLatency = {STATIC_CODECAPI_AVLowLatencyMode};
-const GUID kGopSize = {STATIC_CODECAPI_AVEncMPVGOPSize};
-const GUID kForceKey = {STATIC_CODECAPI_AVEncVideoForceKeyFrame};
-
 HMODULE g_module = nullptr;
-std::atomic<long> g_objects{0}, g_locks{0};
 std::atomic<bool> g_input_failed{false};
 
 bool knob(const char* name) {
   char list[256] = {};
   if (GetEnvironmentVariableA("NIMBRA_TEST_MFT", list, sizeof list) >= sizeof list) return false;
-  const std::string padded = "," + std::string(list) + ",";
-  return padded.find("," + std::string(name) + ",") != std::string::npos;
+  return ("," + std::string(list) + ",").find("," + std::string(name) + ",") != std::string::npos;
 }
 
 void trace(const std::string& line) {
@@ -53,37 +50,26 @@ void trace(const std::string& line) {
   WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
-// Writes an RBSP most significant bit first; raw bytes go in whole once it is byte-aligned.
+// An RBSP, most significant bit first; raw bytes go in whole once it is byte-aligned.
 class BitWriter {
  public:
   void bits(std::uint32_t value, int count) {
     for (int i = count - 1; i >= 0; --i) {
       current_ = static_cast<std::uint8_t>(current_ << 1 | (value >> i & 1));
-      if (++used_ == 8) {
-        bytes_.push_back(current_);
-        used_ = 0;
-      }
+      if (++used_ == 8) bytes.push_back(current_), used_ = 0;
     }
   }
   void ue(std::initializer_list<std::uint32_t> values) {  // exp-Golomb; se(v) of 0 is ue(v) of 0
-    for (std::uint32_t value : values) {
-      const int length = std::bit_width(value + 1);
-      bits(0, length - 1);
-      bits(value + 1, length);
-    }
+    for (std::uint32_t value : values) bits(0, std::bit_width(value + 1) - 1), bits(value + 1, std::bit_width(value + 1));
   }
-  void align_with_zeros() {
+  void align() {
     while (used_ != 0) bits(0, 1);
   }
-  void trailing() {
-    bits(1, 1);
-    align_with_zeros();
-  }
-  void raw(std::uint8_t byte) { bytes_.push_back(byte); }
-  const std::vector<std::uint8_t>& bytes() const { return bytes_; }
+  void trailing() { bits(1, 1), align(); }
+
+  std::vector<std::uint8_t> bytes;
 
  private:
-  std::vector<std::uint8_t> bytes_;
   std::uint8_t current_ = 0;
   int used_ = 0;
 };
@@ -92,11 +78,8 @@ class BitWriter {
 void append_nal(std::vector<std::uint8_t>& out, std::uint8_t header, const BitWriter& rbsp) {
   out.insert(out.end(), {0, 0, 0, 1, header});
   int zeros = 0;
-  for (std::uint8_t byte : rbsp.bytes()) {
-    if (zeros >= 2 && byte <= 3) {
-      out.push_back(3);
-      zeros = 0;
-    }
+  for (std::uint8_t byte : rbsp.bytes) {
+    if (zeros >= 2 && byte <= 3) out.push_back(3), zeros = 0;
     out.push_back(byte);
     zeros = byte == 0 ? zeros + 1 : 0;
   }
@@ -137,17 +120,17 @@ std::vector<std::uint8_t> encode_picture(const std::uint8_t* nv12, std::uint32_t
   for (std::uint32_t mb_y = 0; mb_y < mbs_high; ++mb_y) {
     for (std::uint32_t mb_x = 0; mb_x < mbs_wide; ++mb_x) {
       slice.ue({25});  // I_PCM
-      slice.align_with_zeros();
+      slice.align();
       // The coded area beyond the picture repeats its last row and column; the decoder crops it away.
       for (std::uint32_t y = 0; y < 16; ++y) {
         const std::uint32_t row = std::min(mb_y * 16 + y, height - 1);
-        for (std::uint32_t x = 0; x < 16; ++x) slice.raw(nv12[row * width + std::min(mb_x * 16 + x, width - 1)]);
+        for (std::uint32_t x = 0; x < 16; ++x) slice.bytes.push_back(nv12[row * width + std::min(mb_x * 16 + x, width - 1)]);
       }
       for (std::uint32_t plane = 0; plane < 2; ++plane) {
         for (std::uint32_t y = 0; y < 8; ++y) {
           const std::uint32_t row = std::min(mb_y * 8 + y, height / 2 - 1);
           for (std::uint32_t x = 0; x < 8; ++x) {
-            slice.raw(chroma[row * width + std::min(mb_x * 8 + x, width / 2 - 1) * 2 + plane]);
+            slice.bytes.push_back(chroma[row * width + std::min(mb_x * 8 + x, width / 2 - 1) * 2 + plane]);
           }
         }
       }
@@ -162,23 +145,28 @@ std::vector<std::uint8_t> encode_picture(const std::uint8_t* nv12, std::uint32_t
   return out;
 }
 
+// The media type's frame size when it is video of `subtype` at an even size, else 0 x 0.
+std::pair<UINT32, UINT32> video_size(IMFMediaType* type, const GUID& subtype) {
+  GUID major{}, sub{};
+  UINT32 width = 0, height = 0;
+  if (!type || FAILED(type->GetGUID(MF_MT_MAJOR_TYPE, &major)) || major != MFMediaType_Video ||
+      FAILED(type->GetGUID(MF_MT_SUBTYPE, &sub)) || sub != subtype ||
+      FAILED(MFGetAttributeSize(type, MF_MT_FRAME_SIZE, &width, &height)) || width % 2 || height % 2) {
+    return {0, 0};
+  }
+  return {width, height};
+}
+
+// One input and one output stream, both with id 0, which the program names alone.
 class Encoder final : public IMFTransform, public ICodecAPI {
  public:
   Encoder()
       : codec_api_(!knob("nocodecapi")), refuse_(knob("refuse")), bool_force_key_(knob("bool")),
         no_sample_(knob("nosample")) {
-    ++g_objects;
     trace("new");
   }
-  ~Encoder() {
-    replace(input_type_, nullptr);
-    replace(output_type_, nullptr);
-    --g_objects;
-  }
 
-  // IUnknown
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
     if (iid == IID_IUnknown || iid == IID_IMFTransform) {
       *out = static_cast<IMFTransform*>(this);
     } else if (iid == IID_ICodecAPI && codec_api_) {
@@ -197,7 +185,6 @@ class Encoder final : public IMFTransform, public ICodecAPI {
     return left;
   }
 
-  // IMFTransform: one input and one output stream, both with id 0.
   STDMETHODIMP GetStreamLimits(DWORD* in_min, DWORD* in_max, DWORD* out_min, DWORD* out_max) override {
     *in_min = *in_max = *out_min = *out_max = 1;
     return S_OK;
@@ -206,90 +193,56 @@ class Encoder final : public IMFTransform, public ICodecAPI {
     *inputs = *outputs = 1;
     return S_OK;
   }
-  STDMETHODIMP GetStreamIDs(DWORD, DWORD*, DWORD, DWORD*) override { return E_NOTIMPL; }
-  STDMETHODIMP GetInputStreamInfo(DWORD stream, MFT_INPUT_STREAM_INFO* info) override {
-    if (stream != 0) return MF_E_INVALIDSTREAMNUMBER;
-    if (!input_type_) return MF_E_TRANSFORM_TYPE_NOT_SET;
-    *info = {0, picture_size(), MFT_INPUT_STREAM_WHOLE_SAMPLES | MFT_INPUT_STREAM_SINGLE_SAMPLE_PER_BUFFER, 0, 0};
-    return S_OK;
-  }
-  STDMETHODIMP GetOutputStreamInfo(DWORD stream, MFT_OUTPUT_STREAM_INFO* info) override {
-    if (stream != 0) return MF_E_INVALIDSTREAMNUMBER;
+  STDMETHODIMP GetOutputStreamInfo(DWORD, MFT_OUTPUT_STREAM_INFO* info) override {
     if (!output_type_) return MF_E_TRANSFORM_TYPE_NOT_SET;
     // 384 samples a macroblock, grown by half at most by emulation prevention; its type and the headers fit the rest.
     const DWORD macroblocks = (width_ + 15) / 16 * ((height_ + 15) / 16);
-    const DWORD worst = macroblocks * (384 * 3 / 2 + 4) + 256;
-    *info = {MFT_OUTPUT_STREAM_WHOLE_SAMPLES | MFT_OUTPUT_STREAM_SINGLE_SAMPLE_PER_BUFFER, worst, 0};
+    *info = {MFT_OUTPUT_STREAM_WHOLE_SAMPLES | MFT_OUTPUT_STREAM_SINGLE_SAMPLE_PER_BUFFER,
+             macroblocks * (384 * 3 / 2 + 4) + 256, 0};
     return S_OK;
   }
-  STDMETHODIMP GetAttributes(IMFAttributes**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetInputStreamAttributes(DWORD, IMFAttributes**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetOutputStreamAttributes(DWORD, IMFAttributes**) override { return E_NOTIMPL; }
-  STDMETHODIMP DeleteInputStream(DWORD) override { return E_NOTIMPL; }
-  STDMETHODIMP AddInputStreams(DWORD, DWORD*) override { return E_NOTIMPL; }
-  STDMETHODIMP GetInputAvailableType(DWORD, DWORD, IMFMediaType**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetOutputAvailableType(DWORD, DWORD, IMFMediaType**) override { return E_NOTIMPL; }
+  NOT_IMPLEMENTED(GetStreamIDs, DWORD, DWORD*, DWORD, DWORD*)
+  NOT_IMPLEMENTED(GetInputStreamInfo, DWORD, MFT_INPUT_STREAM_INFO*) NOT_IMPLEMENTED(GetAttributes, IMFAttributes**)
+  NOT_IMPLEMENTED(GetInputStreamAttributes, DWORD, IMFAttributes**)
+  NOT_IMPLEMENTED(GetOutputStreamAttributes, DWORD, IMFAttributes**) NOT_IMPLEMENTED(DeleteInputStream, DWORD)
+  NOT_IMPLEMENTED(AddInputStreams, DWORD, DWORD*) NOT_IMPLEMENTED(GetInputAvailableType, DWORD, DWORD, IMFMediaType**)
+  NOT_IMPLEMENTED(GetOutputAvailableType, DWORD, DWORD, IMFMediaType**)
+  NOT_IMPLEMENTED(GetInputCurrentType, DWORD, IMFMediaType**)
+  NOT_IMPLEMENTED(GetOutputCurrentType, DWORD, IMFMediaType**) NOT_IMPLEMENTED(GetInputStatus, DWORD, DWORD*)
+  NOT_IMPLEMENTED(GetOutputStatus, DWORD*) NOT_IMPLEMENTED(SetOutputBounds, LONGLONG, LONGLONG)
+  NOT_IMPLEMENTED(ProcessEvent, DWORD, IMFMediaEvent*)
 
-  STDMETHODIMP SetOutputType(DWORD stream, IMFMediaType* type, DWORD flags) override {
-    if (stream != 0) return MF_E_INVALIDSTREAMNUMBER;
-    UINT32 width = 0, height = 0;
-    if (!type || !is_video(type, MFVideoFormat_H264) ||
-        FAILED(MFGetAttributeSize(type, MF_MT_FRAME_SIZE, &width, &height)) || width == 0 || height == 0 ||
-        width % 2 || height % 2) {
-      return MF_E_INVALIDMEDIATYPE;
-    }
+  STDMETHODIMP SetOutputType(DWORD, IMFMediaType* type, DWORD flags) override {
+    const auto [width, height] = video_size(type, MFVideoFormat_H264);
+    if (width == 0 || height == 0) return MF_E_INVALIDMEDIATYPE;
     if (flags & MFT_SET_TYPE_TEST_ONLY) return S_OK;
-    replace(output_type_, type);
-    replace(input_type_, nullptr);  // a new output type wants its input type anew
+    output_type_ = true;
+    input_type_ = false;  // a new output type wants its input type anew
     width_ = width;
     height_ = height;
     return S_OK;
   }
-  STDMETHODIMP SetInputType(DWORD stream, IMFMediaType* type, DWORD flags) override {
-    if (stream != 0) return MF_E_INVALIDSTREAMNUMBER;
+  STDMETHODIMP SetInputType(DWORD, IMFMediaType* type, DWORD flags) override {
     if (!output_type_) return MF_E_TRANSFORM_TYPE_NOT_SET;
-    UINT32 width = 0, height = 0;
-    if (!type || !is_video(type, MFVideoFormat_NV12) ||
-        FAILED(MFGetAttributeSize(type, MF_MT_FRAME_SIZE, &width, &height)) || width != width_ ||
-        height != height_) {
-      return MF_E_INVALIDMEDIATYPE;
-    }
-    if (!(flags & MFT_SET_TYPE_TEST_ONLY)) replace(input_type_, type);
+    if (video_size(type, MFVideoFormat_NV12) != std::pair{width_, height_}) return MF_E_INVALIDMEDIATYPE;
+    input_type_ = input_type_ || !(flags & MFT_SET_TYPE_TEST_ONLY);
     return S_OK;
   }
-  STDMETHODIMP GetInputCurrentType(DWORD stream, IMFMediaType** type) override {
-    return current(stream, input_type_, type);
-  }
-  STDMETHODIMP GetOutputCurrentType(DWORD stream, IMFMediaType** type) override {
-    return current(stream, output_type_, type);
-  }
-  STDMETHODIMP GetInputStatus(DWORD, DWORD* flags) override {
-    *flags = pending_.empty() ? MFT_INPUT_STATUS_ACCEPT_DATA : 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetOutputStatus(DWORD* flags) override {
-    *flags = pending_.empty() ? 0 : MFT_OUTPUT_STATUS_SAMPLE_READY;
-    return S_OK;
-  }
-  STDMETHODIMP SetOutputBounds(LONGLONG, LONGLONG) override { return E_NOTIMPL; }
-  STDMETHODIMP ProcessEvent(DWORD, IMFMediaEvent*) override { return E_NOTIMPL; }
   STDMETHODIMP ProcessMessage(MFT_MESSAGE_TYPE message, ULONG_PTR) override {
     if (message == MFT_MESSAGE_COMMAND_FLUSH) pending_.clear();
     return S_OK;
   }
 
-  STDMETHODIMP ProcessInput(DWORD stream, IMFSample* sample, DWORD) override {
-    if (stream != 0) return MF_E_INVALIDSTREAMNUMBER;
+  STDMETHODIMP ProcessInput(DWORD, IMFSample* sample, DWORD) override {
     if (!input_type_) return MF_E_TRANSFORM_TYPE_NOT_SET;
     if (!pending_.empty()) return MF_E_NOTACCEPTING;
-    if (!sample) return E_POINTER;
     if (knob("failinput") && !g_input_failed.exchange(true)) return E_FAIL;
     IMFMediaBuffer* buffer = nullptr;
     if (HRESULT hr = sample->ConvertToContiguousBuffer(&buffer); FAILED(hr)) return hr;
     BYTE* data = nullptr;
     DWORD length = 0;
     HRESULT hr = buffer->Lock(&data, nullptr, &length);
-    if (SUCCEEDED(hr) && length < picture_size()) hr = E_INVALIDARG;
+    if (SUCCEEDED(hr) && length < width_ * height_ * 3 / 2) hr = E_INVALIDARG;
     if (SUCCEEDED(hr)) {
       pending_ = encode_picture(data, width_, height_, pictures_ % 2);
       pending_key_ = pictures_ == 0 || force_key_ || (gop_size_ != 0 && since_key_ >= gop_size_);
@@ -305,7 +258,7 @@ class Encoder final : public IMFTransform, public ICodecAPI {
   }
 
   STDMETHODIMP ProcessOutput(DWORD, DWORD count, MFT_OUTPUT_DATA_BUFFER* outputs, DWORD* status) override {
-    if (count != 1 || !outputs || !status) return E_INVALIDARG;
+    if (count != 1) return E_INVALIDARG;
     *status = 0;
     if (pending_.empty()) {
       if (!no_sample_) return MF_E_TRANSFORM_NEED_MORE_INPUT;
@@ -336,22 +289,15 @@ class Encoder final : public IMFTransform, public ICodecAPI {
   }
 
   // ICodecAPI: the three properties the program sets, each with its documented VARIANT type.
-  STDMETHODIMP IsSupported(const GUID*) override { return E_NOTIMPL; }
-  STDMETHODIMP IsModifiable(const GUID*) override { return E_NOTIMPL; }
-  STDMETHODIMP GetParameterRange(const GUID*, VARIANT*, VARIANT*, VARIANT*) override { return E_NOTIMPL; }
-  STDMETHODIMP GetParameterValues(const GUID*, VARIANT**, ULONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP GetDefaultValue(const GUID*, VARIANT*) override { return E_NOTIMPL; }
-  STDMETHODIMP GetValue(const GUID*, VARIANT*) override { return E_NOTIMPL; }
   STDMETHODIMP SetValue(const GUID* api, VARIANT* value) override {
-    if (!api || !value) return E_POINTER;
     if (refuse_) return E_INVALIDARG;
-    if (*api == kLowLatency) return value->vt == VT_BOOL ? S_OK : E_INVALIDARG;
-    if (*api == kGopSize) {
+    if (*api == CODECAPI_AVLowLatencyMode) return value->vt == VT_BOOL ? S_OK : E_INVALIDARG;
+    if (*api == CODECAPI_AVEncMPVGOPSize) {
       if (value->vt != VT_UI4) return E_INVALIDARG;
       gop_size_ = value->ulVal;
       return S_OK;
     }
-    if (*api != kForceKey) return E_NOTIMPL;
+    if (*api != CODECAPI_AVEncVideoForceKeyFrame) return E_NOTIMPL;
     bool on = false;
     if (value->vt == VT_UI4) {
       on = value->ulVal != 0;
@@ -364,40 +310,19 @@ class Encoder final : public IMFTransform, public ICodecAPI {
     force_key_ = force_key_ || on;
     return S_OK;
   }
-  STDMETHODIMP RegisterForEvent(const GUID*, LONG_PTR) override { return E_NOTIMPL; }
-  STDMETHODIMP UnregisterForEvent(const GUID*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetAllDefaults() override { return E_NOTIMPL; }
-  STDMETHODIMP SetValueWithNotify(const GUID*, VARIANT*, GUID**, ULONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetAllDefaultsWithNotify(GUID**, ULONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP GetAllSettings(IStream*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetAllSettings(IStream*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetAllSettingsWithNotify(IStream*, GUID**, ULONG*) override { return E_NOTIMPL; }
+  NOT_IMPLEMENTED(IsSupported, const GUID*) NOT_IMPLEMENTED(IsModifiable, const GUID*)
+  NOT_IMPLEMENTED(GetParameterRange, const GUID*, VARIANT*, VARIANT*, VARIANT*)
+  NOT_IMPLEMENTED(GetParameterValues, const GUID*, VARIANT**, ULONG*)
+  NOT_IMPLEMENTED(GetDefaultValue, const GUID*, VARIANT*) NOT_IMPLEMENTED(GetValue, const GUID*, VARIANT*)
+  NOT_IMPLEMENTED(RegisterForEvent, const GUID*, LONG_PTR) NOT_IMPLEMENTED(UnregisterForEvent, const GUID*)
+  NOT_IMPLEMENTED(SetAllDefaults) NOT_IMPLEMENTED(SetValueWithNotify, const GUID*, VARIANT*, GUID**, ULONG*)
+  NOT_IMPLEMENTED(SetAllDefaultsWithNotify, GUID**, ULONG*) NOT_IMPLEMENTED(GetAllSettings, IStream*)
+  NOT_IMPLEMENTED(SetAllSettings, IStream*) NOT_IMPLEMENTED(SetAllSettingsWithNotify, IStream*, GUID**, ULONG*)
 
  private:
-  DWORD picture_size() const { return width_ * height_ * 3 / 2; }
-
-  static bool is_video(IMFMediaType* type, const GUID& subtype) {
-    GUID major{}, sub{};
-    return SUCCEEDED(type->GetGUID(MF_MT_MAJOR_TYPE, &major)) && major == MFMediaType_Video &&
-           SUCCEEDED(type->GetGUID(MF_MT_SUBTYPE, &sub)) && sub == subtype;
-  }
-  static void replace(IMFMediaType*& slot, IMFMediaType* type) {
-    if (type) type->AddRef();
-    if (slot) slot->Release();
-    slot = type;
-  }
-  static HRESULT current(DWORD stream, IMFMediaType* type, IMFMediaType** out) {
-    if (stream != 0) return MF_E_INVALIDSTREAMNUMBER;
-    if (!type) return MF_E_TRANSFORM_TYPE_NOT_SET;
-    type->AddRef();
-    *out = type;
-    return S_OK;
-  }
-
   std::atomic<ULONG> references_{1};
   const bool codec_api_, refuse_, bool_force_key_, no_sample_;
-  IMFMediaType* input_type_ = nullptr;
-  IMFMediaType* output_type_ = nullptr;
+  bool input_type_ = false, output_type_ = false;
   UINT32 width_ = 0, height_ = 0;
   ULONG gop_size_ = 0;
   std::uint32_t pictures_ = 0, since_key_ = 0;
@@ -406,6 +331,7 @@ class Encoder final : public IMFTransform, public ICodecAPI {
   LONGLONG time_ = 0, duration_ = 0;
 };
 
+// Static, never freed; the module stays loaded for the process's life.
 class Factory final : public IClassFactory {
  public:
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
@@ -413,10 +339,9 @@ class Factory final : public IClassFactory {
     *out = known ? this : nullptr;
     return known ? S_OK : E_NOINTERFACE;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }  // static: never freed
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
   STDMETHODIMP_(ULONG) Release() override { return 1; }
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
     *out = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
     if (knob("failcreate")) return E_ACCESSDENIED;
@@ -425,13 +350,8 @@ class Factory final : public IClassFactory {
     encoder->Release();
     return hr;
   }
-  STDMETHODIMP LockServer(BOOL lock) override {
-    g_locks += lock ? 1 : -1;
-    return S_OK;
-  }
-};
-
-Factory g_factory;
+  STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+} g_factory;
 
 }  // namespace
 
@@ -443,36 +363,23 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
 }
 
 __declspec(dllexport) HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-  if (clsid != kClsid) return CLASS_E_CLASSNOTAVAILABLE;
-  return g_factory.QueryInterface(iid, out);
+  return clsid == kClsid ? g_factory.QueryInterface(iid, out) : CLASS_E_CLASSNOTAVAILABLE;
 }
 
-__declspec(dllexport) HRESULT WINAPI DllCanUnloadNow() {
-  return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE;
-}
+__declspec(dllexport) HRESULT WINAPI DllCanUnloadNow() { return S_FALSE; }
 
+// The COM class, then the transform in the video encoder category, NV12 in and H.264 out.
 __declspec(dllexport) HRESULT WINAPI DllRegisterServer() {
   wchar_t path[MAX_PATH];
   const DWORD length = GetModuleFileNameW(g_module, path, MAX_PATH);
   if (length == 0 || length == MAX_PATH) return E_FAIL;
-  const std::wstring server = std::wstring(kClsidKey) + L"\\InprocServer32";
-  const wchar_t both[] = L"Both";
-  LSTATUS status = RegSetKeyValueW(HKEY_CLASSES_ROOT, server.c_str(), nullptr, REG_SZ, path,
-                                   (length + 1) * sizeof(wchar_t));
-  if (status == ERROR_SUCCESS) {
-    status = RegSetKeyValueW(HKEY_CLASSES_ROOT, server.c_str(), L"ThreadingModel", REG_SZ, both, sizeof both);
-  }
+  const wchar_t server[] = L"CLSID\\{d01b447e-3479-4ea3-96da-c86c2aaa2f24}\\InprocServer32", both[] = L"Both";
+  LSTATUS status = RegSetKeyValueW(HKEY_CLASSES_ROOT, server, nullptr, REG_SZ, path, (length + 1) * sizeof(wchar_t));
+  if (status == ERROR_SUCCESS) status = RegSetKeyValueW(HKEY_CLASSES_ROOT, server, L"ThreadingModel", REG_SZ, both, sizeof both);
   if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
-  MFT_REGISTER_TYPE_INFO input{MFMediaType_Video, MFVideoFormat_NV12};
-  MFT_REGISTER_TYPE_INFO output{MFMediaType_Video, MFVideoFormat_H264};
+  MFT_REGISTER_TYPE_INFO input{MFMediaType_Video, MFVideoFormat_NV12}, output{MFMediaType_Video, MFVideoFormat_H264};
   wchar_t name[] = L"I_PCM H.264 test encoder";
   return MFTRegister(kClsid, MFT_CATEGORY_VIDEO_ENCODER, name, 0, 1, &input, 1, &output, nullptr);
-}
-
-__declspec(dllexport) HRESULT WINAPI DllUnregisterServer() {
-  const HRESULT hr = MFTUnregister(kClsid);
-  RegDeleteTreeW(HKEY_CLASSES_ROOT, kClsidKey);
-  return hr;
 }
 
 }  // extern "C"

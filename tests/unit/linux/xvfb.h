@@ -17,8 +17,8 @@
 
 namespace nimbra::testing {
 
-// A private X server for one test, started through tools/xvfb.py; it stops
-// when the tool's standard input closes.
+// Started through tools/xvfb.py, which stops the server when its standard input
+// closes: with this object, or with the test process however it ends.
 class Xvfb {
  public:
   explicit Xvfb(const std::string& geometry = "640x480x24", std::vector<std::string> extra = {}) {
@@ -38,12 +38,11 @@ class Xvfb {
     close(to_tool[0]);
     close(from_tool[1]);
     stdin_ = to_tool[1];
-    FILE* out = fdopen(from_tool[0], "r");
     char line[64] = {};
-    if (out != nullptr && std::fgets(line, sizeof line, out) != nullptr && line[0] == ':') {
-      display_.assign(line, std::strcspn(line, "\n"));
+    if (FILE* out = fdopen(from_tool[0], "r")) {
+      if (std::fgets(line, sizeof line, out) != nullptr && line[0] == ':') display_.assign(line, std::strcspn(line, "\n"));
+      std::fclose(out);
     }
-    if (out != nullptr) std::fclose(out);
   }
   ~Xvfb() {
     close(stdin_);

@@ -1,20 +1,14 @@
 // This platform's capture backends under Wine, whose GDI draws on the test's
 // X server: what a window paints is what both GDI sources deliver. Wine has
-// neither desktop duplication nor Windows Graphics Capture: those are seen
-// to fail with their texts, and the program falls back.
+// neither desktop duplication nor Windows Graphics Capture: those fail with their texts.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include "capture/session.h"
-#include "fakes/session_rig.h"
-#include "pixels/area_scale.h"
-#include "pixels/bgra_to_nv12.h"
 #include "platform/win/desktop_duplication.h"
 #include "platform/win/gdi_screen.h"
 #include "platform/win/gdi_window.h"
 #include "platform/win/wgc_capture.h"
-#include "win/program_run.h"
 
 namespace nimbra {
 namespace {
@@ -123,51 +117,13 @@ TEST(GdiSources, DeliverWhatAWindowPaints) {
   EXPECT_EQ(GdiWindow::open(reinterpret_cast<std::intptr_t>(window)).error(), "окно не существует");
 }
 
-TEST(GdiSources, TheCaptureLoopEncodesTheScreenScaled) {
-  HWND window = painted_window();
-  testing::SessionRig rig;
-  rig.settings.width = 320;
-  rig.settings.height = 180;
-  // A key request makes the second frame go at once; its encode fails and no
-  // new encoder can be made: the session ends.
-  rig.clock.at(rig.clock.now() + 1ms, [&] { rig.flags.main_key_request = true; });
-  rig.encoders.encode_error = [](std::size_t index) { return std::string(index == 1 ? "stop" : ""); };
-  rig.encoders.create_error = [](int attempt) { return std::string(attempt == 2 ? "stop" : ""); };
-  SessionPorts ports = rig.ports();
-  ports.sources.screen = [] { return GdiScreen::open(); };
-  EXPECT_EQ(CaptureSession(rig.settings, std::move(ports)).run(), kExitOrderly);
-  ASSERT_EQ(rig.encoders.encodes.size(), 1u);
-
-  auto screen = GdiScreen::open();
-  ASSERT_TRUE(screen);
-  auto shot = (*screen)->grab(0);
-  ASSERT_TRUE(shot && *shot);
-  Bytes scaled(320 * 180 * 4), nv12(320 * 180 * 3 / 2);
-  area_scale((*shot)->pixels, (*shot)->size.width, (*shot)->size.height, scaled, 320, 180);
-  bgra_to_nv12(scaled, 320, 180, nv12);
-  EXPECT_EQ(rig.encoders.encodes[0].digest, frame_digest(nv12));
-  DestroyWindow(window);
-}
-
-TEST(CaptureSources, WithoutDuplicationAndWgcTheProgramFallsBackToGdi) {
+// The screen through the program, scaled, is held to its pixels by the process test test_mf_encoder.
+TEST(CaptureSources, WineHasNeitherDuplicationNorWgc) {
   auto duplication = platform::DesktopDuplication::open();
   auto wgc = platform::WgcCapture::start(0);
   if (duplication || wgc) GTEST_SKIP() << "a system with desktop duplication or WGC";
   EXPECT_TRUE(duplication.error().starts_with("DuplicateOutput: ")) << duplication.error();
   EXPECT_TRUE(wgc.error().starts_with("DispatcherQueue: ")) << wgc.error();
-
-  const auto path = testing::program_path();
-  if (!path) GTEST_SKIP() << "NIMBRA_TEST_PROGRAM not set";
-  HWND window = painted_window();
-  const auto run = testing::run_program(*path, L"--source w:" + std::to_wstring(reinterpret_cast<std::intptr_t>(window)) +
-                                                   L" --parent " + std::to_wstring(GetCurrentProcessId()));
-  DestroyWindow(window);
-  ASSERT_TRUE(run);
-  EXPECT_EQ(run->status, 2u);  // no H.264 encoder under Wine
-  EXPECT_TRUE(run->err.starts_with("[capture] wgc: поток: DispatcherQueue: ")) << run->err;
-  EXPECT_NE(run->err.find("\n[capture] WGC недоступен (DispatcherQueue: "), std::string::npos) << run->err;
-  EXPECT_TRUE(run->err.ends_with(") — PrintWindow-фолбэк\n[capture] энкодер: H.264 энкодер (MFT) не найден в системе\n"))
-      << run->err;
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
-// The GPU converter on a real Direct3D 11 device. Wine makes the device but
-// its shader compiler has no compute shaders: creation must fail with the
-// compiler's text, nothing worse. On Windows the converter must give the
-// model's bytes, give or take a code where the GPU's division lands a tie
-// the other way.
+// The GPU converter on Wine's Direct3D 11 device, whose shader compiler has no
+// compute shaders: creation must fail with the compiler's text, nothing worse.
+// The shader's bytes are held to the model by the Vulkan test of the Linux build.
 #include "platform/win/gpu_nv12_converter.h"
 
 #include <d3d11.h>
@@ -10,72 +8,18 @@
 #include <windows.h>
 #include <wrl/client.h>
 
-#include <random>
-
-#include "pixels/nv12_shader_model.h"
-#include "pixels_support.h"
-
 namespace nimbra::platform {
 namespace {
 
-bool under_wine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
-
-struct Device {
-  Microsoft::WRL::ComPtr<ID3D11Device> device;
-  Microsoft::WRL::ComPtr<ID3D11DeviceContext> context;
-  HRESULT created = D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
-                                      &device, nullptr, &context);
-};
-
 TEST(GpuNv12Converter, WineCannotCompileTheShaderAndCreationSaysSo) {
-  if (!under_wine()) GTEST_SKIP() << "Windows compiles compute shaders";
-  Device d3d;
-  ASSERT_TRUE(SUCCEEDED(d3d.created)) << std::hex << d3d.created;
-  auto converter = GpuNv12Converter::create(d3d.device.Get(), {1280, 720}, Size{640, 360});
+  if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr) GTEST_SKIP() << "not Wine";
+  Microsoft::WRL::ComPtr<ID3D11Device> device;
+  const HRESULT created = D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0,
+                                            D3D11_SDK_VERSION, &device, nullptr, nullptr);
+  ASSERT_TRUE(SUCCEEDED(created)) << std::hex << created;
+  auto converter = GpuNv12Converter::create(device.Get(), {1280, 720}, Size{640, 360});
   ASSERT_FALSE(converter);
   EXPECT_TRUE(converter.error().starts_with("D3DCompile: ")) << converter.error();
-}
-
-TEST(GpuNv12Converter, ConvertsLikeTheModelOnWindows) {
-  if (under_wine()) GTEST_SKIP() << "Wine's shader compiler has no compute shaders";
-  Device d3d;
-  ASSERT_TRUE(SUCCEEDED(d3d.created)) << std::hex << d3d.created;
-  ID3D11DeviceContext* context = d3d.context.Get();
-  EXPECT_EQ(GpuNv12Converter::create(d3d.device.Get(), {1281, 720}, std::nullopt), fail("размер 1281×720 не чётный"));
-  auto made = GpuNv12Converter::create(d3d.device.Get(), {1280, 720}, Size{640, 360});
-  ASSERT_TRUE(made) << made.error();
-  GpuNv12Converter& converter = **made;
-  Bytes main, second;
-  EXPECT_EQ(converter.run(context, main, &second), fail("кадра ещё нет"));
-  EXPECT_EQ(converter.source_copy(), nullptr);
-
-  const Size source{1920, 1080};
-  std::mt19937 rng(9);
-  const Bytes image = testing::random_bytes(rng, std::size_t{source.width} * source.height * 4);
-  const D3D11_TEXTURE2D_DESC desc{source.width, source.height, 1, 1, DXGI_FORMAT_B8G8R8A8_UNORM, {1, 0},
-                                  D3D11_USAGE_DEFAULT, 0, 0, 0};
-  const D3D11_SUBRESOURCE_DATA data{image.data(), source.width * 4, 0};
-  Microsoft::WRL::ComPtr<ID3D11Texture2D> texture;
-  ASSERT_TRUE(SUCCEEDED(d3d.device->CreateTexture2D(&desc, &data, &texture)));
-  ASSERT_TRUE(converter.convert(context, texture.Get(), main, &second));
-  EXPECT_NE(converter.source_copy(), nullptr);
-  EXPECT_EQ(converter.source_size(), source);
-  for (const auto& [size, gpu] : {std::pair<Size, const Bytes&>{{1280, 720}, main}, {{640, 360}, second}}) {
-    Bytes model(std::size_t{size.width} * size.height * 3 / 2);
-    nv12_shader_model(image, nv12_shader_constants(source, size), model);
-    ASSERT_EQ(gpu.size(), model.size());
-    int largest = 0;
-    std::size_t apart = 0;
-    for (std::size_t i = 0; i < gpu.size(); ++i) {
-      largest = std::max(largest, std::abs(gpu[i] - model[i]));
-      apart += gpu[i] != model[i];
-    }
-    EXPECT_LE(largest, 1) << size.width;
-    EXPECT_LT(apart, model.size() / 1000) << size.width;
-  }
-  Bytes again;  // a repeat converts the same copy again, here without the second size
-  ASSERT_TRUE(converter.run(context, again, nullptr));
-  EXPECT_EQ(again, main);
 }
 
 }  // namespace
