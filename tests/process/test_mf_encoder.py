@@ -63,7 +63,8 @@ class MfEncoderTest(unittest.TestCase):
         if harness.TARGET.platform != "win":
             raise unittest.SkipTest("Media Foundation is Windows only")
         subprocess.run([harness.WINE, "regsvr32", "/s", windows_path(os.environ["NIMBRA_TEST_ENCODER_DLL"])],
-                       env=harness.TARGET.env, stdin=subprocess.DEVNULL, capture_output=True, timeout=60, check=True)
+                       env=harness.TARGET.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=180, check=True)  # no pipes a Wine service could hold
         cls.addClassCleanup(PatternWindow(0, 0, 1920, 1080, 48).close)  # tiles of 16 at 640x360, 8 at 320x180
 
     def session(self, source, width, height, knobs, more=()):
