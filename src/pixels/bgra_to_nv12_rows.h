@@ -2,8 +2,8 @@
 // Row kernels of bgra_to_nv12. A kernel converts one pair of source rows
 // (the same row twice for an odd last row) into two luma rows and one chroma
 // row and returns how many pixels it did: the C row, the reference the
-// SIMD rows match byte for byte, all of them; the SIMD rows as many whole vector steps as fit (an
-// even count), leaving the tail to the C row.
+// SIMD rows match byte for byte, all of them; the SIMD rows as many whole
+// vector steps as fit (an even count), leaving the tail to the C row.
 #include <cstddef>
 #include <cstdint>
 

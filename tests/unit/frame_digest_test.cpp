@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "pixels_support.h"
-
 namespace nimbra {
 namespace {
 
@@ -17,19 +15,6 @@ TEST(FrameDigest, EveryByteCounts) {
     EXPECT_NE(frame_digest(changed), base) << at;
   }
   EXPECT_EQ(frame_digest({}), 0u);
-}
-
-TEST(FrameDigest, SameValueOnEveryInstructionSet) {
-  std::mt19937 rng(5);
-  for (std::size_t size : {std::size_t{3}, std::size_t{240}, std::size_t{1000}, std::size_t{640 * 360 * 4}}) {
-    const Bytes frame = testing::random_bytes(rng, size);
-    FrameDigest first = 0;
-    for (SimdLevel level : testing::available_levels()) {
-      testing::ForcedSimdLevel forced(level);
-      if (level == SimdLevel::scalar) first = frame_digest(frame);
-      EXPECT_EQ(frame_digest(frame), first) << simd_level_name(level) << " " << size;
-    }
-  }
 }
 
 }  // namespace

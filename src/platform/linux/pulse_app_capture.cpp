@@ -73,8 +73,8 @@ class PulseAppCapture final : public audio::AppCaptureClient, PulseListener {
   using Monitors = std::map<std::uint32_t, std::unique_ptr<Monitor>>;
 
   void attach(std::uint32_t index, std::uint32_t sink, std::uint32_t source) {
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, audio::kSampleRate, audio::kChannels};
-    pa_stream* stream = pa_stream_new(server_->context(), "nimbra-capture", &spec, nullptr);
+    const pa_sample_spec format{PA_SAMPLE_S16LE, audio::kSampleRate, audio::kChannels};
+    pa_stream* stream = pa_stream_new(server_->context(), "nimbra-capture", &format, nullptr);
     if (stream == nullptr) return;
     auto monitor = std::make_unique<Monitor>(Monitor{this, stream, sink, 0, false});
     pa_stream_set_monitor_stream(stream, index);
