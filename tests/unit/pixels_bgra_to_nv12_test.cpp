@@ -23,33 +23,13 @@ TEST(PixelsBgraToNv12, MatchesReferenceOnRandomSizesOnEveryInstructionSet) {
     ForcedSimdLevel forced(level);
     for (int i = 0; i <= 600; ++i) {
       const std::uint32_t w = testing::random_extent(rng, 300), h = testing::random_extent(rng, 9);
-      // Saturation limits of the 16-bit factor products are reached only by pixels made of 0 and 255.
+      // Every intermediate is linear in the channels, so its extremes, where a
+      // 16-bit product or sum would saturate, come from pixels of 0 and 255.
       const std::size_t n = std::size_t{w} * h * 4;
       const Bytes bgra = i % 10 == 0 ? testing::extreme_bytes(rng, n) : testing::random_bytes(rng, n);
       Bytes expected(nv12_size(w, h), 0xEE);
       bgra_to_nv12_reference(bgra, w, h, expected);
       ASSERT_EQ(convert(bgra, w, h), expected) << testing::where(level, w, h);
-    }
-  }
-}
-
-TEST(PixelsBgraToNv12, EveryColourMatchesReference) {
-  // Each 2 x 2 block one colour, so every colour meets both the luma and the
-  // chroma formula, 4,096 colours per picture.
-  const std::size_t blocks = 4096, w = 2 * blocks, h = 2;
-  Bytes bgra(w * h * 4), expected(nv12_size(w, h));
-  for (std::uint32_t first = 0; first < (1u << 24); first += blocks) {
-    for (std::size_t i = 0; i < w * h; ++i) {
-      const std::uint32_t colour = first + static_cast<std::uint32_t>(i % w / 2);
-      bgra[i * 4] = static_cast<std::uint8_t>(colour);
-      bgra[i * 4 + 1] = static_cast<std::uint8_t>(colour >> 8);
-      bgra[i * 4 + 2] = static_cast<std::uint8_t>(colour >> 16);
-      bgra[i * 4 + 3] = static_cast<std::uint8_t>(colour >> 3);
-    }
-    bgra_to_nv12_reference(bgra, w, h, expected);
-    for (SimdLevel level : available_levels()) {
-      ForcedSimdLevel forced(level);
-      ASSERT_TRUE(convert(bgra, w, h) == expected) << simd_level_name(level) << " from colour " << first;
     }
   }
 }
