@@ -1,14 +1,11 @@
-"""Runs the real helper binary, natively or under Wine, for process-level tests.
+"""Runs the real helper, natively or under Wine: every test script takes `--exe PATH --platform linux|win`,
+the rest goes to unittest. Wine uses WINEPREFIX and DISPLAY when both are set, else a private prefix and Xvfb."""
 
-Every test script takes `--exe PATH --platform linux|win`; the rest goes to unittest. Under Wine the
-prefix and display come from WINEPREFIX and DISPLAY when both are set, else from a private prefix and Xvfb.
-"""
-
-import argparse, atexit, contextlib, fcntl, os, re, shutil, struct, subprocess, sys, tempfile, threading, time, unittest
+import argparse, atexit, contextlib, fcntl, os, re, shutil, struct, subprocess, sys, tempfile, time, unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from xvfb import Xvfb  # noqa: E402,F401  (the one launcher, shared with the tools)
-from host_client import command_record, process_usage, read_messages  # noqa: E402
+from xvfb import Xvfb  # noqa: E402,F401
+from host_client import Helper, wait_status  # noqa: E402,F401
 
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
@@ -18,10 +15,7 @@ class Target:
     """How to start the helper: the command prefix and the environment."""
 
     def __init__(self, exe, platform):
-        self.exe = os.path.abspath(exe)
-        self.platform = platform
-        self.env = dict(os.environ)
-        self._cleanup = []
+        self.exe, self.platform, self.env, self._cleanup = os.path.abspath(exe), platform, dict(os.environ), []
         if platform == "win":
             self._prepare_wine()
             self.windows_host()  # first, so that the Wine services it brings up inherit no test's pipes
@@ -127,8 +121,7 @@ class Host:
 
 
 def blocked_stdout():
-    """A pipe already full: a helper writing to it blocks on its first message, so a session cannot
-    race to its end while a test pokes at it. (read_fd, write_fd, bytes of filler)."""
+    """A pipe already full, so that a session blocks on its first message: (read_fd, write_fd, filler bytes)."""
     read_fd, write_fd = os.pipe()
     flags = fcntl.fcntl(write_fd, fcntl.F_GETFL)
     fcntl.fcntl(write_fd, fcntl.F_SETFL, flags | os.O_NONBLOCK)
@@ -139,83 +132,6 @@ def blocked_stdout():
                 filled += os.write(write_fd, b"\xAA" * size)
     fcntl.fcntl(write_fd, fcntl.F_SETFL, flags)
     return read_fd, write_fd, filled
-
-
-def wait_status(proc, timeout):
-    """The exit status, or None after killing a process that outlived `timeout`."""
-    try:
-        return proc.wait(timeout)
-    except subprocess.TimeoutExpired:
-        proc.kill()
-        proc.wait()
-        return None
-
-
-class Helper:
-    """A running helper; a thread keeps every message it writes as (arrival time, kind, payload)."""
-
-    def __init__(self, command, env):
-        self.err = tempfile.TemporaryFile()  # not a pipe: see Target.run
-        self.proc = subprocess.Popen(command, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.err)
-        self.messages = []
-        self.reading = "on"  # a host may also hold its reads ("held") or close its end ("closed")
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
-
-    def _read(self):
-        for kind, payload in read_messages(self.proc.stdout):
-            self.messages.append((time.monotonic(), kind, payload))
-            while self.reading == "held":
-                time.sleep(0.02)
-            if self.reading == "closed":
-                self.proc.stdout.close()
-                return
-
-    def of_kind(self, kinds, after=0.0, before=float("inf")):
-        return [m for m in list(self.messages) if m[1] in kinds and after <= m[0] < before]
-
-    def payloads(self, *kinds):
-        return [m[2] for m in self.of_kind(kinds)]
-
-    def wait_for(self, predicate, timeout=10):
-        """The first message that meets `predicate` within `timeout` seconds, or None."""
-        deadline = time.monotonic() + timeout
-        while not (found := [m for m in list(self.messages) if predicate(m)]) and time.monotonic() < deadline:
-            time.sleep(0.005)
-        return found[0] if found else None
-
-    def first(self, kind, timeout=10, after=0.0):
-        return self.wait_for(lambda m: m[1] == kind and m[0] > after, timeout)
-
-    def send(self, code):
-        self.proc.stdin.write(command_record(code))
-        self.proc.stdin.flush()
-
-    def thread_cpu(self, name):
-        """CPU seconds used so far by this process's threads called `name`."""
-        total, task = 0, "/proc/%d/task/" % self.proc.pid
-        for tid in os.listdir(task):
-            with contextlib.suppress(OSError), open(task + tid + "/comm") as comm, open(task + tid + "/stat") as stat:
-                if comm.read().strip() == name:
-                    total += sum(int(v) for v in stat.read().rsplit(")", 1)[1].split()[11:13])  # utime, stime
-        return total / os.sysconf("SC_CLK_TCK")
-
-    def usage(self):
-        """(CPU seconds so far, resident kilobytes)."""
-        return process_usage(self.proc.pid)
-
-    def close(self, timeout=10):
-        """Closes stdin: (status or None if it had to be killed, seconds it took, stderr lines)."""
-        closed = time.monotonic()
-        with contextlib.suppress(OSError):
-            self.proc.stdin.close()
-        status = wait_status(self.proc, timeout)
-        took = time.monotonic() - closed
-        self.reader.join(5)
-        self.proc.stdout.close()
-        with self.err:
-            self.err.seek(0)
-            return status, took, self.err.read().decode(errors="replace").splitlines()
 
 
 def message(kind, payload):
