@@ -1,11 +1,12 @@
 """Runs the real helper, natively or under Wine: every test script takes `--exe PATH --platform linux|win`,
 the rest goes to unittest. Wine uses WINEPREFIX and DISPLAY when both are set, else a private prefix and Xvfb."""
 
-import argparse, atexit, contextlib, fcntl, os, re, shutil, struct, subprocess, sys, tempfile, time, unittest
+import argparse, atexit, contextlib, fcntl, os, re, shutil, struct, subprocess, sys, tempfile, threading, time, unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 from xvfb import Xvfb  # noqa: E402,F401
 from host_client import Helper, wait_status  # noqa: E402,F401
+import x11_paint  # noqa: E402
 
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
@@ -132,6 +133,36 @@ def blocked_stdout():
                 filled += os.write(write_fd, b"\xAA" * size)
     fcntl.fcntl(write_fd, fcntl.F_SETFL, flags)
     return read_fd, write_fd, filled
+
+
+def screen(test, bgra=None, size="1920x1080x24"):
+    """A private X server for `test`, its screen painted with `bgra` if given: (Xvfb, Painter)."""
+    xvfb = Xvfb(size)
+    test.addCleanup(xvfb.stop)
+    painter = x11_paint.Painter(xvfb.display)
+    test.addCleanup(painter.close)
+    if bgra:
+        painter.put_bgra(painter.root, 0, 0, painter.width, painter.height, bgra)
+    return xvfb, painter
+
+
+def keep_a_box_moving(test, display, y, background):
+    """A white box sliding along row `y` over `background` (4 bytes), so that frames keep changing."""
+    done = threading.Event()
+
+    def move():
+        painter, x = x11_paint.Painter(display), 0
+        while not done.wait(1 / 30):
+            with contextlib.suppress(OSError, x11_paint.XError):  # the server may be gone
+                painter.put_bgra(painter.root, 100 + x, y, 64, 64, background * 4096, sync=False)
+                x = (x + 12) % 1600
+                painter.put_bgra(painter.root, 100 + x, y, 64, 64, bytes((250, 250, 250, 255)) * 4096)
+        painter.close()
+
+    mover = threading.Thread(target=move)
+    mover.start()
+    test.addCleanup(mover.join, 5)
+    test.addCleanup(done.set)
 
 
 def message(kind, payload):

@@ -8,14 +8,9 @@ import harness, pulse_audio
 
 
 class AudioTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.xvfb = harness.Xvfb("640x360x24")
-        cls.addClassCleanup(cls.xvfb.stop)
-
     def start_helper(self, env):
         helper = harness.TARGET.helper(self, ["--source", "s:0", "--audio", "1", "--fps", "10", "--width", "320",
-                                              "--height", "180"], self.xvfb.display, env)
+                                              "--height", "180"], harness.screen(self, size="640x360x24")[0].display, env)
 
         def ask_for_key_frames():  # so that the still screen's video (kind 2) keeps flowing
             with contextlib.suppress(OSError, ValueError):

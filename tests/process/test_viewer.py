@@ -1,9 +1,9 @@
 """The live viewer (tools/viewer) in headless Chromium, host of a session on a private X server showing
 pure colour patches and a moving box; the page's own counters and canvases are read back. Linux only."""
 
-import json, os, select, shutil, subprocess, sys, tempfile, threading, time, unittest
+import json, os, select, shutil, subprocess, sys, tempfile, time, unittest
 
-import chromium, harness, x11_paint
+import chromium, harness
 
 
 BRIDGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "viewer", "bridge.py")
@@ -15,16 +15,6 @@ STATE = """window.viewer && JSON.stringify({handshake: viewer.handshake, counts:
 PIXELS = """Array.from(document.getElementById(%r).getContext("2d").getImageData(%d, %d, 5, 5).data)"""
 
 
-def move_a_box(display, done):
-    """A box sliding under the patches, so that both layers get delta chunks."""
-    painter, x = x11_paint.Painter(display), 0
-    while not done.wait(1 / 30):
-        painter.put_bgra(painter.root, 100 + x, 700, 64, 64, BACKGROUND * 4096, sync=False)
-        x = (x + 12) % 1600
-        painter.put_bgra(painter.root, 100 + x, 700, 64, 64, bytes((250, 250, 250, 255)) * 4096)
-    painter.close()
-
-
 class ViewerTest(unittest.TestCase):
     def setUp(self):
         if harness.TARGET.platform != "linux":
@@ -33,19 +23,11 @@ class ViewerTest(unittest.TestCase):
         self.addCleanup(chromium.reap_children)
         self.temp = tempfile.mkdtemp(prefix="nimbra-viewer-")
         self.addCleanup(shutil.rmtree, self.temp, True)
-        xvfb = harness.Xvfb("1920x1080x24")
-        self.addCleanup(xvfb.stop)
-        self.display = xvfb.display
-        painter = x11_paint.Painter(self.display)
-        painter.put_bgra(painter.root, 0, 0, 1920, 1080, BACKGROUND * (1920 * 1080))
+        xvfb, painter = harness.screen(self, BACKGROUND * (1920 * 1080))
         for i, (r, g, b) in enumerate(PATCHES):
             painter.put_bgra(painter.root, 120 + 420 * i, 180, 240, 240, bytes((b, g, r, 255)) * 240 ** 2)
-        painter.close()
-        done = threading.Event()
-        mover = threading.Thread(target=move_a_box, args=(self.display, done))
-        mover.start()
-        self.addCleanup(mover.join, 5)
-        self.addCleanup(done.set)
+        self.display = xvfb.display
+        harness.keep_a_box_moving(self, self.display, 700, BACKGROUND)  # delta chunks in both layers
 
     def wait_for(self, what, condition, timeout=20):
         state, deadline = None, time.monotonic() + timeout
@@ -56,16 +38,14 @@ class ViewerTest(unittest.TestCase):
         self.fail(f"{what}: not within {timeout} s; the page saw {state}\n" + "\n".join(self.browser.console[-20:]))
 
     def test_session_decodes_in_chromium_with_true_colours(self):
-        with open(os.path.join(self.temp, "bridge.log"), "wb") as log:
-            bridge = subprocess.Popen([sys.executable, BRIDGE, "--exe", harness.TARGET.exe, "--", "--source", "s:0",
-                                       "--low", "640x360", "--low-fps", "15"],
-                                      env=dict(os.environ, DISPLAY=self.display), stdout=subprocess.PIPE, stderr=log)
+        bridge = subprocess.Popen([sys.executable, BRIDGE, "--exe", harness.TARGET.exe, "--", "--source", "s:0",
+                                   "--low", "640x360", "--low-fps", "15"],
+                                  env=dict(os.environ, DISPLAY=self.display), stdout=subprocess.PIPE)
         self.addCleanup(bridge.stdout.close)
         self.addCleanup(lambda: bridge.poll() is None and bridge.terminate())
         line = bridge.stdout.readline().decode().strip() if select.select([bridge.stdout], [], [], 20)[0] else ""
         self.assertRegex(line, r"^viewer: http://127\.0\.0\.1:\d+/$")
-        with open(os.path.join(self.temp, "chromium.log"), "wb") as log:
-            self.browser = chromium.Browser(os.path.join(self.temp, "profile"), log)
+        self.browser = chromium.Browser(os.path.join(self.temp, "profile"), subprocess.DEVNULL)
         self.addCleanup(self.browser.close)
         self.browser.open(line.split()[1])
 
