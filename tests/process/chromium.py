@@ -80,12 +80,7 @@ class Browser:
     def close(self):
         with contextlib.suppress(Exception):  # killed below
             self.call("Browser.close", timeout=5)
-        # Waits without reaping, so that the group keeps its id until it is killed.
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline and not os.waitid(os.P_PID, self.proc.pid,
-                                                            os.WEXITED | os.WNOHANG | os.WNOWAIT):
-            time.sleep(0.05)
-        os.killpg(self.proc.pid, signal.SIGKILL)  # the browser and whatever it started, if any is left
+        os.killpg(self.proc.pid, signal.SIGKILL)  # whatever is left of its group: not reaped yet, it keeps its id
         self.proc.wait()
         os.close(self.to_browser)
         os.close(self.from_browser)

@@ -1,7 +1,7 @@
 """Runs the real helper, natively or under Wine: every test script takes `--exe PATH --platform linux|win`,
 the rest goes to unittest. Wine uses WINEPREFIX and DISPLAY when both are set, else a private prefix and Xvfb."""
 
-import argparse, atexit, contextlib, fcntl, os, re, shutil, struct, subprocess, sys, tempfile, threading, time, unittest
+import argparse, atexit, contextlib, os, re, shutil, struct, subprocess, sys, tempfile, threading, time, unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 from xvfb import Xvfb  # noqa: E402,F401
@@ -124,14 +124,13 @@ class Host:
 def blocked_stdout():
     """A pipe already full, so that a session blocks on its first message: (read_fd, write_fd, filler bytes)."""
     read_fd, write_fd = os.pipe()
-    flags = fcntl.fcntl(write_fd, fcntl.F_GETFL)
-    fcntl.fcntl(write_fd, fcntl.F_SETFL, flags | os.O_NONBLOCK)
+    os.set_blocking(write_fd, False)
     filled = 0
     for size in (4096, 1):
         with contextlib.suppress(BlockingIOError):
             while True:
                 filled += os.write(write_fd, b"\xAA" * size)
-    fcntl.fcntl(write_fd, fcntl.F_SETFL, flags)
+    os.set_blocking(write_fd, True)
     return read_fd, write_fd, filled
 
 
@@ -155,7 +154,7 @@ def keep_a_box_moving(test, display, y, background):
         while not done.wait(1 / 30):
             with contextlib.suppress(OSError, x11_paint.XError):  # the server may be gone
                 painter.put_bgra(painter.root, 100 + x, y, 64, 64, background * 4096, sync=False)
-                x = (x + 12) % 1600
+                x = (x + 12) % (painter.width - 200)
                 painter.put_bgra(painter.root, 100 + x, y, 64, 64, bytes((250, 250, 250, 255)) * 4096)
         painter.close()
 
