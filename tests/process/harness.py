@@ -49,14 +49,15 @@ class Target:
         return subprocess.Popen(self.command(args), env=self.env, stdin=subprocess.PIPE, stdout=stdout,
                                 stderr=subprocess.PIPE)
 
-    def run(self, args, stdin=b"", timeout=30):
+    def run(self, args, stdin=b"", timeout=30, stdout=None):
         """Runs to the end: (status, stdout, stderr). `stdin` None holds stdin open, as a host would."""
         read_fd, write_fd = os.pipe()
         # Output into files: a Wine service the program brings up inherits its handles and would hold a pipe.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             try:
                 how = {"stdin": read_fd} if stdin is None else {"input": stdin}
-                proc = subprocess.run(self.command(args), env=self.env, stdout=out, stderr=err, timeout=timeout, **how)
+                proc = subprocess.run(self.command(args), env=self.env, stdout=stdout or out, stderr=err,
+                                      timeout=timeout, **how)
             finally:
                 os.close(read_fd)
                 os.close(write_fd)

@@ -1,6 +1,5 @@
-"""Application audio of the Linux helper against a private PulseAudio daemon and X server: which players are
-heard, the chunks' shape, pace and bytes, and what the video sees when the sound server is missing or dies.
-(Wine has no process loopback: the Windows build's audio is its unit tests'.)"""
+"""Application audio against a private PulseAudio daemon: which players are heard, the chunks' shape, pace
+and bytes, and the video when the sound server is missing or dies. Linux only: Wine has no process loopback."""
 
 import json, os, sys, tempfile, time, unittest
 

@@ -28,8 +28,7 @@ class CaptureTest(unittest.TestCase):
         status, took, lines = s.close(5)
         self.assertEqual((status, [l for l in lines if not l.startswith("[capture] ")]), (0, []))
         self.assertLess(took, 1.0)
-        self.assertEqual(s.messages[0][1:], (1, b'{"codec":"avc1.64002a","height":720,"port":0,"width":1280}'))
-        self.assertEqual(s.of_kind((2, 3))[0][1], 2)
+        self.assertEqual((s.messages[0][1], s.of_kind((2, 3))[0][1]), (1, 2))  # the handshake first; a key chunk
         # The preview samples the scaled screen at every second pixel: the blocks' own colours.
         self.assertTrue(s.payloads(7)[0] == b"".join(bytes(block_colour(3 * x // 48, 3 * y // 48)) + b"\xff"
                                                     for y in range(360) for x in range(640)), "preview differs")

@@ -1,7 +1,6 @@
-"""The Windows pipeline end to end under Wine, through the Media Foundation encoder code: a private prefix
-gets the lossless test encoder (tests/win/ipcm_encoder.cpp), whose pictures decode to exactly the NV12 it
-was handed, and windows of colour tiles (Wine's screen shows only what its own windows paint), so pictures
-and previews must equal the tiles byte for byte. Windows only."""
+"""The Windows pipeline under Wine through the Media Foundation encoder code, in a private prefix with the
+lossless test encoder (tests/win/ipcm_encoder.cpp) and windows of colour tiles (Wine's screen shows only what
+its own windows paint): pictures and previews must equal the tiles byte for byte."""
 
 import os, subprocess, unittest
 

@@ -1,6 +1,5 @@
-"""The helper as its host sees it with nothing to capture or encode with (Linux without a display, Wine
-without an H.264 encoder): command lines, the first message, and the ways a host ends a session. A full
-stdout pipe blocks the session on its handshake, so that only stdin and the parent watchdog can end it."""
+"""The helper with nothing to capture or encode with (Linux without a display, Wine without an H.264 encoder):
+command lines, the first message, and the ways a host ends a session blocked on a full stdout pipe."""
 
 import os, time, unittest
 
