@@ -1,7 +1,7 @@
 """Runs the real helper, natively or under Wine: every test script takes `--exe PATH --platform linux|win`,
 the rest goes to unittest. Wine uses WINEPREFIX and DISPLAY when both are set, else a private prefix and Xvfb."""
 
-import argparse, atexit, contextlib, os, re, shutil, struct, subprocess, sys, tempfile, threading, time, unittest
+import argparse, atexit, contextlib, fcntl, os, re, shutil, struct, subprocess, sys, tempfile, threading, time, unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 from xvfb import Xvfb  # noqa: E402,F401
@@ -125,14 +125,8 @@ class Host:
 def blocked_stdout():
     """A pipe already full, so that a session blocks on its first message: (read_fd, write_fd, filler bytes)."""
     read_fd, write_fd = os.pipe()
-    os.set_blocking(write_fd, False)
-    filled = 0
-    for size in (4096, 1):
-        with contextlib.suppress(BlockingIOError):
-            while True:
-                filled += os.write(write_fd, b"\xAA" * size)
-    os.set_blocking(write_fd, True)
-    return read_fd, write_fd, filled
+    fcntl.fcntl(write_fd, fcntl.F_SETPIPE_SZ, 4096)  # one page, the least a pipe holds
+    return read_fd, write_fd, os.write(write_fd, b"\xAA" * 4096)
 
 
 def screen(test, bgra=None, size="1920x1080x24"):
