@@ -23,11 +23,13 @@ Example:
       --at 2:11 --at 4:10 --out /tmp/session -- --source s:0 --low 640x360
 """
 import argparse
+import contextlib
 import json
 import os
 import struct
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 import zlib
@@ -90,6 +92,82 @@ def png_from_bgra(bgra, width, height):
     rgba = bytearray(bgra)
     rgba[0::4], rgba[2::4] = bgra[2::4], bgra[0::4]
     return png_from_rgba(bytes(rgba), width, height)
+
+
+def wait_status(proc, timeout):
+    """The exit status, or None after killing a process that outlived `timeout`."""
+    try:
+        return proc.wait(timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+        return None
+
+
+class Helper:
+    """A running helper; a thread keeps every message it writes as (arrival time, kind, payload).
+    The reader may also hold its reads (`reading = "held"`) or close its end ("closed"), as a bad host would."""
+
+    def __init__(self, command, env):
+        self.err = tempfile.TemporaryFile()  # not a pipe: a Wine service the helper starts would hold it
+        self.proc = subprocess.Popen(command, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.err)
+        self.messages, self.reading = [], "on"
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for kind, payload in read_messages(self.proc.stdout):
+            self.messages.append((time.monotonic(), kind, payload))
+            while self.reading == "held":
+                time.sleep(0.02)
+            if self.reading == "closed":
+                self.proc.stdout.close()
+                return
+
+    def of_kind(self, kinds, after=0.0, before=float("inf")):
+        return [m for m in list(self.messages) if m[1] in kinds and after <= m[0] < before]
+
+    def payloads(self, *kinds):
+        return [m[2] for m in self.of_kind(kinds)]
+
+    def wait_for(self, predicate, timeout=10):
+        """The first message that meets `predicate` within `timeout` seconds, or None."""
+        deadline = time.monotonic() + timeout
+        while not (found := [m for m in list(self.messages) if predicate(m)]) and time.monotonic() < deadline:
+            time.sleep(0.005)
+        return found[0] if found else None
+
+    def first(self, kind, timeout=10, after=0.0):
+        return self.wait_for(lambda m: m[1] == kind and m[0] > after, timeout)
+
+    def send(self, code):
+        self.proc.stdin.write(command_record(code))
+        self.proc.stdin.flush()
+
+    def thread_cpu(self, name):
+        """CPU seconds used so far by this process's threads called `name`."""
+        total, task = 0, "/proc/%d/task/" % self.proc.pid
+        for tid in os.listdir(task):
+            with contextlib.suppress(OSError), open(task + tid + "/comm") as comm, open(task + tid + "/stat") as stat:
+                if comm.read().strip() == name:
+                    total += sum(int(v) for v in stat.read().rsplit(")", 1)[1].split()[11:13])  # utime, stime
+        return total / os.sysconf("SC_CLK_TCK")
+
+    def usage(self):
+        return process_usage(self.proc.pid)
+
+    def close(self, timeout=10):
+        """Closes stdin: (status or None if it had to be killed, seconds it took, stderr lines)."""
+        closed = time.monotonic()
+        with contextlib.suppress(OSError):
+            self.proc.stdin.close()
+        status = wait_status(self.proc, timeout)
+        took = time.monotonic() - closed
+        self.reader.join(5)
+        self.proc.stdout.close()
+        with self.err:
+            self.err.seek(0)
+            return status, took, self.err.read().decode(errors="replace").splitlines()
 
 
 class Host:

@@ -1,27 +1,21 @@
-"""Headless Chromium driven over the DevTools protocol on a pipe (JSON messages ending in a zero byte,
-read by the browser on fd 3, written on fd 4), with no network beyond loopback."""
+"""Headless Chromium driven over the DevTools protocol on a pipe (JSON messages ending in a zero byte, read by
+the browser on fd 3, written on fd 4), with no network beyond loopback."""
 
-import contextlib, ctypes, fcntl, json, os, signal, subprocess, threading, time
-
-EXECUTABLE = "/usr/bin/chromium"
-PR_SET_CHILD_SUBREAPER = 36
+import contextlib, ctypes, fcntl, json, os, select, signal, subprocess, time
 
 
 def adopt_orphans():
-    """Chromium's helpers outlive the browser by a moment: adopted, reap_children() collects them
-    instead of leaving zombies under an init that may not reap."""
-    ctypes.CDLL(None).prctl(PR_SET_CHILD_SUBREAPER, 1)
+    """Chromium's helpers outlive the browser by a moment: adopted, reap_children() collects them instead of
+    leaving zombies under an init that may not reap."""
+    ctypes.CDLL(None).prctl(36, 1)  # PR_SET_CHILD_SUBREAPER
 
 
 def reap_children(timeout=10):
-    """Waits for every child left, adopted ones included."""
     deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        try:
+    with contextlib.suppress(ChildProcessError):
+        while time.monotonic() < deadline:
             if os.waitpid(-1, os.WNOHANG) == (0, 0):
                 time.sleep(0.05)
-        except ChildProcessError:
-            return
 
 
 class Browser:
@@ -35,7 +29,7 @@ class Browser:
             os.dup2(high[1], 4)
 
         self.proc = subprocess.Popen(
-            [EXECUTABLE, "--headless=new", "--no-sandbox", "--disable-gpu", "--remote-debugging-pipe",
+            ["/usr/bin/chromium", "--headless=new", "--no-sandbox", "--disable-gpu", "--remote-debugging-pipe",
              "--user-data-dir=" + profile, "--no-first-run", "--no-default-browser-check",
              "--disable-background-networking", "--disable-component-update", "--disable-sync",
              "--disable-default-apps", "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
@@ -44,38 +38,31 @@ class Browser:
             stdout=log, stderr=log)
         os.close(to_browser)
         os.close(from_browser)
-        self.replies, self.console, self.next_id, self.session = {}, [], 0, None
-        self.cond = threading.Condition()
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
-
-    def _read(self):
-        buffer = b""
-        while chunk := os.read(self.from_browser, 1 << 16):
-            *messages, buffer = (buffer + chunk).split(b"\0")
-            for message in map(json.loads, messages):
-                with self.cond:
-                    if "id" in message:
-                        self.replies[message["id"]] = message
-                    elif message.get("method") in ("Runtime.consoleAPICalled", "Runtime.exceptionThrown"):
-                        self.console.append(json.dumps(message["params"])[:400])
-                    self.cond.notify_all()
+        self.buffer, self.console, self.next_id, self.session = b"", [], 0, None
 
     def call(self, method, timeout=30, **params):
-        with self.cond:
-            self.next_id += 1
-            ident = self.next_id
-        message = {"id": ident, "method": method, "params": params}
+        """The result of one method; console lines and exceptions met on the way are kept in `console`."""
+        self.next_id += 1
+        message = {"id": self.next_id, "method": method, "params": params}
         if self.session and not method.startswith(("Target.", "Browser.")):
             message["sessionId"] = self.session
         os.write(self.to_browser, json.dumps(message).encode() + b"\0")
-        with self.cond:
-            if not self.cond.wait_for(lambda: ident in self.replies, timeout):
-                raise TimeoutError(method)
-            reply = self.replies.pop(ident)
-        if "error" in reply:
-            raise RuntimeError(f"{method}: {reply['error']}")
-        return reply["result"]
+        deadline = time.monotonic() + timeout
+        while True:
+            while b"\0" not in self.buffer:
+                if not select.select([self.from_browser], [], [], max(0, deadline - time.monotonic()))[0]:
+                    raise TimeoutError(method)
+                if not (chunk := os.read(self.from_browser, 1 << 16)):
+                    raise EOFError(method)
+                self.buffer += chunk
+            text, self.buffer = self.buffer.split(b"\0", 1)
+            reply = json.loads(text)
+            if reply.get("id") == self.next_id:
+                if "error" in reply:
+                    raise RuntimeError(f"{method}: {reply['error']}")
+                return reply["result"]
+            if reply.get("method") in ("Runtime.consoleAPICalled", "Runtime.exceptionThrown"):
+                self.console.append(json.dumps(reply["params"])[:400])
 
     def open(self, url):
         """Opens `url` in a new tab; later calls go to that page."""
@@ -93,13 +80,7 @@ class Browser:
     def close(self):
         with contextlib.suppress(Exception):  # killed below
             self.call("Browser.close", timeout=5)
-        # Waits without reaping, so that the group keeps its id until it is killed.
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline and not os.waitid(os.P_PID, self.proc.pid,
-                                                            os.WEXITED | os.WNOHANG | os.WNOWAIT):
-            time.sleep(0.05)
-        os.killpg(self.proc.pid, signal.SIGKILL)  # the browser and whatever it started, if any is left
+        os.killpg(self.proc.pid, signal.SIGKILL)  # whatever is left of its group: not reaped yet, it keeps its id
         self.proc.wait()
-        self.reader.join(5)
         os.close(self.to_browser)
         os.close(self.from_browser)

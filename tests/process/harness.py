@@ -1,14 +1,12 @@
-"""Runs the real helper binary, natively or under Wine, for process-level tests.
-
-Every test script takes `--exe PATH --platform linux|win`; the rest goes to unittest. Under Wine the
-prefix and display come from WINEPREFIX and DISPLAY when both are set, else from a private prefix and Xvfb.
-"""
+"""Runs the real helper, natively or under Wine: every test script takes `--exe PATH --platform linux|win`,
+the rest goes to unittest. Wine uses WINEPREFIX and DISPLAY when both are set, else a private prefix and Xvfb."""
 
 import argparse, atexit, contextlib, fcntl, os, re, shutil, struct, subprocess, sys, tempfile, threading, time, unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from xvfb import Xvfb  # noqa: E402,F401  (the one launcher, shared with the tools)
-from host_client import command_record, process_usage, read_messages  # noqa: E402
+from xvfb import Xvfb  # noqa: E402,F401
+from host_client import Helper, wait_status  # noqa: E402,F401
+import x11_paint  # noqa: E402
 
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
@@ -18,10 +16,7 @@ class Target:
     """How to start the helper: the command prefix and the environment."""
 
     def __init__(self, exe, platform):
-        self.exe = os.path.abspath(exe)
-        self.platform = platform
-        self.env = dict(os.environ)
-        self._cleanup = []
+        self.exe, self.platform, self.env, self._cleanup = os.path.abspath(exe), platform, dict(os.environ), []
         if platform == "win":
             self._prepare_wine()
             self.windows_host()  # first, so that the Wine services it brings up inherit no test's pipes
@@ -54,14 +49,15 @@ class Target:
         return subprocess.Popen(self.command(args), env=self.env, stdin=subprocess.PIPE, stdout=stdout,
                                 stderr=subprocess.PIPE)
 
-    def run(self, args, stdin=b"", timeout=30):
+    def run(self, args, stdin=b"", timeout=30, stdout=None):
         """Runs to the end: (status, stdout, stderr). `stdin` None holds stdin open, as a host would."""
         read_fd, write_fd = os.pipe()
         # Output into files: a Wine service the program brings up inherits its handles and would hold a pipe.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             try:
                 how = {"stdin": read_fd} if stdin is None else {"input": stdin}
-                proc = subprocess.run(self.command(args), env=self.env, stdout=out, stderr=err, timeout=timeout, **how)
+                proc = subprocess.run(self.command(args), env=self.env, stdout=stdout or out, stderr=err,
+                                      timeout=timeout, **how)
             finally:
                 os.close(read_fd)
                 os.close(write_fd)
@@ -127,95 +123,40 @@ class Host:
 
 
 def blocked_stdout():
-    """A pipe already full: a helper writing to it blocks on its first message, so a session cannot
-    race to its end while a test pokes at it. (read_fd, write_fd, bytes of filler)."""
+    """A pipe already full, so that a session blocks on its first message: (read_fd, write_fd, filler bytes)."""
     read_fd, write_fd = os.pipe()
-    flags = fcntl.fcntl(write_fd, fcntl.F_GETFL)
-    fcntl.fcntl(write_fd, fcntl.F_SETFL, flags | os.O_NONBLOCK)
-    filled = 0
-    for size in (4096, 1):
-        with contextlib.suppress(BlockingIOError):
-            while True:
-                filled += os.write(write_fd, b"\xAA" * size)
-    fcntl.fcntl(write_fd, fcntl.F_SETFL, flags)
-    return read_fd, write_fd, filled
+    fcntl.fcntl(write_fd, fcntl.F_SETPIPE_SZ, 4096)  # one page, the least a pipe holds
+    return read_fd, write_fd, os.write(write_fd, b"\xAA" * 4096)
 
 
-def wait_status(proc, timeout):
-    """The exit status, or None after killing a process that outlived `timeout`."""
-    try:
-        return proc.wait(timeout)
-    except subprocess.TimeoutExpired:
-        proc.kill()
-        proc.wait()
-        return None
+def screen(test, bgra=None, size="1920x1080x24"):
+    """A private X server for `test`, its screen painted with `bgra` if given: (Xvfb, Painter)."""
+    xvfb = Xvfb(size)
+    test.addCleanup(xvfb.stop)
+    painter = x11_paint.Painter(xvfb.display)
+    test.addCleanup(painter.close)
+    if bgra:
+        painter.put_bgra(painter.root, 0, 0, painter.width, painter.height, bgra)
+    return xvfb, painter
 
 
-class Helper:
-    """A running helper; a thread keeps every message it writes as (arrival time, kind, payload)."""
+def keep_a_box_moving(test, display, y, background):
+    """A white box sliding along row `y` over `background` (4 bytes), so that frames keep changing."""
+    done = threading.Event()
 
-    def __init__(self, command, env):
-        self.err = tempfile.TemporaryFile()  # not a pipe: see Target.run
-        self.proc = subprocess.Popen(command, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.err)
-        self.messages = []
-        self.reading = "on"  # a host may also hold its reads ("held") or close its end ("closed")
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
+    def move():
+        painter, x = x11_paint.Painter(display), 0
+        while not done.wait(1 / 30):
+            with contextlib.suppress(OSError, x11_paint.XError):  # the server may be gone
+                painter.put_bgra(painter.root, 100 + x, y, 64, 64, background * 4096, sync=False)
+                x = (x + 12) % (painter.width - 200)
+                painter.put_bgra(painter.root, 100 + x, y, 64, 64, bytes((250, 250, 250, 255)) * 4096)
+        painter.close()
 
-    def _read(self):
-        for kind, payload in read_messages(self.proc.stdout):
-            self.messages.append((time.monotonic(), kind, payload))
-            while self.reading == "held":
-                time.sleep(0.02)
-            if self.reading == "closed":
-                self.proc.stdout.close()
-                return
-
-    def of_kind(self, kinds, after=0.0, before=float("inf")):
-        return [m for m in list(self.messages) if m[1] in kinds and after <= m[0] < before]
-
-    def payloads(self, *kinds):
-        return [m[2] for m in self.of_kind(kinds)]
-
-    def wait_for(self, predicate, timeout=10):
-        """The first message that meets `predicate` within `timeout` seconds, or None."""
-        deadline = time.monotonic() + timeout
-        while not (found := [m for m in list(self.messages) if predicate(m)]) and time.monotonic() < deadline:
-            time.sleep(0.005)
-        return found[0] if found else None
-
-    def first(self, kind, timeout=10, after=0.0):
-        return self.wait_for(lambda m: m[1] == kind and m[0] > after, timeout)
-
-    def send(self, code):
-        self.proc.stdin.write(command_record(code))
-        self.proc.stdin.flush()
-
-    def thread_cpu(self, name):
-        """CPU seconds used so far by this process's threads called `name`."""
-        total, task = 0, "/proc/%d/task/" % self.proc.pid
-        for tid in os.listdir(task):
-            with contextlib.suppress(OSError), open(task + tid + "/comm") as comm, open(task + tid + "/stat") as stat:
-                if comm.read().strip() == name:
-                    total += sum(int(v) for v in stat.read().rsplit(")", 1)[1].split()[11:13])  # utime, stime
-        return total / os.sysconf("SC_CLK_TCK")
-
-    def usage(self):
-        """(CPU seconds so far, resident kilobytes)."""
-        return process_usage(self.proc.pid)
-
-    def close(self, timeout=10):
-        """Closes stdin: (status or None if it had to be killed, seconds it took, stderr lines)."""
-        closed = time.monotonic()
-        with contextlib.suppress(OSError):
-            self.proc.stdin.close()
-        status = wait_status(self.proc, timeout)
-        took = time.monotonic() - closed
-        self.reader.join(5)
-        self.proc.stdout.close()
-        with self.err:
-            self.err.seek(0)
-            return status, took, self.err.read().decode(errors="replace").splitlines()
+    mover = threading.Thread(target=move)
+    mover.start()
+    test.addCleanup(mover.join, 5)
+    test.addCleanup(done.set)
 
 
 def message(kind, payload):

@@ -10,19 +10,18 @@ QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subproc
 class PulseDaemon:
     def __init__(self):
         self.root = tempfile.mkdtemp(prefix="nimbra-pulse-")
-        run, home = os.path.join(self.root, "run"), os.path.join(self.root, "home")
+        run, config = os.path.join(self.root, "run"), os.path.join(self.root, "home", ".config")
         os.makedirs(run, mode=0o700)
-        os.makedirs(os.path.join(home, ".config"))
-        self.env = dict(os.environ, XDG_RUNTIME_DIR=run, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
-                        PULSE_SERVER="unix:" + os.path.join(run, "native"))
+        os.makedirs(config)
+        socket = os.path.join(run, "native")
+        self.env = dict(os.environ, XDG_RUNTIME_DIR=run, HOME=os.path.dirname(config), XDG_CONFIG_HOME=config,
+                        PULSE_SERVER="unix:" + socket)
         self.env.pop("DISPLAY", None)
-        self.proc = subprocess.Popen(
+        self.warmer, self.proc = None, subprocess.Popen(
             ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
              "--log-target=file:" + os.path.join(self.root, "pa.log"),
              "-L", "module-null-sink sink_name=testsink rate=48000 channels=2 format=s16le",
-             "-L", "module-native-protocol-unix socket=%s auth-anonymous=1" % os.path.join(run, "native")],
-            env=self.env, **QUIET)
-        self.warmer = None
+             "-L", "module-native-protocol-unix socket=%s auth-anonymous=1" % socket], env=self.env, **QUIET)
         deadline = time.monotonic() + 15
         while subprocess.run(["pactl", "info"], env=self.env, capture_output=True).returncode != 0:
             if time.monotonic() > deadline or self.proc.poll() is not None:
@@ -34,10 +33,9 @@ class PulseDaemon:
         time.sleep(2)
 
     def named_player(self, name):
-        """A copy of pacat called `name`: its process name is that name."""
+        """A copy of pacat whose process name is `name`."""
         path = os.path.join(self.root, name)
-        if not os.path.exists(path):
-            shutil.copy(shutil.which("pacat"), path)
+        shutil.copy(shutil.which("pacat"), path)
         return path
 
     def stop(self):
@@ -46,24 +44,23 @@ class PulseDaemon:
 
     def kill(self):
         """The daemon and its monitor reader die as if they crashed."""
-        for proc in (self.warmer, self.proc):
-            if proc:
-                proc.kill()
-                proc.wait()
+        for proc in filter(None, (self.warmer, self.proc)):
+            proc.kill()
+            proc.wait()
 
 
 class Player:
-    """A sine through pacat (both channels alike; `cycle` is one period) after `silence` seconds of zeros,
-    for `seconds` or until stopped, written 10 ms at a time a little ahead of the clock."""
+    """A sine through pacat (`cycle` is one period, both channels alike) after `silence` seconds of zeros, for
+    `seconds` or until stopped, written 10 ms at a time a little ahead of the clock."""
 
     def __init__(self, daemon, freq, amplitude=8000, seconds=30.0, executable="pacat", silence=0.0, latency_ms=50):
         self.proc = subprocess.Popen(
             [executable, "--playback", "--raw", "--format=s16le", "--rate=48000", "--channels=2",
              "--latency-msec=%d" % latency_ms], env=daemon.env, **dict(QUIET, stdin=subprocess.PIPE))
-        period = RATE // math.gcd(RATE, freq)
+        period, frames = RATE // math.gcd(RATE, freq), int(seconds * RATE)
         self.cycle = b"".join(struct.pack("<hh", s, s) for s in
                               (int(amplitude * math.sin(2 * math.pi * freq * i / RATE)) for i in range(period)))
-        self.quiet, frames = 4 * round(silence * RATE), int(seconds * RATE)
+        self.quiet = 4 * round(silence * RATE)
         self.signal = bytes(self.quiet) + (self.cycle * (1 + frames // period))[:4 * frames]
         self.started_sound = None  # monotonic time of the first audible write
         self.lead = latency_ms / 1000 + 0.05  # so that a busy machine does not starve pacat

@@ -1,7 +1,6 @@
-"""The Windows capture pipeline end to end under Wine, through the Media Foundation encoder code. A
-private prefix gets the lossless test encoder (tests/win/ipcm_encoder.cpp), whose pictures decode to
-exactly the NV12 it was handed, and windows of colour tiles (Wine's screen shows only what its own
-windows paint): pictures and previews must equal the tiles byte for byte. Windows only."""
+"""The Windows pipeline under Wine through the Media Foundation encoder code, in a private prefix with the
+lossless test encoder (tests/win/ipcm_encoder.cpp) and windows of colour tiles (Wine's screen shows only what
+its own windows paint): pictures and previews must equal the tiles byte for byte."""
 
 import os, subprocess, unittest
 
@@ -31,8 +30,8 @@ def bgra(width, height, tile):
 
 
 def nv12(width, height, tile):
-    return tiled(width, height, tile, lambda e: bytes(e[1][:1])) + tiled(width // 2, height // 2, tile // 2,
-                                                                         lambda e: bytes(e[1][1:]))
+    return (tiled(width, height, tile, lambda e: bytes(e[1][:1]))
+            + tiled(width // 2, height // 2, tile // 2, lambda e: bytes(e[1][1:])))
 
 
 def windows_path(path):
@@ -82,8 +81,7 @@ class MfEncoderTest(unittest.TestCase):
             key = s.first(5 if code == 11 else 2, 10, after=key[0])
         self.assertIsNotNone(key, "no key chunk")
         status, _, lines = s.close()
-        kinds = {k: s.payloads(k) for k in range(1, 8)}
-        return (status, kinds, [l[6:] for l in lines if l.startswith("[mft] ")],
+        return (status, {k: s.payloads(k) for k in range(1, 8)}, [l[6:] for l in lines if l.startswith("[mft] ")],
                 [l for l in lines if not l.startswith("[mft] ")])
 
     def assertPictures(self, chunks, width, height, expected):
@@ -106,8 +104,8 @@ class MfEncoderTest(unittest.TestCase):
         status, kinds, _, lines = self.run_session("w:%d" % window.handle, 250, 138)
         self.assertEqual(status, 0)
         self.assertTrue(any(line.endswith(") — PrintWindow-фолбэк") for line in lines), lines)
-        # Wine's PrintWindow draws nothing of another process's window: the canvas stays black. The window's
-        # own pixels are checked in one process by the unit test GdiSources.DeliverWhatAWindowPaints.
+        # Wine's PrintWindow draws nothing of another process's window: the canvas stays black (its pixels
+        # are GdiSources.DeliverWhatAWindowPaints' in one process).
         self.assertPictures(kinds[2] + kinds[3], 250, 138, b"\x10" * 250 * 138 + b"\x80" * 250 * 69)
 
     def test_each_way_an_encoder_may_behave(self):
@@ -130,7 +128,7 @@ class MfEncoderTest(unittest.TestCase):
     def test_an_encoder_that_cannot_be_created_ends_the_session_with_status_2(self):
         s = self.session("s:0", 320, 180, "failcreate")
         self.assertEqual(harness.wait_status(s.proc, 30), 2)
-        lines = s.close()[2]
+        lines = s.close()[2]  # and every message read
         error = "MFT ActivateObject: 0xC00D36B2"  # Wine's activation object puts its own error in place of the factory's
         self.assertEqual([m[1:] for m in s.messages][1:], [(1, ('{"error":"%s"}' % error).encode())])
         self.assertEqual(lines[-1], "[capture] энкодер: " + error)
