@@ -23,6 +23,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "process"))
+sys.path.insert(0, os.path.join(HERE, "..", "tools"))
 
 import harness  # noqa: E402
 import pulse_audio  # noqa: E402
