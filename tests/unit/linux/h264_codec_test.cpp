@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -11,10 +12,32 @@
 
 #include "pixels/nv12_to_rgba.h"
 #include "platform/codecs.h"
-#include "synthetic_video.h"
 
 namespace nimbra {
 namespace {
+
+// A moving picture: a drifting smooth pattern, a sliding checker block and a
+// slow colour wash, so that motion search, texture and flat areas all get exercised.
+Bytes moving_nv12(std::uint32_t w, std::uint32_t h, int t) {
+  Bytes out(std::size_t{w} * h * 3 / 2);
+  const int block_x = static_cast<int>((40 + 7 * t) % (w > 320 ? w - 300 : 1));
+  const int block_y = static_cast<int>(h / 4 + (3 * t) % (h / 3 + 1));
+  for (std::uint32_t y = 0; y < h; ++y) {
+    for (std::uint32_t x = 0; x < w; ++x) {
+      const int bx = static_cast<int>(x) - block_x, by = static_cast<int>(y) - block_y;
+      out[std::size_t{y} * w + x] = static_cast<std::uint8_t>(
+          bx >= 0 && bx < 240 && by >= 0 && by < 160 ? ((bx / 16 + by / 16) % 2 ? 200 : 50)
+                                                     : 120 + 55 * std::sin((x + 3.0 * t) / 41.0) * std::cos((y - 2.0 * t) / 29.0));
+    }
+  }
+  for (std::uint32_t y = 0; y < h / 2; ++y) {
+    for (std::uint32_t x = 0; x < w / 2; ++x) {
+      out[std::size_t{h + y} * w + 2 * x] = static_cast<std::uint8_t>(90 + (x * 80 / (w / 2)) + t % 20);
+      out[std::size_t{h + y} * w + 2 * x + 1] = static_cast<std::uint8_t>(160 - (y * 60 / (h / 2)));
+    }
+  }
+  return out;
+}
 
 // The types of the Annex-B stream's NAL units, as a set.
 std::set<int> nal_types(ByteView data) {
@@ -27,12 +50,11 @@ std::set<int> nal_types(ByteView data) {
 
 // What an ffmpeg tool prints of `stream`, written to a file for it.
 std::string run_on(const Bytes& stream, const std::string& before, const std::string& after = "") {
-  std::string path = (std::filesystem::temp_directory_path() / "nimbra-codec-XXXXXX").string();
+  std::string path = (std::filesystem::temp_directory_path() / "nimbra-codec-XXXXXX").string(), out;
   const int fd = mkstemp(path.data());
-  if (fd < 0 || write(fd, stream.data(), stream.size()) != static_cast<ssize_t>(stream.size())) return {};
-  close(fd);
-  std::string out;
-  if (FILE* pipe = popen((before + " " + path + " " + after).c_str(), "r")) {
+  const bool written = fd >= 0 && write(fd, stream.data(), stream.size()) == static_cast<ssize_t>(stream.size());
+  if (fd >= 0) close(fd);
+  if (FILE* pipe = written ? popen((before + " " + path + " " + after).c_str(), "r") : nullptr) {
     char buffer[1 << 16];
     while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
     pclose(pipe);
@@ -41,14 +63,13 @@ std::string run_on(const Bytes& stream, const std::string& before, const std::st
   return out;
 }
 
-// Each picture's one chunk; the test fails where the encoder did not give exactly one.
+// Each picture's one chunk (no B-frames, no lookahead); the test fails where the encoder did not give exactly one.
 std::vector<EncodedChunk> encode(EncoderSettings settings, int frames, const std::set<int>& forced = {}) {
   std::vector<EncodedChunk> chunks;
   auto encoder = platform::create_h264_encoder(settings);
   EXPECT_TRUE(encoder && (*encoder)->force_key_supported()) << (encoder ? "" : encoder.error());
   for (int t = 0; encoder && t < frames; ++t) {
-    auto got = (*encoder)->encode_nv12(test::synthetic_nv12(settings.width, settings.height, t), forced.contains(t));
-    // No B-frames and no lookahead: one chunk per picture, at once.
+    auto got = (*encoder)->encode_nv12(moving_nv12(settings.width, settings.height, t), forced.contains(t));
     EXPECT_TRUE(got && got->size() == 1) << t;
     if (!got || got->size() != 1) break;
     chunks.push_back(std::move(got->front()));
@@ -61,8 +82,6 @@ TEST(H264Codec, RoundTripKeepsQualityThroughOurDecoderAndFfmpeg) {
   constexpr int frames = 60;
   const std::vector<EncodedChunk> chunks = encode({w, h, 30, 2'500'000}, frames);
   ASSERT_EQ(chunks.size(), std::size_t{frames});
-  EXPECT_TRUE(chunks[0].key);
-  EXPECT_TRUE(std::ranges::includes(nal_types(chunks[0].data), std::set<int>{5, 7, 8}));
   Bytes stream;
   for (const EncodedChunk& c : chunks) stream.insert(stream.end(), c.data.begin(), c.data.end());
   EXPECT_NEAR(stream.size() * 8.0 * 30 / frames / 1000, 2500, 2500 * 0.3) << "kbps";
@@ -72,21 +91,22 @@ TEST(H264Codec, RoundTripKeepsQualityThroughOurDecoderAndFfmpeg) {
   const std::string ffmpeg = run_on(stream, "ffmpeg -v error -f h264 -i", "-f rawvideo -pix_fmt nv12 -");
   const std::size_t picture = std::size_t{w} * h * 3 / 2;
   ASSERT_EQ(ffmpeg.size(), picture * frames);
-  double worst_luma = 99;
+  double worst_squared_error = 0;
   for (int t = 0; t < frames; ++t) {
     auto ours = (*decoder)->decode(chunks[t].data);
-    // Low delay: each picture comes out for its own access unit.
-    ASSERT_TRUE(ours && ours->size() == 1) << t;
+    ASSERT_TRUE(ours && ours->size() == 1) << t;  // low delay: each picture for its own access unit
     const ByteView theirs(reinterpret_cast<const std::uint8_t*>(ffmpeg.data()) + t * picture, picture);
-    const Bytes source = test::synthetic_nv12(w, h, t);
-    worst_luma = std::min(worst_luma, test::psnr(ByteView(source).first(w * h), theirs.first(w * h)));
+    const Bytes source = moving_nv12(w, h, t);
+    double sum = 0;
+    for (std::size_t i = 0; i < w * h; ++i) sum += (source[i] - theirs[i]) * (source[i] - theirs[i]);
+    worst_squared_error = std::max(worst_squared_error, sum / (w * h));
     // Our decoder must agree with ffmpeg's exactly once converted the same way.
     Bytes rgba;
     ASSERT_TRUE(nv12_to_rgba(theirs, w, h, w, rgba));
     ASSERT_EQ(rgba, ours->front()) << "picture " << t;
   }
   EXPECT_EQ((*decoder)->display_size(), (Size{w, h}));
-  EXPECT_GE(worst_luma, 38.0);
+  EXPECT_LE(worst_squared_error, 10.3) << "luma PSNR below 38 dB";
 
   const std::string probe = run_on(stream, "ffprobe -v error -select_streams v:0 -show_entries "
                                            "stream=profile,level,field_order,color_range,color_space,color_transfer,"
@@ -108,7 +128,7 @@ TEST(H264Codec, KeyFramesComeAtTheIntervalAndOnRequest) {
     const std::vector<EncodedChunk> chunks = encode({320, 180, c.fps, 500'000}, c.frames, c.forced);
     std::vector<int> keys;
     for (int t = 0; t < static_cast<int>(chunks.size()); ++t) {
-      // The key flag marks exactly the IDR pictures, and they carry SPS/PPS.
+      // The key flag marks exactly the IDR pictures, and they carry SPS/PPS; no other picture does.
       const std::set<int> types = nal_types(chunks[t].data);
       EXPECT_EQ(chunks[t].key, types.contains(5) && types.contains(7) && types.contains(8)) << t;
       EXPECT_EQ(chunks[t].key, types.contains(5) || types.contains(7)) << t;
