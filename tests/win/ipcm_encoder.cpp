@@ -186,17 +186,16 @@ class Encoder final : public IMFTransform, public ICodecAPI {
              macroblocks * (384 * 3 / 2 + 4) + 256, 0};
     return S_OK;
   }
-  NOT_IMPLEMENTED(GetStreamLimits, DWORD*, DWORD*, DWORD*, DWORD*) NOT_IMPLEMENTED(GetStreamCount, DWORD*, DWORD*)
-  NOT_IMPLEMENTED(GetStreamIDs, DWORD, DWORD*, DWORD, DWORD*) NOT_IMPLEMENTED(ProcessMessage, MFT_MESSAGE_TYPE, ULONG_PTR)
-  NOT_IMPLEMENTED(GetInputStreamInfo, DWORD, MFT_INPUT_STREAM_INFO*) NOT_IMPLEMENTED(GetAttributes, IMFAttributes**)
-  NOT_IMPLEMENTED(GetInputStreamAttributes, DWORD, IMFAttributes**)
-  NOT_IMPLEMENTED(GetOutputStreamAttributes, DWORD, IMFAttributes**) NOT_IMPLEMENTED(DeleteInputStream, DWORD)
-  NOT_IMPLEMENTED(AddInputStreams, DWORD, DWORD*) NOT_IMPLEMENTED(GetInputAvailableType, DWORD, DWORD, IMFMediaType**)
-  NOT_IMPLEMENTED(GetOutputAvailableType, DWORD, DWORD, IMFMediaType**)
+  NOT_IMPLEMENTED(GetOutputAvailableType, DWORD, DWORD, IMFMediaType**) NOT_IMPLEMENTED(GetStreamCount, DWORD*, DWORD*)
+  NOT_IMPLEMENTED(GetInputAvailableType, DWORD, DWORD, IMFMediaType**) NOT_IMPLEMENTED(GetAttributes, IMFAttributes**)
+  NOT_IMPLEMENTED(GetInputStreamInfo, DWORD, MFT_INPUT_STREAM_INFO*) NOT_IMPLEMENTED(AddInputStreams, DWORD, DWORD*)
+  NOT_IMPLEMENTED(GetOutputStreamAttributes, DWORD, IMFAttributes**) NOT_IMPLEMENTED(GetInputStatus, DWORD, DWORD*)
+  NOT_IMPLEMENTED(GetInputStreamAttributes, DWORD, IMFAttributes**) NOT_IMPLEMENTED(SetOutputBounds, LONGLONG, LONGLONG)
+  NOT_IMPLEMENTED(GetStreamLimits, DWORD*, DWORD*, DWORD*, DWORD*) NOT_IMPLEMENTED(ProcessEvent, DWORD, IMFMediaEvent*)
+  NOT_IMPLEMENTED(ProcessMessage, MFT_MESSAGE_TYPE, ULONG_PTR) NOT_IMPLEMENTED(DeleteInputStream, DWORD)
+  NOT_IMPLEMENTED(GetOutputCurrentType, DWORD, IMFMediaType**) NOT_IMPLEMENTED(GetOutputStatus, DWORD*)
+  NOT_IMPLEMENTED(GetStreamIDs, DWORD, DWORD*, DWORD, DWORD*)
   NOT_IMPLEMENTED(GetInputCurrentType, DWORD, IMFMediaType**)
-  NOT_IMPLEMENTED(GetOutputCurrentType, DWORD, IMFMediaType**) NOT_IMPLEMENTED(GetInputStatus, DWORD, DWORD*)
-  NOT_IMPLEMENTED(GetOutputStatus, DWORD*) NOT_IMPLEMENTED(SetOutputBounds, LONGLONG, LONGLONG)
-  NOT_IMPLEMENTED(ProcessEvent, DWORD, IMFMediaEvent*)
 
   // The program sets each type once, for real.
   STDMETHODIMP SetOutputType(DWORD, IMFMediaType* type, DWORD) override {
@@ -285,14 +284,13 @@ class Encoder final : public IMFTransform, public ICodecAPI {
     force_key_ = force_key_ || on;
     return S_OK;
   }
-  NOT_IMPLEMENTED(IsSupported, const GUID*) NOT_IMPLEMENTED(IsModifiable, const GUID*)
-  NOT_IMPLEMENTED(GetParameterRange, const GUID*, VARIANT*, VARIANT*, VARIANT*)
-  NOT_IMPLEMENTED(GetParameterValues, const GUID*, VARIANT**, ULONG*)
-  NOT_IMPLEMENTED(GetDefaultValue, const GUID*, VARIANT*) NOT_IMPLEMENTED(GetValue, const GUID*, VARIANT*)
-  NOT_IMPLEMENTED(RegisterForEvent, const GUID*, LONG_PTR) NOT_IMPLEMENTED(UnregisterForEvent, const GUID*)
-  NOT_IMPLEMENTED(SetAllDefaults) NOT_IMPLEMENTED(SetValueWithNotify, const GUID*, VARIANT*, GUID**, ULONG*)
-  NOT_IMPLEMENTED(SetAllDefaultsWithNotify, GUID**, ULONG*) NOT_IMPLEMENTED(GetAllSettings, IStream*)
-  NOT_IMPLEMENTED(SetAllSettings, IStream*) NOT_IMPLEMENTED(SetAllSettingsWithNotify, IStream*, GUID**, ULONG*)
+  NOT_IMPLEMENTED(GetParameterRange, const GUID*, VARIANT*, VARIANT*, VARIANT*) NOT_IMPLEMENTED(SetAllDefaults)
+  NOT_IMPLEMENTED(SetValueWithNotify, const GUID*, VARIANT*, GUID**, ULONG*) NOT_IMPLEMENTED(IsModifiable, const GUID*)
+  NOT_IMPLEMENTED(GetParameterValues, const GUID*, VARIANT**, ULONG*) NOT_IMPLEMENTED(GetValue, const GUID*, VARIANT*)
+  NOT_IMPLEMENTED(SetAllSettingsWithNotify, IStream*, GUID**, ULONG*) NOT_IMPLEMENTED(UnregisterForEvent, const GUID*)
+  NOT_IMPLEMENTED(SetAllDefaultsWithNotify, GUID**, ULONG*) NOT_IMPLEMENTED(RegisterForEvent, const GUID*, LONG_PTR)
+  NOT_IMPLEMENTED(GetDefaultValue, const GUID*, VARIANT*) NOT_IMPLEMENTED(IsSupported, const GUID*)
+  NOT_IMPLEMENTED(GetAllSettings, IStream*) NOT_IMPLEMENTED(SetAllSettings, IStream*)
 
  private:
   std::atomic<ULONG> references_{1};
