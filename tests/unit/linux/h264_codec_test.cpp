@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -15,27 +14,16 @@
 namespace nimbra {
 namespace {
 
-// A moving picture: a drifting smooth pattern, a sliding checker block and a
-// slow colour wash, so that motion search, texture and flat areas all get exercised.
-Bytes moving_nv12(std::uint32_t w, std::uint32_t h, int t) {
-  Bytes out(std::size_t{w} * h * 3 / 2);
-  const int block_x = static_cast<int>((40 + 7 * t) % (w > 320 ? w - 300 : 1));
-  const int block_y = static_cast<int>(h / 4 + (3 * t) % (h / 3 + 1));
-  for (std::uint32_t y = 0; y < h; ++y) {
-    for (std::uint32_t x = 0; x < w; ++x) {
-      const int bx = static_cast<int>(x) - block_x, by = static_cast<int>(y) - block_y;
-      out[std::size_t{y} * w + x] = static_cast<std::uint8_t>(
-          bx >= 0 && bx < 240 && by >= 0 && by < 160 ? ((bx / 16 + by / 16) % 2 ? 200 : 50)
-                                                     : 120 + 55 * std::sin((x + 3.0 * t) / 41.0) * std::cos((y - 2.0 * t) / 29.0));
-    }
+// Pictures of ffmpeg's moving test source: motion, texture, text and flat areas.
+std::vector<Bytes> test_video(std::uint32_t w, std::uint32_t h, int frames) {
+  const std::string command = "ffmpeg -v error -f lavfi -i testsrc2=size=" + std::to_string(w) + "x" + std::to_string(h) +
+                              ":rate=30 -frames:v " + std::to_string(frames) + " -pix_fmt nv12 -f rawvideo -";
+  std::vector<Bytes> pictures;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    for (Bytes p(std::size_t{w} * h * 3 / 2); std::fread(p.data(), 1, p.size(), pipe) == p.size();) pictures.push_back(p);
+    pclose(pipe);
   }
-  for (std::uint32_t y = 0; y < h / 2; ++y) {
-    for (std::uint32_t x = 0; x < w / 2; ++x) {
-      out[std::size_t{h + y} * w + 2 * x] = static_cast<std::uint8_t>(90 + (x * 80 / (w / 2)) + t % 20);
-      out[std::size_t{h + y} * w + 2 * x + 1] = static_cast<std::uint8_t>(160 - (y * 60 / (h / 2)));
-    }
-  }
-  return out;
+  return pictures;
 }
 
 // The types of the Annex-B stream's NAL units, as a set.
@@ -63,12 +51,12 @@ std::string run_on(const Bytes& stream, const std::string& before, const std::st
 }
 
 // Each picture's one chunk (no B-frames, no lookahead); the test fails where the encoder did not give exactly one.
-std::vector<EncodedChunk> encode(EncoderSettings settings, int frames, const std::set<int>& forced = {}) {
+std::vector<EncodedChunk> encode(EncoderSettings settings, const std::vector<Bytes>& pictures, const std::set<int>& forced = {}) {
   std::vector<EncodedChunk> chunks;
   auto encoder = platform::create_h264_encoder(settings);
   EXPECT_TRUE(encoder && (*encoder)->force_key_supported()) << (encoder ? "" : encoder.error());
-  for (int t = 0; encoder && t < frames; ++t) {
-    auto got = (*encoder)->encode_nv12(moving_nv12(settings.width, settings.height, t), forced.contains(t));
+  for (int t = 0; encoder && t < static_cast<int>(pictures.size()); ++t) {
+    auto got = (*encoder)->encode_nv12(pictures[t], forced.contains(t));
     EXPECT_TRUE(got && got->size() == 1) << t;
     if (!got || got->size() != 1) break;
     chunks.push_back(std::move(got->front()));
@@ -79,7 +67,8 @@ std::vector<EncodedChunk> encode(EncoderSettings settings, int frames, const std
 TEST(H264Codec, KeepsTheBitrateAndQualityAndLabelsTheStream) {
   constexpr std::uint32_t w = 1280, h = 720;
   constexpr int frames = 60;
-  const std::vector<EncodedChunk> chunks = encode({w, h, 30, 2'500'000}, frames);
+  const std::vector<Bytes> pictures = test_video(w, h, frames);
+  const std::vector<EncodedChunk> chunks = encode({w, h, 30, 2'500'000}, pictures);
   ASSERT_EQ(chunks.size(), std::size_t{frames});
   Bytes stream;
   for (const EncodedChunk& c : chunks) stream.insert(stream.end(), c.data.begin(), c.data.end());
@@ -91,9 +80,8 @@ TEST(H264Codec, KeepsTheBitrateAndQualityAndLabelsTheStream) {
   double worst_squared_error = 0;
   for (int t = 0; t < frames; ++t) {
     const ByteView theirs(reinterpret_cast<const std::uint8_t*>(ffmpeg.data()) + t * picture, picture);
-    const Bytes source = moving_nv12(w, h, t);
     double sum = 0;
-    for (std::size_t i = 0; i < w * h; ++i) sum += (source[i] - theirs[i]) * (source[i] - theirs[i]);
+    for (std::size_t i = 0; i < w * h; ++i) sum += (pictures[t][i] - theirs[i]) * (pictures[t][i] - theirs[i]);
     worst_squared_error = std::max(worst_squared_error, sum / (w * h));
   }
   EXPECT_LE(worst_squared_error, 10.3) << "luma PSNR below 38 dB";
@@ -115,7 +103,7 @@ TEST(H264Codec, KeyFramesComeAtTheIntervalAndOnRequest) {
   const Case cases[] = {
       {30, 130, {}, {0, 60, 120}}, {10, 70, {}, {0, 30, 60}}, {0, 35, {}, {0, 30}}, {30, 80, {7, 8, 50}, {0, 7, 8, 50}}};
   for (const Case& c : cases) {
-    const std::vector<EncodedChunk> chunks = encode({320, 180, c.fps, 500'000}, c.frames, c.forced);
+    const std::vector<EncodedChunk> chunks = encode({320, 180, c.fps, 500'000}, test_video(320, 180, c.frames), c.forced);
     std::vector<int> keys;
     for (int t = 0; t < static_cast<int>(chunks.size()); ++t) {
       // The key flag marks exactly the IDR pictures, and they carry SPS/PPS; no other picture does.
