@@ -1,12 +1,13 @@
-// The window source under Wine, whose GDI draws on the test's X server: what a
-// window paints is what it delivers. Wine's PrintWindow draws nothing of another
-// process's window, so the window is this process's own. The screen source and
-// the missing desktop duplication are held to their pixels and texts by the
-// encoder's process test.
+// The GDI sources under Wine, whose GDI draws on the test's X server: what a
+// window paints is what the window source delivers. Wine's PrintWindow draws
+// nothing of another process's window, so the window is this process's own. The
+// screen's pixels and the missing desktop duplication's text are the encoder
+// process test's.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include "platform/win/gdi_screen.h"
 #include "platform/win/gdi_window.h"
 
 namespace nimbra {
@@ -78,6 +79,13 @@ TEST(GdiWindow, DeliversWhatTheWindowPaintsWhileItIsShown) {
   DestroyWindow(window);
   EXPECT_FALSE(source.alive());
   EXPECT_EQ(GdiWindow::open(reinterpret_cast<std::intptr_t>(window)).error(), "окно не существует");
+}
+
+// A GDI grab returns at once: the session paces it by the clock.
+TEST(GdiScreen, NeverWaitsForAChange) {
+  auto screen = platform::GdiScreen::open();
+  ASSERT_TRUE(screen) << screen.error();
+  EXPECT_FALSE((*screen)->waits_for_change());
 }
 
 }  // namespace
