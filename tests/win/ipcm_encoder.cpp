@@ -239,8 +239,7 @@ class Encoder final : public IMFTransform, public ICodecAPI {
       outputs[0].dwStatus = MFT_OUTPUT_DATA_BUFFER_NO_SAMPLE;
       return S_OK;
     }
-    IMFSample* sample = outputs[0].pSample;  // this transform does not provide samples
-    if (!sample) return E_INVALIDARG;
+    IMFSample* sample = outputs[0].pSample;  // the caller's: this transform does not provide samples
     IMFMediaBuffer* buffer = nullptr;
     if (HRESULT hr = sample->GetBufferByIndex(0, &buffer); FAILED(hr)) return hr;
     BYTE* data = nullptr;
@@ -257,7 +256,6 @@ class Encoder final : public IMFTransform, public ICodecAPI {
     sample->SetSampleTime(time_);
     sample->SetSampleDuration(duration_);
     sample->SetUINT32(MFSampleExtension_CleanPoint, pending_key_);
-    outputs[0].dwStatus = 0;
     pending_.clear();
     return S_OK;
   }
@@ -314,9 +312,8 @@ class Factory final : public IClassFactory {
   }
   STDMETHODIMP_(ULONG) AddRef() override { return 2; }
   STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+  STDMETHODIMP CreateInstance(IUnknown*, REFIID iid, void** out) override {
     *out = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
     if (knob("failcreate")) return E_ACCESSDENIED;
     auto* encoder = new Encoder;
     const HRESULT hr = encoder->QueryInterface(iid, out);
