@@ -1,10 +1,10 @@
 // A lossless H.264 encoder transform for test prefixes of Wine, which has
 // none: every picture is an IDR of I_PCM macroblocks, so any decoder gives back
 // exactly the NV12 that went in. It behaves as the documented Windows encoder
-// where the capture program depends on it: output type before input type,
+// where the capture program depends on it (output type before input type,
 // samples from the caller, NEED_MORE_INPUT when nothing is pending, ICodecAPI
-// with the documented VARIANT types, and clean points on the key pictures
-// (the first, one per key-frame interval, and those forced).
+// with the documented VARIANT types, clean points on the key pictures) and
+// leaves the rest unimplemented.
 //
 // NIMBRA_TEST_MFT, a comma list, bends it the ways the program must cope with:
 // bool (force-key also takes VT_BOOL), nocodecapi, refuse (ICodecAPI takes no
@@ -25,6 +25,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <tuple>
 #include <vector>
 
 // What the program never calls.
@@ -101,14 +102,9 @@ std::vector<std::uint8_t> encode_picture(const std::uint8_t* nv12, std::uint32_t
   sps.bits(0, 1);  // no VUI
   sps.trailing();
 
-  BitWriter pps;  // ids 0, CAVLC, one slice group and reference, no weighted prediction, QP 26
-  pps.ue({0, 0});
-  pps.bits(0, 2);
-  pps.ue({0, 0, 0});
-  pps.bits(0, 3);
-  pps.ue({0, 0, 0});
-  pps.bits(0b100, 3);  // deblocking left to the slice, no constrained intra, no redundant pictures
-  pps.trailing();
+  // PPS: ids 0, CAVLC, one slice group and reference, no weighted prediction, QP 26, deblocking left to the slice.
+  BitWriter pps;
+  pps.bytes = {0xce, 0x3c, 0x80};
 
   BitWriter slice;
   slice.ue({0, 7, 0});  // from the first macroblock, I as every slice of the picture, PPS 0
@@ -149,11 +145,9 @@ std::vector<std::uint8_t> encode_picture(const std::uint8_t* nv12, std::uint32_t
 std::pair<UINT32, UINT32> video_size(IMFMediaType* type, const GUID& subtype) {
   GUID major{}, sub{};
   UINT32 width = 0, height = 0;
-  if (!type || FAILED(type->GetGUID(MF_MT_MAJOR_TYPE, &major)) || major != MFMediaType_Video ||
-      FAILED(type->GetGUID(MF_MT_SUBTYPE, &sub)) || sub != subtype ||
-      FAILED(MFGetAttributeSize(type, MF_MT_FRAME_SIZE, &width, &height)) || width % 2 || height % 2) {
-    return {0, 0};
-  }
+  type->GetGUID(MF_MT_MAJOR_TYPE, &major), type->GetGUID(MF_MT_SUBTYPE, &sub);
+  MFGetAttributeSize(type, MF_MT_FRAME_SIZE, &width, &height);
+  if (major != MFMediaType_Video || sub != subtype || width % 2 || height % 2) return {0, 0};
   return {width, height};
 }
 
@@ -185,57 +179,38 @@ class Encoder final : public IMFTransform, public ICodecAPI {
     return left;
   }
 
-  STDMETHODIMP GetStreamLimits(DWORD* in_min, DWORD* in_max, DWORD* out_min, DWORD* out_max) override {
-    *in_min = *in_max = *out_min = *out_max = 1;
-    return S_OK;
-  }
-  STDMETHODIMP GetStreamCount(DWORD* inputs, DWORD* outputs) override {
-    *inputs = *outputs = 1;
-    return S_OK;
-  }
   STDMETHODIMP GetOutputStreamInfo(DWORD, MFT_OUTPUT_STREAM_INFO* info) override {
-    if (!output_type_) return MF_E_TRANSFORM_TYPE_NOT_SET;
     // 384 samples a macroblock, grown by half at most by emulation prevention; its type and the headers fit the rest.
     const DWORD macroblocks = (width_ + 15) / 16 * ((height_ + 15) / 16);
     *info = {MFT_OUTPUT_STREAM_WHOLE_SAMPLES | MFT_OUTPUT_STREAM_SINGLE_SAMPLE_PER_BUFFER,
              macroblocks * (384 * 3 / 2 + 4) + 256, 0};
     return S_OK;
   }
+  NOT_IMPLEMENTED(GetOutputAvailableType, DWORD, DWORD, IMFMediaType**) NOT_IMPLEMENTED(GetStreamCount, DWORD*, DWORD*)
+  NOT_IMPLEMENTED(GetInputAvailableType, DWORD, DWORD, IMFMediaType**) NOT_IMPLEMENTED(GetAttributes, IMFAttributes**)
+  NOT_IMPLEMENTED(GetInputStreamInfo, DWORD, MFT_INPUT_STREAM_INFO*) NOT_IMPLEMENTED(AddInputStreams, DWORD, DWORD*)
+  NOT_IMPLEMENTED(GetOutputStreamAttributes, DWORD, IMFAttributes**) NOT_IMPLEMENTED(GetInputStatus, DWORD, DWORD*)
+  NOT_IMPLEMENTED(GetInputStreamAttributes, DWORD, IMFAttributes**) NOT_IMPLEMENTED(SetOutputBounds, LONGLONG, LONGLONG)
+  NOT_IMPLEMENTED(GetStreamLimits, DWORD*, DWORD*, DWORD*, DWORD*) NOT_IMPLEMENTED(ProcessEvent, DWORD, IMFMediaEvent*)
+  NOT_IMPLEMENTED(ProcessMessage, MFT_MESSAGE_TYPE, ULONG_PTR) NOT_IMPLEMENTED(DeleteInputStream, DWORD)
+  NOT_IMPLEMENTED(GetOutputCurrentType, DWORD, IMFMediaType**) NOT_IMPLEMENTED(GetOutputStatus, DWORD*)
   NOT_IMPLEMENTED(GetStreamIDs, DWORD, DWORD*, DWORD, DWORD*)
-  NOT_IMPLEMENTED(GetInputStreamInfo, DWORD, MFT_INPUT_STREAM_INFO*) NOT_IMPLEMENTED(GetAttributes, IMFAttributes**)
-  NOT_IMPLEMENTED(GetInputStreamAttributes, DWORD, IMFAttributes**)
-  NOT_IMPLEMENTED(GetOutputStreamAttributes, DWORD, IMFAttributes**) NOT_IMPLEMENTED(DeleteInputStream, DWORD)
-  NOT_IMPLEMENTED(AddInputStreams, DWORD, DWORD*) NOT_IMPLEMENTED(GetInputAvailableType, DWORD, DWORD, IMFMediaType**)
-  NOT_IMPLEMENTED(GetOutputAvailableType, DWORD, DWORD, IMFMediaType**)
   NOT_IMPLEMENTED(GetInputCurrentType, DWORD, IMFMediaType**)
-  NOT_IMPLEMENTED(GetOutputCurrentType, DWORD, IMFMediaType**) NOT_IMPLEMENTED(GetInputStatus, DWORD, DWORD*)
-  NOT_IMPLEMENTED(GetOutputStatus, DWORD*) NOT_IMPLEMENTED(SetOutputBounds, LONGLONG, LONGLONG)
-  NOT_IMPLEMENTED(ProcessEvent, DWORD, IMFMediaEvent*)
 
-  STDMETHODIMP SetOutputType(DWORD, IMFMediaType* type, DWORD flags) override {
-    const auto [width, height] = video_size(type, MFVideoFormat_H264);
-    if (width == 0 || height == 0) return MF_E_INVALIDMEDIATYPE;
-    if (flags & MFT_SET_TYPE_TEST_ONLY) return S_OK;
-    output_type_ = true;
-    input_type_ = false;  // a new output type wants its input type anew
-    width_ = width;
-    height_ = height;
-    return S_OK;
+  // The program sets each type once, for real.
+  STDMETHODIMP SetOutputType(DWORD, IMFMediaType* type, DWORD) override {
+    std::tie(width_, height_) = video_size(type, MFVideoFormat_H264);
+    output_type_ = width_ != 0 && height_ != 0;
+    return output_type_ ? S_OK : MF_E_INVALIDMEDIATYPE;
   }
-  STDMETHODIMP SetInputType(DWORD, IMFMediaType* type, DWORD flags) override {
+  STDMETHODIMP SetInputType(DWORD, IMFMediaType* type, DWORD) override {
     if (!output_type_) return MF_E_TRANSFORM_TYPE_NOT_SET;
-    if (video_size(type, MFVideoFormat_NV12) != std::pair{width_, height_}) return MF_E_INVALIDMEDIATYPE;
-    input_type_ = input_type_ || !(flags & MFT_SET_TYPE_TEST_ONLY);
-    return S_OK;
-  }
-  STDMETHODIMP ProcessMessage(MFT_MESSAGE_TYPE message, ULONG_PTR) override {
-    if (message == MFT_MESSAGE_COMMAND_FLUSH) pending_.clear();
-    return S_OK;
+    input_type_ = video_size(type, MFVideoFormat_NV12) == std::pair{width_, height_};
+    return input_type_ ? S_OK : MF_E_INVALIDMEDIATYPE;
   }
 
   STDMETHODIMP ProcessInput(DWORD, IMFSample* sample, DWORD) override {
     if (!input_type_) return MF_E_TRANSFORM_TYPE_NOT_SET;
-    if (!pending_.empty()) return MF_E_NOTACCEPTING;
     if (knob("failinput") && !g_input_failed.exchange(true)) return E_FAIL;
     IMFMediaBuffer* buffer = nullptr;
     if (HRESULT hr = sample->ConvertToContiguousBuffer(&buffer); FAILED(hr)) return hr;
@@ -257,16 +232,14 @@ class Encoder final : public IMFTransform, public ICodecAPI {
     return hr;
   }
 
-  STDMETHODIMP ProcessOutput(DWORD, DWORD count, MFT_OUTPUT_DATA_BUFFER* outputs, DWORD* status) override {
-    if (count != 1) return E_INVALIDARG;
+  STDMETHODIMP ProcessOutput(DWORD, DWORD, MFT_OUTPUT_DATA_BUFFER* outputs, DWORD* status) override {
     *status = 0;
     if (pending_.empty()) {
       if (!no_sample_) return MF_E_TRANSFORM_NEED_MORE_INPUT;
       outputs[0].dwStatus = MFT_OUTPUT_DATA_BUFFER_NO_SAMPLE;
       return S_OK;
     }
-    IMFSample* sample = outputs[0].pSample;  // this transform does not provide samples
-    if (!sample) return E_INVALIDARG;
+    IMFSample* sample = outputs[0].pSample;  // the caller's: this transform does not provide samples
     IMFMediaBuffer* buffer = nullptr;
     if (HRESULT hr = sample->GetBufferByIndex(0, &buffer); FAILED(hr)) return hr;
     BYTE* data = nullptr;
@@ -283,7 +256,6 @@ class Encoder final : public IMFTransform, public ICodecAPI {
     sample->SetSampleTime(time_);
     sample->SetSampleDuration(duration_);
     sample->SetUINT32(MFSampleExtension_CleanPoint, pending_key_);
-    outputs[0].dwStatus = 0;
     pending_.clear();
     return S_OK;
   }
@@ -310,14 +282,13 @@ class Encoder final : public IMFTransform, public ICodecAPI {
     force_key_ = force_key_ || on;
     return S_OK;
   }
-  NOT_IMPLEMENTED(IsSupported, const GUID*) NOT_IMPLEMENTED(IsModifiable, const GUID*)
-  NOT_IMPLEMENTED(GetParameterRange, const GUID*, VARIANT*, VARIANT*, VARIANT*)
-  NOT_IMPLEMENTED(GetParameterValues, const GUID*, VARIANT**, ULONG*)
-  NOT_IMPLEMENTED(GetDefaultValue, const GUID*, VARIANT*) NOT_IMPLEMENTED(GetValue, const GUID*, VARIANT*)
-  NOT_IMPLEMENTED(RegisterForEvent, const GUID*, LONG_PTR) NOT_IMPLEMENTED(UnregisterForEvent, const GUID*)
-  NOT_IMPLEMENTED(SetAllDefaults) NOT_IMPLEMENTED(SetValueWithNotify, const GUID*, VARIANT*, GUID**, ULONG*)
-  NOT_IMPLEMENTED(SetAllDefaultsWithNotify, GUID**, ULONG*) NOT_IMPLEMENTED(GetAllSettings, IStream*)
-  NOT_IMPLEMENTED(SetAllSettings, IStream*) NOT_IMPLEMENTED(SetAllSettingsWithNotify, IStream*, GUID**, ULONG*)
+  NOT_IMPLEMENTED(GetParameterRange, const GUID*, VARIANT*, VARIANT*, VARIANT*) NOT_IMPLEMENTED(SetAllDefaults)
+  NOT_IMPLEMENTED(SetValueWithNotify, const GUID*, VARIANT*, GUID**, ULONG*) NOT_IMPLEMENTED(IsModifiable, const GUID*)
+  NOT_IMPLEMENTED(GetParameterValues, const GUID*, VARIANT**, ULONG*) NOT_IMPLEMENTED(GetValue, const GUID*, VARIANT*)
+  NOT_IMPLEMENTED(SetAllSettingsWithNotify, IStream*, GUID**, ULONG*) NOT_IMPLEMENTED(UnregisterForEvent, const GUID*)
+  NOT_IMPLEMENTED(SetAllDefaultsWithNotify, GUID**, ULONG*) NOT_IMPLEMENTED(RegisterForEvent, const GUID*, LONG_PTR)
+  NOT_IMPLEMENTED(GetDefaultValue, const GUID*, VARIANT*) NOT_IMPLEMENTED(IsSupported, const GUID*)
+  NOT_IMPLEMENTED(GetAllSettings, IStream*) NOT_IMPLEMENTED(SetAllSettings, IStream*)
 
  private:
   std::atomic<ULONG> references_{1};
@@ -341,9 +312,8 @@ class Factory final : public IClassFactory {
   }
   STDMETHODIMP_(ULONG) AddRef() override { return 2; }
   STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+  STDMETHODIMP CreateInstance(IUnknown*, REFIID iid, void** out) override {
     *out = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
     if (knob("failcreate")) return E_ACCESSDENIED;
     auto* encoder = new Encoder;
     const HRESULT hr = encoder->QueryInterface(iid, out);

@@ -30,8 +30,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
 
 DWORD WINAPI wait_for_stdin_end(void* main_thread) {
   char buffer[64];
-  DWORD got = 0;
-  while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &got, nullptr) && got > 0) {
+  for (DWORD got = 0; ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &got, nullptr) && got > 0;) {
   }
   PostThreadMessageW(static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(main_thread)), WM_QUIT, 0, 0);
   return 0;
@@ -41,11 +40,10 @@ DWORD WINAPI wait_for_stdin_end(void* main_thread) {
 
 int main(int argc, char** argv) {
   if (argc != 6) return 64;
-  g_width = std::atoi(argv[3]);
-  g_height = std::atoi(argv[4]);
+  g_width = std::atoi(argv[3]), g_height = std::atoi(argv[4]);
   std::ifstream file(argv[5], std::ios::binary);
   g_pixels.assign(std::istreambuf_iterator<char>(file), {});
-  if (g_width <= 0 || g_height <= 0 || g_pixels.size() != std::size_t(g_width) * g_height * 4) return 65;
+  if (g_pixels.size() != std::size_t(g_width) * g_height * 4) return 65;
 
   WNDCLASSW wc{};
   wc.lpfnWndProc = window_proc;

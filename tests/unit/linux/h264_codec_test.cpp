@@ -1,5 +1,5 @@
-// The Linux encoder and decoder against each other and against the ffmpeg
-// command-line tools as an independent peer.
+// The Linux encoder, with the ffmpeg command-line tools as an independent
+// decoder (watch mode's process test holds our decoder to ffmpeg's).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,12 +9,22 @@
 #include <set>
 #include <string>
 
-#include "pixels/nv12_to_rgba.h"
 #include "platform/codecs.h"
-#include "synthetic_video.h"
 
 namespace nimbra {
 namespace {
+
+// Pictures of ffmpeg's moving test source: motion, texture, text and flat areas.
+std::vector<Bytes> test_video(std::uint32_t w, std::uint32_t h, int frames) {
+  const std::string command = "ffmpeg -v error -f lavfi -i testsrc2=size=" + std::to_string(w) + "x" + std::to_string(h) +
+                              ":rate=30 -frames:v " + std::to_string(frames) + " -pix_fmt nv12 -f rawvideo -";
+  std::vector<Bytes> pictures;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    for (Bytes p(std::size_t{w} * h * 3 / 2); std::fread(p.data(), 1, p.size(), pipe) == p.size();) pictures.push_back(p);
+    pclose(pipe);
+  }
+  return pictures;
+}
 
 // The types of the Annex-B stream's NAL units, as a set.
 std::set<int> nal_types(ByteView data) {
@@ -27,12 +37,11 @@ std::set<int> nal_types(ByteView data) {
 
 // What an ffmpeg tool prints of `stream`, written to a file for it.
 std::string run_on(const Bytes& stream, const std::string& before, const std::string& after = "") {
-  std::string path = (std::filesystem::temp_directory_path() / "nimbra-codec-XXXXXX").string();
+  std::string path = (std::filesystem::temp_directory_path() / "nimbra-codec-XXXXXX").string(), out;
   const int fd = mkstemp(path.data());
-  if (fd < 0 || write(fd, stream.data(), stream.size()) != static_cast<ssize_t>(stream.size())) return {};
-  close(fd);
-  std::string out;
-  if (FILE* pipe = popen((before + " " + path + " " + after).c_str(), "r")) {
+  const bool written = fd >= 0 && write(fd, stream.data(), stream.size()) == static_cast<ssize_t>(stream.size());
+  if (fd >= 0) close(fd);
+  if (FILE* pipe = written ? popen((before + " " + path + " " + after).c_str(), "r") : nullptr) {
     char buffer[1 << 16];
     while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
     pclose(pipe);
@@ -41,14 +50,13 @@ std::string run_on(const Bytes& stream, const std::string& before, const std::st
   return out;
 }
 
-// Each picture's one chunk; the test fails where the encoder did not give exactly one.
-std::vector<EncodedChunk> encode(EncoderSettings settings, int frames, const std::set<int>& forced = {}) {
+// Each picture's one chunk (no B-frames, no lookahead); the test fails where the encoder did not give exactly one.
+std::vector<EncodedChunk> encode(EncoderSettings settings, const std::vector<Bytes>& pictures, const std::set<int>& forced = {}) {
   std::vector<EncodedChunk> chunks;
   auto encoder = platform::create_h264_encoder(settings);
   EXPECT_TRUE(encoder && (*encoder)->force_key_supported()) << (encoder ? "" : encoder.error());
-  for (int t = 0; encoder && t < frames; ++t) {
-    auto got = (*encoder)->encode_nv12(test::synthetic_nv12(settings.width, settings.height, t), forced.contains(t));
-    // No B-frames and no lookahead: one chunk per picture, at once.
+  for (int t = 0; encoder && t < static_cast<int>(pictures.size()); ++t) {
+    auto got = (*encoder)->encode_nv12(pictures[t], forced.contains(t));
     EXPECT_TRUE(got && got->size() == 1) << t;
     if (!got || got->size() != 1) break;
     chunks.push_back(std::move(got->front()));
@@ -56,37 +64,27 @@ std::vector<EncodedChunk> encode(EncoderSettings settings, int frames, const std
   return chunks;
 }
 
-TEST(H264Codec, RoundTripKeepsQualityThroughOurDecoderAndFfmpeg) {
+TEST(H264Codec, KeepsTheBitrateAndQualityAndLabelsTheStream) {
   constexpr std::uint32_t w = 1280, h = 720;
   constexpr int frames = 60;
-  const std::vector<EncodedChunk> chunks = encode({w, h, 30, 2'500'000}, frames);
+  const std::vector<Bytes> pictures = test_video(w, h, frames);
+  const std::vector<EncodedChunk> chunks = encode({w, h, 30, 2'500'000}, pictures);
   ASSERT_EQ(chunks.size(), std::size_t{frames});
-  EXPECT_TRUE(chunks[0].key);
-  EXPECT_TRUE(std::ranges::includes(nal_types(chunks[0].data), std::set<int>{5, 7, 8}));
   Bytes stream;
   for (const EncodedChunk& c : chunks) stream.insert(stream.end(), c.data.begin(), c.data.end());
   EXPECT_NEAR(stream.size() * 8.0 * 30 / frames / 1000, 2500, 2500 * 0.3) << "kbps";
 
-  auto decoder = platform::open_h264_decoder({{w, h}});
-  ASSERT_TRUE(decoder) << decoder.error();
   const std::string ffmpeg = run_on(stream, "ffmpeg -v error -f h264 -i", "-f rawvideo -pix_fmt nv12 -");
   const std::size_t picture = std::size_t{w} * h * 3 / 2;
   ASSERT_EQ(ffmpeg.size(), picture * frames);
-  double worst_luma = 99;
+  double worst_squared_error = 0;
   for (int t = 0; t < frames; ++t) {
-    auto ours = (*decoder)->decode(chunks[t].data);
-    // Low delay: each picture comes out for its own access unit.
-    ASSERT_TRUE(ours && ours->size() == 1) << t;
     const ByteView theirs(reinterpret_cast<const std::uint8_t*>(ffmpeg.data()) + t * picture, picture);
-    const Bytes source = test::synthetic_nv12(w, h, t);
-    worst_luma = std::min(worst_luma, test::psnr(ByteView(source).first(w * h), theirs.first(w * h)));
-    // Our decoder must agree with ffmpeg's exactly once converted the same way.
-    Bytes rgba;
-    ASSERT_TRUE(nv12_to_rgba(theirs, w, h, w, rgba));
-    ASSERT_EQ(rgba, ours->front()) << "picture " << t;
+    double sum = 0;
+    for (std::size_t i = 0; i < w * h; ++i) sum += (pictures[t][i] - theirs[i]) * (pictures[t][i] - theirs[i]);
+    worst_squared_error = std::max(worst_squared_error, sum / (w * h));
   }
-  EXPECT_EQ((*decoder)->display_size(), (Size{w, h}));
-  EXPECT_GE(worst_luma, 38.0);
+  EXPECT_LE(worst_squared_error, 10.3) << "luma PSNR below 38 dB";
 
   const std::string probe = run_on(stream, "ffprobe -v error -select_streams v:0 -show_entries "
                                            "stream=profile,level,field_order,color_range,color_space,color_transfer,"
@@ -105,10 +103,10 @@ TEST(H264Codec, KeyFramesComeAtTheIntervalAndOnRequest) {
   const Case cases[] = {
       {30, 130, {}, {0, 60, 120}}, {10, 70, {}, {0, 30, 60}}, {0, 35, {}, {0, 30}}, {30, 80, {7, 8, 50}, {0, 7, 8, 50}}};
   for (const Case& c : cases) {
-    const std::vector<EncodedChunk> chunks = encode({320, 180, c.fps, 500'000}, c.frames, c.forced);
+    const std::vector<EncodedChunk> chunks = encode({320, 180, c.fps, 500'000}, test_video(320, 180, c.frames), c.forced);
     std::vector<int> keys;
     for (int t = 0; t < static_cast<int>(chunks.size()); ++t) {
-      // The key flag marks exactly the IDR pictures, and they carry SPS/PPS.
+      // The key flag marks exactly the IDR pictures, and they carry SPS/PPS; no other picture does.
       const std::set<int> types = nal_types(chunks[t].data);
       EXPECT_EQ(chunks[t].key, types.contains(5) && types.contains(7) && types.contains(8)) << t;
       EXPECT_EQ(chunks[t].key, types.contains(5) || types.contains(7)) << t;

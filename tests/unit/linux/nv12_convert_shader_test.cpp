@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <random>
 #include <vulkan/vulkan.hpp>
 
@@ -19,14 +18,13 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libvulkan_lv
 namespace nimbra {
 namespace {
 
-using Usage = vk::ImageUsageFlagBits;
 constexpr vk::ImageSubresourceRange kColour{vk::ImageAspectFlagBits::eColor, 0, 1, 0, 1};
 
 // A linear image in host-visible memory, written and read through its rows.
 struct Image {
   vk::Image image;
   vk::ImageView view;
-  std::uint8_t* rows;
+  std::uint8_t* rows;  // through the row pitch
   vk::DeviceSize pitch;
 };
 
@@ -51,10 +49,7 @@ class Lavapipe {
     const Type types[] = {Type::eUniformBuffer, Type::eSampledImage, Type::eStorageImage, Type::eStorageImage};
     std::vector<vk::DescriptorSetLayoutBinding> bindings;
     std::vector<vk::DescriptorPoolSize> sizes;
-    for (std::uint32_t i = 0; i < 4; ++i) {
-      bindings.emplace_back(i, types[i], 1, vk::ShaderStageFlagBits::eCompute);
-      sizes.emplace_back(types[i], 1);
-    }
+    for (std::uint32_t i = 0; i < 4; ++i) bindings.emplace_back(i, types[i], 1, vk::ShaderStageFlagBits::eCompute), sizes.emplace_back(types[i], 1);
     const vk::DescriptorSetLayout set_layout = device_.createDescriptorSetLayout({{}, bindings});
     layout_ = device_.createPipelineLayout({{}, set_layout});
     std::vector<std::uint32_t> code(sizeof kNv12ConvertSpirv / 4);
@@ -67,9 +62,9 @@ class Lavapipe {
     const vk::DeviceMemory memory = allocate(device_.getBufferMemoryRequirements(buffer));
     device_.bindBufferMemory(buffer, memory, 0);
     constants_ = device_.mapMemory(memory, 0, VK_WHOLE_SIZE);
-    source_ = image(vk::Format::eB8G8R8A8Unorm, 2560, 1440, Usage::eSampled);
-    y_ = image(vk::Format::eR8Unorm, 1280, 720, Usage::eStorage);
-    uv_ = image(vk::Format::eR8G8Unorm, 640, 360, Usage::eStorage);
+    source_ = image(vk::Format::eB8G8R8A8Unorm, 2560, 1440, vk::ImageUsageFlagBits::eSampled);
+    y_ = image(vk::Format::eR8Unorm, 1280, 720, vk::ImageUsageFlagBits::eStorage);
+    uv_ = image(vk::Format::eR8G8Unorm, 640, 360, vk::ImageUsageFlagBits::eStorage);
 
     set_ = device_.allocateDescriptorSets({device_.createDescriptorPool({{}, 1, sizes}), set_layout}).front();
     const vk::DescriptorBufferInfo uniform(buffer, 0, VK_WHOLE_SIZE);
@@ -82,16 +77,6 @@ class Lavapipe {
 
     const vk::CommandPool pool = device_.createCommandPool({vk::CommandPoolCreateFlagBits::eResetCommandBuffer, 0});
     commands_ = device_.allocateCommandBuffers({pool, vk::CommandBufferLevel::ePrimary, 1}).front();
-    run([&] {  // the images pass from the host's hands to the shader's, once
-      std::vector<vk::ImageMemoryBarrier> general;
-      for (const Image* target : {&source_, &y_, &uv_}) {
-        general.emplace_back(vk::AccessFlagBits::eHostWrite, vk::AccessFlagBits::eShaderRead | vk::AccessFlagBits::eShaderWrite,
-                             vk::ImageLayout::ePreinitialized, vk::ImageLayout::eGeneral, VK_QUEUE_FAMILY_IGNORED,
-                             VK_QUEUE_FAMILY_IGNORED, target->image, kColour);
-      }
-      commands_.pipelineBarrier(vk::PipelineStageFlagBits::eHost, vk::PipelineStageFlagBits::eComputeShader, {}, {}, {},
-                                general);
-    });
   }
 
   // One dispatch of the converter's shape; the targets are prefilled so that a byte left out shows.
@@ -101,13 +86,25 @@ class Lavapipe {
     for (std::size_t y = 0; y < constants.src_height; ++y) std::memcpy(source_.rows + y * source_.pitch, &bgra[y * row], row);
     std::memset(y_.rows, 237, y_.pitch * height);
     std::memset(uv_.rows, 237, uv_.pitch * height / 2);
-    run([&] {
-      commands_.bindPipeline(vk::PipelineBindPoint::eCompute, pipeline_);
-      commands_.bindDescriptorSets(vk::PipelineBindPoint::eCompute, layout_, 0, set_, {});
-      commands_.dispatch(static_cast<std::uint32_t>(width / 2 + 7) / 8, static_cast<std::uint32_t>(height / 2 + 7) / 8, 1);
-      commands_.pipelineBarrier(vk::PipelineStageFlagBits::eComputeShader, vk::PipelineStageFlagBits::eHost, {},
-                                vk::MemoryBarrier(vk::AccessFlagBits::eShaderWrite, vk::AccessFlagBits::eHostRead), {}, {});
-    });
+    commands_.begin(vk::CommandBufferBeginInfo());
+    if (first_) {  // the images pass from the host's hands to the shader's, once
+      std::vector<vk::ImageMemoryBarrier> general;
+      for (const Image* target : {&source_, &y_, &uv_}) {
+        general.emplace_back(vk::AccessFlagBits::eHostWrite, vk::AccessFlagBits::eShaderRead | vk::AccessFlagBits::eShaderWrite,
+                             vk::ImageLayout::ePreinitialized, vk::ImageLayout::eGeneral, VK_QUEUE_FAMILY_IGNORED,
+                             VK_QUEUE_FAMILY_IGNORED, target->image, kColour);
+      }
+      commands_.pipelineBarrier(vk::PipelineStageFlagBits::eHost, vk::PipelineStageFlagBits::eComputeShader, {}, {}, {}, general);
+      first_ = false;
+    }
+    commands_.bindPipeline(vk::PipelineBindPoint::eCompute, pipeline_);
+    commands_.bindDescriptorSets(vk::PipelineBindPoint::eCompute, layout_, 0, set_, {});
+    commands_.dispatch(static_cast<std::uint32_t>(width / 2 + 7) / 8, static_cast<std::uint32_t>(height / 2 + 7) / 8, 1);
+    commands_.pipelineBarrier(vk::PipelineStageFlagBits::eComputeShader, vk::PipelineStageFlagBits::eHost, {},
+                              vk::MemoryBarrier(vk::AccessFlagBits::eShaderWrite, vk::AccessFlagBits::eHostRead), {}, {});
+    commands_.end();
+    device_.getQueue(0, 0).submit(vk::SubmitInfo({}, {}, commands_));
+    device_.getQueue(0, 0).waitIdle();
     Bytes nv12(width * height * 3 / 2);
     for (std::size_t y = 0; y < height; ++y) std::memcpy(&nv12[y * width], y_.rows + y * y_.pitch, width);
     for (std::size_t y = 0; y < height / 2; ++y) std::memcpy(&nv12[(height + y) * width], uv_.rows + y * uv_.pitch, width);
@@ -140,14 +137,6 @@ class Lavapipe {
     return result;
   }
 
-  void run(const std::function<void()>& record) {
-    commands_.begin(vk::CommandBufferBeginInfo());
-    record();
-    commands_.end();
-    device_.getQueue(0, 0).submit(vk::SubmitInfo({}, {}, commands_));
-    device_.getQueue(0, 0).waitIdle();
-  }
-
   vk::PhysicalDevice gpu_;
   vk::Device device_;
   vk::PipelineLayout layout_;
@@ -156,6 +145,7 @@ class Lavapipe {
   vk::CommandBuffer commands_;
   void* constants_;
   Image source_, y_, uv_;
+  bool first_ = true;
 };
 
 TEST(Nv12ConvertShader, EqualsTheModelDownUpAndAtOddRatios) {

@@ -13,8 +13,22 @@ namespace {
 using platform::x11::ScreenSource;
 using platform::x11::WindowSource;
 using testing::Painter;
-using testing::test_pattern;
 using testing::Xvfb;
+
+// BGRA with alpha 255, different in every byte position of a row.
+Bytes test_pattern(std::uint32_t w, std::uint32_t h, std::uint32_t seed = 0) {
+  Bytes image(std::size_t{w} * h * 4);
+  for (std::uint32_t y = 0; y < h; ++y) {
+    for (std::uint32_t x = 0; x < w; ++x) {
+      std::uint8_t* p = &image[(std::size_t{y} * w + x) * 4];
+      p[0] = static_cast<std::uint8_t>(x * 7 + y * 3 + seed);
+      p[1] = static_cast<std::uint8_t>(x * 5 + y * 11 + seed * 3);
+      p[2] = static_cast<std::uint8_t>(x ^ y ^ seed);
+      p[3] = 255;
+    }
+  }
+  return image;
+}
 
 // A new image's bytes (and size), or empty for "nothing new"; an error fails the test.
 Bytes grab(CaptureSource& source, std::uint32_t wait_ms, Size* size = nullptr) {
@@ -67,32 +81,20 @@ TEST(X11ScreenSource, GrabsTheScreenExactlyAndWaitsOnAStillOne) {
   for (int i = 0; i < 2; ++i) EXPECT_EQ(grab(**plain, 0), patched(picture, 320, patch, 101, 33, 5, 9));
 }
 
-TEST(X11ScreenSource, OpeningFailsWithReasonsAndALostServerIsAGrabError) {
+// A lost server is held to its text by the capture process test.
+TEST(X11ScreenSource, OpeningFailsWithReasons) {
   {
-    Xvfb server("160x120x24", {"-extension", "MIT-SHM"});
+    Xvfb server("160x120x24 -extension MIT-SHM");
     ASSERT_TRUE(server.ok());
     EXPECT_EQ(ScreenSource::open(server.display(), true).error(), "MIT-SHM нет на сервере");
     EXPECT_TRUE(ScreenSource::open(server.display(), false));  // what the fallback is for
   }
-  {
-    Xvfb server("160x120x16");
-    ASSERT_TRUE(server.ok());
-    EXPECT_EQ(ScreenSource::open(server.display(), false).error(), "X11: глубина экрана 16 не поддерживается");
-  }
+  Xvfb server("160x120x16");
+  ASSERT_TRUE(server.ok());
+  EXPECT_EQ(ScreenSource::open(server.display(), false).error(), "X11: глубина экрана 16 не поддерживается");
   auto nowhere = ScreenSource::open(":999", true);
   ASSERT_FALSE(nowhere);
   EXPECT_TRUE(nowhere.error().starts_with("X11: нет соединения с дисплеем \":999\"")) << nowhere.error();
-
-  auto server = std::make_unique<Xvfb>("160x120x24");
-  ASSERT_TRUE(server->ok());
-  auto opened = ScreenSource::open(server->display(), true);
-  ASSERT_TRUE(opened) << opened.error();
-  EXPECT_FALSE(grab(**opened, 10).empty());
-  server.reset();
-  Result<std::optional<BgraFrame>> r = (*opened)->grab(10);
-  if (r && !*r) r = (*opened)->grab(10);  // the loss may show one wait late
-  ASSERT_FALSE(r);
-  EXPECT_EQ(r.error(), "X11: соединение с дисплеем потеряно");
 }
 
 TEST(X11WindowSource, CompositeReadsACoveredWindowWholeAndOnlyWhenItChanges) {

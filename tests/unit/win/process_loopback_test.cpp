@@ -33,8 +33,7 @@ void check_agile(Call call, int signals) {
     if (answer != nullptr && SUCCEEDED(found)) answer->Release();
     EXPECT_EQ(answer == nullptr, FAILED(found));
   }
-  EXPECT_EQ(call(*object), S_OK);
-  EXPECT_EQ(call(*object), S_OK);
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(call(*object), S_OK);
   while (channel.receiver.try_receive()) --signals;
   EXPECT_EQ(signals, 0) << typeid(Object).name();
   EXPECT_EQ(object->Release(), 0u);
@@ -82,8 +81,7 @@ TEST(ProcessLoopback, DrainHandsOverDataAndSilentFrameCounts) {
 }
 
 TEST(ProcessLoopback, WithoutProcessLoopbackTheAudioThreadSendsOneError) {
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  if (GetProcAddress(ntdll, "wine_get_version") == nullptr) GTEST_SKIP() << "Windows 10 2004+ has process loopback";
+  if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) GTEST_SKIP() << "Windows 10 2004+ has it";
   std::vector<std::pair<std::uint8_t, std::string>> sent;
   audio::audio_thread_main({1234, [&](std::uint8_t kind, ByteView p) { sent.emplace_back(kind, std::string(p.begin(), p.end())); },
                             make_audio_platform(), &steady_clock(), [](std::string_view) {}});
