@@ -20,6 +20,7 @@ import math
 import os
 import re
 import resource
+import select
 import subprocess
 import sys
 import tempfile
@@ -71,34 +72,37 @@ def run_nimbra(exe, display, seconds):
 
 def run_latency(exe, display, painter, samples=40):
     """Change-to-stdout latency: a still screen gets one change; how long until
-    the helper's chunk for it arrives (the grab waits on the change itself)."""
+    the helper's chunk for it arrives (the grab waits on the change itself).
+    One thread reads and times, so nothing waits for Python's lock; between
+    changes it keeps reading, so no preview stays behind in the pipe."""
     env = dict(os.environ, DISPLAY=display)
     proc = subprocess.Popen([exe, "--source", "s:0", "--parent", str(os.getpid())], stdin=subprocess.PIPE,
-                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
-    arrivals = []
-    cond = threading.Condition()
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env, bufsize=0)
+    fd, pending = proc.stdout.fileno(), bytearray()
 
-    def reader():
-        for kind, _ in read_messages(proc.stdout):
-            with cond:
-                arrivals.append((time.monotonic(), kind))
-                cond.notify_all()
+    def read_until(deadline, stop_at_chunk):
+        """Reads messages until `deadline`, or until a main chunk if `stop_at_chunk`; True if one came."""
+        while (left := deadline - time.monotonic()) > 0 and select.select([fd], [], [], left)[0]:
+            data = os.read(fd, 1 << 20)
+            if not data:
+                return False
+            pending.extend(data)
+            while len(pending) >= 5 and len(pending) >= 4 + int.from_bytes(pending[:4], "little"):
+                kind = pending[4]
+                del pending[:4 + int.from_bytes(pending[:4], "little")]
+                if stop_at_chunk and kind in (2, 3):
+                    return True
+        return False
 
-    threading.Thread(target=reader, daemon=True).start()
     box = bytes([255, 255, 255, 255]) * (48 * 48)
     delays = []
-    time.sleep(1.0)
+    read_until(time.monotonic() + 1.0, False)
     for i in range(samples):
-        time.sleep(0.2)
-        with cond:
-            seen = len(arrivals)
-        painter.put_bgra(painter.root, 300 + 60 * (i % 25), 60 + 60 * (i // 25), 48, 48, box)
-        changed = time.monotonic()
-        with cond:
-            cond.wait_for(lambda: any(k in (2, 3) for _, k in arrivals[seen:]), timeout=2)
-            got = [t for t, k in arrivals[seen:] if k in (2, 3)]
-        if got:
-            delays.append((got[0] - changed) * 1000)
+        read_until(time.monotonic() + 0.2, False)
+        changed = time.monotonic()  # sent without waiting for the server's reply
+        painter.put_bgra(painter.root, 300 + 60 * (i % 25), 60 + 60 * (i // 25), 48, 48, box, sync=False)
+        if read_until(changed + 2, True):
+            delays.append((time.monotonic() - changed) * 1000)
     proc.stdin.close()
     proc.wait(10)
     delays.sort()
