@@ -22,6 +22,7 @@ struct FakeSourceState {
   Size size{64, 36};
   Bytes image;           // a new CPU image; grey when empty
   Bytes nv12, low_nv12;  // what a GPU conversion delivers
+  Bytes read_back;       // the image behind it; empty: no read-back
   std::function<Result<bool>(std::size_t index)> script;  // each grab's result; empty: always new
   std::optional<Instant> dies_at;
   bool offers_gpu = false, gpu_on = false;
@@ -65,7 +66,10 @@ class FakeSource final : public CaptureSource, public GpuConversion {
     return r;
   }
   Status repeat(Bytes&, Bytes*) override { return ++s_.gpu_repeats, Status{}; }
-  Status read_back_bgra(Bytes&) override { return fail("нет GPU-кадра"); }
+  Status read_back_bgra(Bytes& out) override {
+    if (s_.read_back.empty() || out.size() != s_.read_back.size()) return fail("нет GPU-кадра");
+    return out = s_.read_back, Status{};
+  }
 
  private:
   Result<bool> next(std::uint32_t wait_ms, bool gpu, bool second) {
