@@ -34,9 +34,7 @@ struct FakeAudio {
   std::vector<std::string> events;
 
   FakeClientState& client(std::uint32_t pid) { return *clients.at(pid); }
-  auto diagnostic() {
-    return [this](std::string_view line) { events.emplace_back(line); };
-  }
+  auto diagnostic() { return [this](std::string_view line) { events.emplace_back(line); }; }
   std::unique_ptr<audio::AudioPlatform> platform() {
     auto p = std::make_unique<audio::AudioPlatform>();
     p->own_pid = 7;
@@ -62,8 +60,7 @@ struct FakeAudio {
   struct Port final : audio::AudioSessions, audio::AppCaptureOpener {
     explicit Port(FakeAudio& fake) : f(fake) {}
     Result<std::vector<std::uint32_t>> owners() override {
-      f.events.push_back("owners");
-      return f.owners_error ? fail(*f.owners_error) : Result<std::vector<std::uint32_t>>(f.owners);
+      return f.events.push_back("owners"), f.owners_error ? fail(*f.owners_error) : Result<std::vector<std::uint32_t>>(f.owners);
     }
     void register_notifications() override { f.events.push_back("register"); }
     audio::SessionWait wait_for_new_session(Duration timeout) override {
