@@ -53,19 +53,14 @@ TEST(LowEncoder, ReturnsFramesUnencodedAndLetsTheEncoderGoWhileTheLayerIsOff) {
   LowRig rig(false);
   EXPECT_EQ(rig.frame(true, 7), Bytes(16 * 8 * 3 / 2, 7));
   EXPECT_EQ(rig.encoders.create_attempts, 0);
-  rig.flags.low_enabled = true;
-  rig.frame();
-  rig.low.on_timeout();
-  EXPECT_TRUE(rig.low.has_encoder());
-  rig.flags.low_enabled = false;
-  rig.low.on_timeout();
-  EXPECT_FALSE(rig.low.has_encoder());
-  rig.flags.low_enabled = true;  // command 11 again: a new encoder, a key frame first
-  rig.frame();
-  EXPECT_EQ(rig.kinds(), (Kinds{5, 5}));
-  rig.flags.low_enabled = false;  // a frame while off also lets it go
-  rig.frame();
-  EXPECT_FALSE(rig.low.has_encoder());
+  // The layer on or off, then a frame or a receive timeout: whether an encoder is kept.
+  for (auto [on, frame, kept] : {std::tuple{true, true, true}, {true, false, true}, {false, false, false},
+                                 {true, true, true}, {false, true, false}}) {
+    rig.flags.low_enabled = on;
+    frame ? (void)rig.frame() : rig.low.on_timeout();
+    EXPECT_EQ(rig.low.has_encoder(), kept);
+  }
+  EXPECT_EQ(rig.kinds(), (Kinds{5, 5}));  // command 11 again: a new encoder, a key frame first
 }
 
 TEST(LowEncoder, FiveFailuresInARowStopTheLayerAndOnlyFailedCreationsWriteALowError) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <future>
 #include <tuple>
 
 #include "memory_streams.h"
@@ -64,23 +63,6 @@ TEST(StdinCommands, OverlongLengthDisablesCommandsAndDrainsTheInput) {
   EXPECT_EQ(run_reading(cat({{0xFF, 0xFF, 0xFF, 0xFF}, later}), 4096, 200'000,
                         {"[capture] stdin: кривая длина команды 4294967295 — команды отключены"}),
             (Flags{false, false, false}));
-}
-
-TEST(StdinCommands, ReaderThreadAppliesCommandsAndExits) {
-  // The detached thread may outlive this test's frame: it shares ownership.
-  struct State {
-    testing::MemoryInput in{{1, 0, 0, 0, 10}};
-    ControlFlags flags;
-    std::promise<int> exited;
-  };
-  auto state = std::make_shared<State>();
-  start_stdin_reader(state->flags, StdinPort{.read = [state](MutableBytes b) { return state->in.read(b); },
-                                             .exit = [state](int status) { state->exited.set_value(status); },
-                                             .diagnostic = [](std::string_view) {}});
-  auto done = state->exited.get_future();
-  ASSERT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-  EXPECT_EQ(done.get(), 0);
-  EXPECT_TRUE(state->flags.main_key_request);
 }
 
 }  // namespace
