@@ -198,7 +198,7 @@ TEST(CaptureSession, AFailedEncodeAsksTheNewEncoderForAKeyFrameUntilTheBudgetIsS
 }
 
 TEST(CaptureSession, EndsWhenFortyGrabsInARowFail) {
-  SessionRig failing;  // every test ends with its source's death
+  SessionRig failing;
   failing.source.script = [](std::size_t index) -> Result<bool> {
     if (index == 39) return true;  // one success resets the count
     return fail("AcquireNextFrame: сбой");
