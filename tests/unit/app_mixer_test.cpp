@@ -94,6 +94,16 @@ TEST(AppMixer, PrimesAt40MsTrimsAt200MsAndTakesAFrameMoreOrLessToHoldTheBacklog)
     rig.run_for(ticks * 20ms);
     EXPECT_TRUE(std::regex_search(rig.paths(first), std::regex(want))) << want << " " << rig.paths(first);
   }
+  MixRig rig;  // an underrun sends the whole frames there are, then silence
+  rig.start();
+  Samples fed = ramp(0, 2420);
+  fed.push_back(7);  // half a frame
+  rig.client(10).packets.emplace_back(pcm(fed), 2420);
+  rig.run_for(60ms);
+  Samples want = ramp(1920, 500);
+  want.resize(1920);
+  EXPECT_EQ(rig.chunks.size(), 3u);
+  EXPECT_EQ(rig.chunks.back(), pcm(want));
 }
 
 TEST(AppMixer, ClampsTheSumAndSendsNothingForSilence) {
@@ -128,6 +138,7 @@ TEST(AppMixer, CoolsDownTenSecondsAfterAFailedOpenAndTwoAfterAFailedDrain) {
     EXPECT_EQ(rig.events, events) << run.count();
     rig.events.clear();
   }
+  EXPECT_EQ(rig.waited_for, 1u);  // app10 again
 }
 
 TEST(AppMixer, FollowsThePlanUpToFortyEightClients) {

@@ -28,18 +28,6 @@ TEST(MessageWriter, FramesLengthKindPayloadAndFlushesEach) {
   EXPECT_EQ(stream.data, testing::cat({{0xE9, 0x03, 0x00, 0x00, 0x02}, pattern(1000, 3), {1, 0, 0, 0, 0xEE}}));
   EXPECT_EQ(stream.writes, (std::vector<std::size_t>{1005, 5}));  // a small message goes out in one write
   EXPECT_EQ(stream.flushed_at, (std::vector<std::size_t>{1005, 1010}));
-  // Around and beyond the writer's buffer.
-  for (const std::size_t size : {65531u, 65532u, 65536u, 200'000u}) {
-    MemoryOutput big;
-    MessageWriter w(big);
-    w.write(MessageKind::Preview, pattern(size, 9));
-    w.write(MessageKind::Json, pattern(10, 1));
-    const auto messages = parse_messages(big.data);
-    ASSERT_EQ(messages.size(), 2u) << size;
-    EXPECT_EQ(std::pair(messages[0].kind, messages[0].payload), std::pair(std::uint8_t{7}, pattern(size, 9)));
-    EXPECT_EQ(messages[1].payload, pattern(10, 1));
-    EXPECT_EQ(big.flushed_at, (std::vector<std::size_t>{size + 5, size + 20})) << size;
-  }
 }
 
 TEST(MessageWriter, WriteErrorsLoseOnlyTheirMessage) {

@@ -31,6 +31,7 @@ struct FakeAudio {
   std::map<std::uint32_t, std::shared_ptr<FakeClientState>> clients;  // the latest client per pid
   std::deque<audio::SessionWait> waits;  // what the next session waits return; then time-outs
   std::optional<Duration> stall;  // the next data wait takes this long instead
+  std::size_t waited_for = 0;     // clients in the last data wait
   std::vector<std::string> events;
 
   FakeClientState& client(std::uint32_t pid) { return *clients.at(pid); }
@@ -75,7 +76,8 @@ struct FakeAudio {
       if (f.refused.contains(pid)) return fail(f.refused[pid]);
       return std::make_unique<Client>(f.clients[pid] = std::make_shared<FakeClientState>());
     }
-    void wait_for_data(std::span<audio::AppCaptureClient* const>, Duration timeout) override {
+    void wait_for_data(std::span<audio::AppCaptureClient* const> waited, Duration timeout) override {
+      f.waited_for = waited.size();
       f.clock.sleep_for(f.stall.value_or(timeout));
       f.stall.reset();
     }
