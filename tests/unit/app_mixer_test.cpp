@@ -76,11 +76,8 @@ struct MixRig : testing::FakeAudio {
 };
 
 TEST(AppMixer, PrimesAt40MsTrimsAt200MsAndTakesAFrameMoreOrLessToHoldTheBacklog) {
-  struct Case {
-    std::function<std::size_t(std::size_t)> frames;  // fed before tick k
-    std::size_t ticks, first;                        // the first frame sent
-    const char* want;
-  } cases[] = {
+  // Frames fed before tick k, ticks, the first frame sent, the chunks' paths.
+  const std::tuple<std::function<std::size_t(std::size_t)>, std::size_t, std::size_t, const char*> cases[] = {
       {[](std::size_t) { return 1919; }, 1, 0, "^$"},
       {[](std::size_t) { return 1920; }, 1, 0, "^=$"},
       {[](std::size_t) { return 9600; }, 1, 0, "^\\+$"},
@@ -90,13 +87,23 @@ TEST(AppMixer, PrimesAt40MsTrimsAt200MsAndTakesAFrameMoreOrLessToHoldTheBacklog)
       {[](std::size_t k) { return k == 0 ? 2900 : 960; }, 60, 0, "^\\+{37}=+$"},
       {[](std::size_t k) { return k == 0 ? 1920 : k < 92 ? 950 : 960; }, 130, 0, "^={91}-+$"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [frames, ticks, first, want] : cases) {
     MixRig rig;
     rig.start();
-    rig.feed(c.ticks, c.frames);
-    rig.run_for(c.ticks * 20ms);
-    EXPECT_TRUE(std::regex_search(rig.paths(c.first), std::regex(c.want))) << c.want << " " << rig.paths(c.first);
+    rig.feed(ticks, frames);
+    rig.run_for(ticks * 20ms);
+    EXPECT_TRUE(std::regex_search(rig.paths(first), std::regex(want))) << want << " " << rig.paths(first);
   }
+  MixRig rig;  // an underrun sends the whole frames there are, then silence
+  rig.start();
+  Samples fed = ramp(0, 2420);
+  fed.push_back(7);  // half a frame
+  rig.client(10).packets.emplace_back(pcm(fed), 2420);
+  rig.run_for(60ms);
+  Samples want = ramp(1920, 500);
+  want.resize(1920);
+  EXPECT_EQ(rig.chunks.size(), 3u);
+  EXPECT_EQ(rig.chunks.back(), pcm(want));
 }
 
 TEST(AppMixer, ClampsTheSumAndSendsNothingForSilence) {
@@ -131,6 +138,7 @@ TEST(AppMixer, CoolsDownTenSecondsAfterAFailedOpenAndTwoAfterAFailedDrain) {
     EXPECT_EQ(rig.events, events) << run.count();
     rig.events.clear();
   }
+  EXPECT_EQ(rig.waited_for, 1u);  // app10 again
 }
 
 TEST(AppMixer, FollowsThePlanUpToFortyEightClients) {

@@ -11,14 +11,12 @@ using Pids = std::vector<std::uint32_t>;
 // explorer → host → {game, web view, updater, this helper}; a sibling
 // application; routers; a browser whose children own the sessions.
 const ProcessTable kDesktop = {
-    {1, {"init", 0}},          {100, {"explorer", 1}},         {200, {"nimbra-app", 100}},
-    {201, {"game", 200}},      {202, {"msedgewebview2", 200}}, {203, {"nimbra-updater", 200}},
-    {300, {"nimbra-capture", 200}}, {400, {"nimbra-vesper", 100}}, {401, {"helper", 400}},
-    {500, {"obs64", 100}},     {501, {"obsidian", 100}},       {502, {"voicemeeterpro", 100}},
-    {503, {"game2", 502}},     {600, {"chrome", 100}},         {601, {"chrome", 600}},
-    {602, {"chrome", 600}},    {603, {"chrome", 601}},         {604, {"audiodg", 1}},
-    {700, {"loop", 701}},      {701, {"loop", 700}},           {800, {"orphan", 999}},
-    {150, {"explorer", 100}}};
+    {1, {"init", 0}},         {100, {"explorer", 1}},         {200, {"nimbra-app", 100}},   {201, {"game", 200}},
+    {202, {"msedgewebview2", 200}}, {203, {"nimbra-updater", 200}}, {300, {"nimbra-capture", 200}},
+    {400, {"nimbra-vesper", 100}},  {401, {"helper", 400}},         {500, {"obs64", 100}},  {501, {"obsidian", 100}},
+    {502, {"voicemeeterpro", 100}}, {503, {"game2", 502}},          {600, {"chrome", 100}}, {601, {"chrome", 600}},
+    {602, {"chrome", 600}},   {603, {"chrome", 601}},         {604, {"audiodg", 1}},        {700, {"loop", 701}},
+    {701, {"loop", 700}},     {800, {"orphan", 999}},         {150, {"explorer", 100}}};
 
 // The planned pids; this helper is pid 300.
 Pids plan(const ProcessTable& table, const Pids& owners, std::uint32_t host_pid) {

@@ -6,15 +6,11 @@ namespace nimbra {
 namespace {
 
 TEST(EncoderTiming, DurationAndKeyIntervalFollowTheRate) {
-  struct Case {
-    std::uint32_t fps;
-    std::int64_t duration;
-    std::uint32_t interval;
-  };
-  for (const Case& c : {Case{0, 10'000'000, 30}, Case{1, 10'000'000, 30}, Case{15, 666'666, 30}, Case{30, 333'333, 60},
-                        Case{60, 166'666, 120}}) {
-    EXPECT_EQ(sample_duration_100ns(c.fps), c.duration) << c.fps;
-    EXPECT_EQ(key_frame_interval(c.fps), c.interval) << c.fps;
+  // fps, sample duration in 100 ns units, key-frame interval
+  for (auto [fps, duration, interval] : {std::tuple{0u, 10'000'000, 30u}, {1u, 10'000'000, 30u}, {15u, 666'666, 30u},
+                                         {30u, 333'333, 60u}, {60u, 166'666, 120u}}) {
+    EXPECT_EQ(std::pair(sample_duration_100ns(fps), key_frame_interval(fps)), std::pair(std::int64_t{duration}, interval))
+        << fps;
   }
 }
 

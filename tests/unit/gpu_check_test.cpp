@@ -2,32 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <string>
-#include <vector>
+#include "fakes/session_rig.h"
 
 namespace nimbra {
 namespace {
-
-// Only the read-back matters to the check: `image` into a buffer of its size, or the error.
-class ReadBack final : public GpuConversion {
- public:
-  ReadBack(Size size, Result<Bytes> image) : size_(size), image_(std::move(image)) {}
-  Status enable(Size, std::optional<Size>) override { return {}; }
-  bool enabled() const override { return true; }
-  Size source_size() const override { return size_; }
-  Result<bool> convert(Bytes&, Bytes*, std::uint32_t) override { return false; }
-  Status repeat(Bytes&, Bytes*) override { return {}; }
-  Status read_back_bgra(Bytes& out) override {
-    if (!image_ || out.size() != image_->size()) return fail(image_ ? "a buffer of another size" : image_.error());
-    std::ranges::copy(*image_, out.begin());
-    return {};
-  }
-
- private:
-  Size size_;
-  Result<Bytes> image_;
-};
 
 TEST(GpuCheck, ReportsHowFarTheGpuPictureLiesFromTheCpuPipeline) {
   // An 8x6 image of 2x3 grey blocks: at 4x2 each block becomes one pixel of
@@ -40,13 +18,17 @@ TEST(GpuCheck, ReportsHowFarTheGpuPictureLiesFromTheCpuPipeline) {
   off[2] = 238;  // 3 codes: over 2
   off[5] = 234;
   off[9] = 130;  // 2 codes: not over 2
-  const std::tuple<Result<Bytes>, Bytes, const char*> cases[] = {
+  const std::tuple<Bytes, Bytes, const char*> cases[] = {
       {image, same, "[gpu-check] 8×6 → 4×2: Y откл. ср 0.000 макс 0 >2: 0.000% | UV откл. ср 0.000 макс 0 >2: 0.000%"},
       {image, off, "[gpu-check] 8×6 → 4×2: Y откл. ср 0.500 макс 3 >2: 12.500% | UV откл. ср 0.500 макс 2 >2: 0.000%"},
-      {fail("нет GPU-кадра"), same, "[gpu-check] нет GPU-кадра"},
+      {{}, same, "[gpu-check] нет GPU-кадра"},
   };
   for (const auto& [read_back, nv12, line] : cases) {
-    ReadBack gpu({8, 6}, read_back);
+    testing::FakeClock clock;
+    testing::FakeSourceState state;
+    state.size = {8, 6};
+    state.read_back = read_back;
+    testing::FakeSource gpu(state, clock);
     std::vector<std::string> lines;
     gpu_check(gpu, nv12, {4, 2}, [&](std::string_view l) { lines.emplace_back(l); });
     EXPECT_EQ(lines, std::vector<std::string>{line});

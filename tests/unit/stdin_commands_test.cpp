@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <future>
 #include <tuple>
 
 #include "memory_streams.h"
@@ -11,27 +10,24 @@ namespace nimbra {
 namespace {
 
 using testing::cat;
-
 using Flags = std::tuple<bool, bool, bool>;  // main key request, low layer on, low key request
+using Lines = std::vector<std::string>;
 
-struct Outcome {
-  Flags flags;
-  std::vector<int> exits;
-  std::vector<std::string> lines;
-};
-
-// `chunk` bytes at most per read, as a pipe hands them out; a read error from byte `fails_at` on.
-Outcome run_reading(const Bytes& input, std::size_t chunk, std::size_t fails_at = SIZE_MAX) {
+// Reads `input` as a pipe hands it out, `chunk` bytes at most per read, failing from byte `fails_at` on.
+// Every run ends with status 0, its input drained unless it failed, having written `lines`.
+Flags run_reading(const Bytes& input, std::size_t chunk, std::size_t fails_at = SIZE_MAX, const Lines& lines = {}) {
   testing::MemoryInput in(input, chunk);
   in.fail_at(fails_at);
   ControlFlags flags;
-  Outcome out;
+  std::vector<int> exits;
+  Lines written;
   run_stdin_commands(flags, StdinPort{.read = [&](MutableBytes b) { return in.read(b); },
-                                      .exit = [&](int status) { out.exits.push_back(status); },
-                                      .diagnostic = [&](std::string_view line) { out.lines.emplace_back(line); }});
-  out.flags = {flags.main_key_request, flags.low_enabled, flags.low_key_request};
+                                      .exit = [&](int status) { exits.push_back(status); },
+                                      .diagnostic = [&](std::string_view line) { written.emplace_back(line); }});
+  EXPECT_EQ(exits, std::vector<int>{0});
+  EXPECT_EQ(written, lines);
   EXPECT_TRUE(fails_at != SIZE_MAX || in.remaining() == 0) << "the input must be drained";
-  return out;
+  return {flags.main_key_request, flags.low_enabled, flags.low_key_request};
 }
 
 TEST(StdinCommands, RecordsDriveTheFlagsUntilTheInputEndsOrFails) {
@@ -53,43 +49,20 @@ TEST(StdinCommands, RecordsDriveTheFlagsUntilTheInputEndsOrFails) {
   };
   for (const auto& [input, fails_at, want] : cases) {
     for (const std::size_t chunk : {std::size_t{1}, std::size_t{4096}}) {
-      const Outcome out = run_reading(input, chunk, fails_at);
-      EXPECT_EQ(out.flags, want) << ::testing::PrintToString(input) << " chunk " << chunk;
-      EXPECT_EQ(out.exits, std::vector<int>{0});
-      EXPECT_TRUE(out.lines.empty());
+      EXPECT_EQ(run_reading(input, chunk, fails_at), want) << ::testing::PrintToString(input) << " chunk " << chunk;
     }
   }
 }
 
 TEST(StdinCommands, OverlongLengthDisablesCommandsAndDrainsTheInput) {
+  // Nothing after the fault may count: command 10 follows it.
   const Bytes later = cat({{1, 0, 0, 0, 10}, Bytes(300'000, 10)});
-  const std::vector<std::tuple<Bytes, std::size_t, std::string>> cases = {
-      {{0x01, 0x04, 0x00, 0x00}, SIZE_MAX, "[capture] stdin: кривая длина команды 1025 — команды отключены"},
-      {{0xFF, 0xFF, 0xFF, 0xFF}, 200'000, "[capture] stdin: кривая длина команды 4294967295 — команды отключены"},
-  };
-  for (const auto& [header, fails_at, line] : cases) {
-    const Outcome out = run_reading(cat({{1, 0, 0, 0, 13}, header, later}), 4096, fails_at);
-    EXPECT_EQ(out.lines, std::vector<std::string>{line});
-    EXPECT_EQ(out.flags, (Flags{false, false, true})) << "nothing after the fault may count";
-    EXPECT_EQ(out.exits, std::vector<int>{0});
-  }
-}
-
-TEST(StdinCommands, ReaderThreadAppliesCommandsAndExits) {
-  // The detached thread may outlive this test's frame: it shares ownership.
-  struct State {
-    testing::MemoryInput in{{1, 0, 0, 0, 10}};
-    ControlFlags flags;
-    std::promise<int> exited;
-  };
-  auto state = std::make_shared<State>();
-  start_stdin_reader(state->flags, StdinPort{.read = [state](MutableBytes b) { return state->in.read(b); },
-                                             .exit = [state](int status) { state->exited.set_value(status); },
-                                             .diagnostic = [](std::string_view) {}});
-  auto done = state->exited.get_future();
-  ASSERT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-  EXPECT_EQ(done.get(), 0);
-  EXPECT_TRUE(state->flags.main_key_request);
+  EXPECT_EQ(run_reading(cat({{1, 0, 0, 0, 13, 0x01, 0x04, 0x00, 0x00}, later}), 4096, SIZE_MAX,
+                        {"[capture] stdin: кривая длина команды 1025 — команды отключены"}),
+            (Flags{false, false, true}));
+  EXPECT_EQ(run_reading(cat({{0xFF, 0xFF, 0xFF, 0xFF}, later}), 4096, 200'000,
+                        {"[capture] stdin: кривая длина команды 4294967295 — команды отключены"}),
+            (Flags{false, false, false}));
 }
 
 }  // namespace

@@ -31,12 +31,11 @@ struct FakeAudio {
   std::map<std::uint32_t, std::shared_ptr<FakeClientState>> clients;  // the latest client per pid
   std::deque<audio::SessionWait> waits;  // what the next session waits return; then time-outs
   std::optional<Duration> stall;  // the next data wait takes this long instead
+  std::size_t waited_for = 0;     // clients in the last data wait
   std::vector<std::string> events;
 
   FakeClientState& client(std::uint32_t pid) { return *clients.at(pid); }
-  auto diagnostic() {
-    return [this](std::string_view line) { events.emplace_back(line); };
-  }
+  auto diagnostic() { return [this](std::string_view line) { events.emplace_back(line); }; }
   std::unique_ptr<audio::AudioPlatform> platform() {
     auto p = std::make_unique<audio::AudioPlatform>();
     p->own_pid = 7;
@@ -62,8 +61,7 @@ struct FakeAudio {
   struct Port final : audio::AudioSessions, audio::AppCaptureOpener {
     explicit Port(FakeAudio& fake) : f(fake) {}
     Result<std::vector<std::uint32_t>> owners() override {
-      f.events.push_back("owners");
-      return f.owners_error ? fail(*f.owners_error) : Result<std::vector<std::uint32_t>>(f.owners);
+      return f.events.push_back("owners"), f.owners_error ? fail(*f.owners_error) : Result<std::vector<std::uint32_t>>(f.owners);
     }
     void register_notifications() override { f.events.push_back("register"); }
     audio::SessionWait wait_for_new_session(Duration timeout) override {
@@ -78,7 +76,8 @@ struct FakeAudio {
       if (f.refused.contains(pid)) return fail(f.refused[pid]);
       return std::make_unique<Client>(f.clients[pid] = std::make_shared<FakeClientState>());
     }
-    void wait_for_data(std::span<audio::AppCaptureClient* const>, Duration timeout) override {
+    void wait_for_data(std::span<audio::AppCaptureClient* const> waited, Duration timeout) override {
+      f.waited_for = waited.size();
       f.clock.sleep_for(f.stall.value_or(timeout));
       f.stall.reset();
     }

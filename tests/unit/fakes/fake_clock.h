@@ -1,4 +1,6 @@
 #pragma once
+// Virtual time: sleeping advances it at once, and actions scheduled for an
+// instant run when time passes that instant.
 #include <functional>
 #include <map>
 #include <vector>
@@ -7,24 +9,16 @@
 
 namespace nimbra::testing {
 
-// Virtual time: sleeping advances it at once, and actions scheduled for an
-// instant run when time passes that instant.
 class FakeClock final : public Clock {
  public:
   Instant now() const override { return now_; }
-  void sleep_for(Duration d) override {
-    sleeps.push_back(d);
-    advance(d);
-  }
+  void sleep_for(Duration d) override { sleeps.push_back(d), advance(d); }
   void advance(Duration d) {
-    if (d < Duration::zero()) return;
-    const Instant target = now_ + d;
+    const Instant target = now_ + std::max(d, Duration::zero());
     while (!scheduled_.empty() && scheduled_.begin()->first <= target) {
-      auto first = scheduled_.begin();
-      now_ = std::max(now_, first->first);
-      auto action = std::move(first->second);
-      scheduled_.erase(first);
-      action();
+      auto first = scheduled_.extract(scheduled_.begin());
+      now_ = std::max(now_, first.key());
+      first.mapped()();
     }
     now_ = target;
   }

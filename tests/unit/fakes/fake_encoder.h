@@ -21,7 +21,6 @@ struct EncoderLog {
   };
   Clock* clock = nullptr;
   bool force_key_supported = true;
-  Duration encode_cost{};                                   // virtual time one encode takes
   std::function<std::string(int attempt)> create_error;     // empty text: success
   std::function<std::string(std::size_t index)> encode_error;
   int created = 0, create_attempts = 0;
@@ -38,7 +37,6 @@ class FakeEncoder final : public H264Encoder {
   bool force_key_supported() const override { return log_.force_key_supported; }
   Result<Chunks> encode_staged(bool force_key) override {
     const std::size_t index = log_.encode_calls++;
-    if (log_.clock && log_.encode_cost > Duration::zero()) log_.clock->sleep_for(log_.encode_cost);
     if (std::string error = log_.encode_error ? log_.encode_error(index) : ""; !error.empty()) return fail(error);
     const bool key = std::exchange(first_, false) || (force_key && log_.force_key_supported);
     log_.encodes.push_back({log_.now(), force_key, key, frame_digest(staging())});

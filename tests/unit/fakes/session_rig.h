@@ -20,13 +20,13 @@ namespace nimbra::testing {
 struct FakeSourceState {
   bool waits = false;  // a grab with nothing new blocks for its whole wait
   Size size{64, 36};
-  Bytes image;  // a new CPU image; grey when empty
+  Bytes image;           // a new CPU image; grey when empty
   Bytes nv12, low_nv12;  // what a GPU conversion delivers
+  Bytes read_back;       // the image behind it; empty: no read-back
   std::function<Result<bool>(std::size_t index)> script;  // each grab's result; empty: always new
   std::optional<Instant> dies_at;
-  bool offers_gpu = false;
+  bool offers_gpu = false, gpu_on = false;
   std::string gpu_error;  // non-empty: enabling the GPU fails with it
-  bool gpu_on = false;
   std::optional<Size> gpu_second;
   struct Grab {
     Instant at{};
@@ -66,7 +66,10 @@ class FakeSource final : public CaptureSource, public GpuConversion {
     return r;
   }
   Status repeat(Bytes&, Bytes*) override { return ++s_.gpu_repeats, Status{}; }
-  Status read_back_bgra(Bytes&) override { return fail("нет GPU-кадра"); }
+  Status read_back_bgra(Bytes& out) override {
+    if (s_.read_back.empty() || out.size() != s_.read_back.size()) return fail("нет GPU-кадра");
+    return out = s_.read_back, Status{};
+  }
 
  private:
   Result<bool> next(std::uint32_t wait_ms, bool gpu, bool second) {
@@ -98,13 +101,9 @@ struct SessionRig {
   std::optional<Sender<Bytes>> low_returns;
   std::optional<Receiver<Bytes>> previews;
 
-  SessionRig() {
-    encoders.clock = &clock;
-    settings.width = 64;
-    settings.height = 36;
-  }
+  SessionRig() { settings.width = 64, settings.height = 36, encoders.clock = &clock; }
 
-  SessionPorts ports() {
+  int run() {
     SessionPorts p{clock, writer, flags, {}, {}, {}, fake_encoder_factory(encoders), {}, gpu_check};
     p.diagnostic = [this](std::string_view line) { lines.emplace_back(line); };
     p.env_present = [this](const char* name) { return std::ranges::find(env, name) != env.end(); };
@@ -113,33 +112,27 @@ struct SessionRig {
       if (!open_error.empty()) return fail(open_error);
       return std::make_unique<FakeSource>(source, clock);
     };
-    p.sources.screen = [=] { return opener("screen"); };
-    p.sources.screen_fallback = [=] { return opener("screen fallback"); };
-    p.sources.window = [=](std::int64_t w) { return opener("window " + std::to_string(w)); };
-    p.sources.window_fallback = [=](std::int64_t w) { return opener("window fallback " + std::to_string(w)); };
-    p.start.parent_watchdog = [this](std::uint32_t pid) { events.push_back("watchdog " + std::to_string(pid)); };
-    p.start.stdin_reader = [this] { events.push_back("stdin"); };
-    p.start.handshake = [this] { events.push_back("handshake"); };
-    p.start.audio = [this] { events.push_back("audio"); };
-    p.start.encoder_thread = [this](const LowSettings& low) {
-      events.push_back("encoder thread " + std::to_string(low.width) + "x" + std::to_string(low.height));
-      Channel<LowFrame> frames = make_channel<LowFrame>(1);
-      Channel<Bytes> returned = make_unbounded_channel<Bytes>();
-      low_frames.emplace(std::move(frames.receiver));
-      low_returns.emplace(std::move(returned.sender));
-      return LowLink{std::move(frames.sender), std::move(returned.receiver), {low.width, low.height}};
-    };
-    p.start.preview_writer = [this] {
-      events.push_back("preview writer");
-      Channel<Bytes> channel = make_channel<Bytes>(1);
-      previews.emplace(std::move(channel.receiver));
-      return std::move(channel.sender);
-    };
-    return p;
-  }
-
-  int run() {
-    CaptureSession session(settings, ports());
+    p.sources = {[=] { return opener("screen"); }, [=] { return opener("screen fallback"); },
+                 [=](std::int64_t w) { return opener("window " + std::to_string(w)); },
+                 [=](std::int64_t w) { return opener("window fallback " + std::to_string(w)); }};
+    auto event = [this](std::string name) { return [this, name] { events.push_back(name); }; };
+    p.start = {[this](std::uint32_t pid) { events.push_back("watchdog " + std::to_string(pid)); },
+               event("stdin"), event("handshake"), event("audio"),
+               [this](const LowSettings& low) {
+                 events.push_back("encoder thread " + std::to_string(low.width) + "x" + std::to_string(low.height));
+                 Channel<LowFrame> frames = make_channel<LowFrame>(1);
+                 Channel<Bytes> returned = make_unbounded_channel<Bytes>();
+                 low_frames.emplace(std::move(frames.receiver));
+                 low_returns.emplace(std::move(returned.sender));
+                 return LowLink{std::move(frames.sender), std::move(returned.receiver), {low.width, low.height}};
+               },
+               [this] {
+                 events.push_back("preview writer");
+                 Channel<Bytes> channel = make_channel<Bytes>(1);
+                 previews.emplace(std::move(channel.receiver));
+                 return std::move(channel.sender);
+               }};
+    CaptureSession session(settings, std::move(p));
     events.push_back("run");
     return session.run();
   }
@@ -153,6 +146,12 @@ struct SessionRig {
       if (!source.nv12.empty()) source.nv12[0] = static_cast<std::uint8_t>(index);
       return true;
     };
+  }
+
+  // Runs a session whose source dies after `d`; it must end orderly.
+  void run_for(Duration d) {
+    source.dies_at = clock.now() + d;
+    EXPECT_EQ(run(), kExitOrderly);
   }
 
   std::vector<Message> messages(int only_kind = -1) const { return parse_messages(out.data, only_kind); }
