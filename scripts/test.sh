@@ -66,7 +66,7 @@ if build linux; then run_ctest linux; fi
 if build linux-asan; then run_ctest linux-asan; fi
 # Only the unit tests whose code runs on more than one thread.
 if build linux-tsan; then
-  run_ctest linux-tsan -R '^(Channel|MessageWriter|EncoderThread|LowEncoder|LowFeeder|PreviewWriter|StdinCommands|AppMixer|SessionScan)\.'
+  run_ctest linux-tsan -R '^(Channel|MessageWriter|EncoderThread|LowEncoder|LowFeeder|StdinCommands|AppMixer|SessionScan)\.'
 fi
 if build windows; then
   if start_wine; then run_ctest windows; else failed=$((failed + 1)); fi
