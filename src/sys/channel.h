@@ -43,14 +43,7 @@ class Sender {
   Sender() = default;
   explicit Sender(std::shared_ptr<detail::ChannelState<T>> state) : state_(std::move(state)) {}
   Sender(const Sender& other) : state_(other.state_) { add_sender(); }
-  Sender& operator=(const Sender& other) {
-    if (this != &other) {
-      release();
-      state_ = other.state_;
-      add_sender();
-    }
-    return *this;
-  }
+  Sender& operator=(const Sender&) = delete;
   Sender(Sender&& other) noexcept : state_(std::move(other.state_)) {}
   Sender& operator=(Sender&& other) noexcept {
     if (this != &other) {
