@@ -87,9 +87,9 @@ def run_latency(exe, display, painter, samples=40):
             if not data:
                 return False
             pending.extend(data)
-            while len(pending) >= 5 and len(pending) >= 4 + int.from_bytes(pending[:4], "little"):
+            while len(pending) >= 5 and len(pending) >= 4 + (length := int.from_bytes(pending[:4], "little")):
                 kind = pending[4]
-                del pending[:4 + int.from_bytes(pending[:4], "little")]
+                del pending[:4 + length]
                 if stop_at_chunk and kind in (2, 3):
                     return True
         return False
@@ -144,8 +144,8 @@ def psnr_y(stream, source, size):
 def run_quality(display, encoder, seconds, work):
     """Quality per CPU on the very same pictures: the desktop is recorded once,
     area-scaled to 1280x720 NV12, and encoded at 2.5 Mbit/s by the helper's own
-    encoder and by ffmpeg's libx264 with the helper's settings and two others. Rows of (name, CPU s per
-    picture, PSNR y)."""
+    encoder and by ffmpeg's libx264 with the helper's settings and two others.
+    Rows of (name, CPU s per picture, PSNR y)."""
     source, size = os.path.join(work, "source.nv12"), "1280x720"
     subprocess.run(["ffmpeg", "-hide_banner", "-loglevel", "error", "-f", "x11grab", "-draw_mouse", "0",
                     "-framerate", "30", "-video_size", f"{W}x{H}", "-t", str(seconds), "-i", display + "+0,0",

@@ -210,22 +210,16 @@ class Host:
         self.proc.stdin.flush()
 
     def finish(self, timeout=5.0):
-        try:
+        with contextlib.suppress(BrokenPipeError):
             self.proc.stdin.close()
-        except BrokenPipeError:
-            pass
-        try:
-            status = self.proc.wait(timeout)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            status = self.proc.wait()
+        wait_status(self.proc, timeout)  # killed when it outlives the timeout
         self.reader.join(timeout)
         for f in self.files.values():
             f.close()
         if self.last_preview is not None and len(self.last_preview) == PREVIEW_W * PREVIEW_H * 4:
             with open(os.path.join(self.out_dir, "preview.png"), "wb") as f:
                 f.write(png_from_bgra(self.last_preview, PREVIEW_W, PREVIEW_H))
-        return status
+        return self.proc.returncode
 
 
 def main():

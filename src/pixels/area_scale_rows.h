@@ -2,8 +2,9 @@
 // Row kernels of the two ratios the capture loop meets most. Each has a
 // plain C row, the reference the SIMD rows match byte for byte, which does
 // every pixel it is given and returns that count; the SIMD rows do as many
-// whole vector steps as fit and return how many target pixels that was. `*_for(level)` gives
-// the row of an instruction set: its SIMD row, then the C row for the tail.
+// whole vector steps as fit and return how many target pixels that was.
+// `*_for(level)` gives the row of an instruction set: its SIMD row, then the
+// C row for the tail.
 #include <cstddef>
 #include <cstdint>
 

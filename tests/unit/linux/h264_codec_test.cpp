@@ -101,7 +101,8 @@ TEST(H264Codec, KeyFramesComeAtTheIntervalAndOnRequest) {
     std::vector<int> keys;
   };
   const Case cases[] = {
-      {30, 130, {}, {0, 60, 120}}, {10, 70, {}, {0, 30, 60}}, {0, 35, {}, {0, 30}}, {30, 80, {7, 8, 50}, {0, 7, 8, 50}}};
+      // The rate's interval is the timing rule's (its own test); here x264 keeps it, also at rate 0.
+      {30, 130, {}, {0, 60, 120}}, {0, 35, {}, {0, 30}}, {30, 80, {7, 8, 50}, {0, 7, 8, 50}}};
   for (const Case& c : cases) {
     const std::vector<EncodedChunk> chunks = encode({320, 180, c.fps, 500'000}, test_video(320, 180, c.frames), c.forced);
     std::vector<int> keys;
