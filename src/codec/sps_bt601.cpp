@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "codec/rbsp.h"
+
 namespace nimbra {
 namespace {
 
@@ -50,64 +52,6 @@ class BitReader {
   const Bytes& data_;
   std::size_t pos_ = 0;
 };
-
-class BitWriter {
- public:
-  void bits(std::uint32_t value, int count) {
-    for (int i = count - 1; i >= 0; --i) bit((value >> i) & 1u);
-  }
-  void ue(std::uint32_t value) {
-    const std::uint64_t coded = std::uint64_t{value} + 1;
-    int length = 0;
-    while ((coded >> length) > 1) ++length;
-    bits(0, length);
-    for (int i = length; i >= 0; --i) bit(static_cast<std::uint32_t>((coded >> i) & 1u));
-  }
-  void copy(const Bytes& from, std::size_t begin, std::size_t end) {
-    for (std::size_t p = begin; p < end; ++p) bit((from[p / 8] >> (7 - p % 8)) & 1u);
-  }
-  Bytes finish() {
-    bit(1);  // rbsp_stop_one_bit
-    while (used_ % 8 != 0) bit(0);
-    return std::move(out_);
-  }
-
- private:
-  void bit(std::uint32_t b) {
-    if (used_ % 8 == 0) out_.push_back(0);
-    if (b) out_.back() |= static_cast<std::uint8_t>(0x80u >> (used_ % 8));
-    ++used_;
-  }
-  Bytes out_;
-  std::size_t used_ = 0;
-};
-
-Bytes unescape(ByteView nal) {
-  Bytes rbsp;
-  rbsp.reserve(nal.size());
-  int zeros = 0;
-  for (std::uint8_t b : nal) {
-    if (zeros >= 2 && b == 3) {
-      zeros = 0;
-      continue;
-    }
-    zeros = b == 0 ? zeros + 1 : 0;
-    rbsp.push_back(b);
-  }
-  return rbsp;
-}
-
-void escape_into(const Bytes& rbsp, Bytes& out) {
-  int zeros = 0;
-  for (std::uint8_t b : rbsp) {
-    if (zeros >= 2 && b <= 3) {
-      out.push_back(3);
-      zeros = 0;
-    }
-    zeros = b == 0 ? zeros + 1 : 0;
-    out.push_back(b);
-  }
-}
 
 // Position just past the last payload bit: the rbsp_stop_one_bit itself.
 std::optional<std::size_t> stop_bit(const Bytes& rbsp) {
@@ -193,7 +137,7 @@ std::optional<bool> read_up_to_vui(BitReader& r) {
   return *vui != 0;
 }
 
-void write_bt601_signal(BitWriter& w, std::uint32_t video_format) {
+void write_bt601_signal(RbspWriter& w, std::uint32_t video_format) {
   w.bits(1, 1);             // video_signal_type_present_flag
   w.bits(video_format, 3);
   w.bits(0, 1);             // limited range
@@ -213,7 +157,7 @@ std::optional<Bytes> relabel(const Bytes& rbsp) {
   BitReader r(rbsp);
   auto has_vui = read_up_to_vui(r);
   if (!has_vui) return std::nullopt;
-  BitWriter w;
+  RbspWriter w;
   if (!*has_vui) {
     const std::size_t flag = r.position() - 1;
     if (flag > *end) return std::nullopt;

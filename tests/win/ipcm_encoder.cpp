@@ -28,6 +28,8 @@
 #include <tuple>
 #include <vector>
 
+#include "codec/rbsp.h"
+
 // What the program never calls.
 #define NOT_IMPLEMENTED(method, ...) \
   STDMETHODIMP method(__VA_ARGS__) override { return E_NOTIMPL; }
@@ -51,88 +53,57 @@ void trace(const std::string& line) {
   WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
-// An RBSP, most significant bit first; raw bytes go in whole once it is byte-aligned.
-class BitWriter {
- public:
-  void bits(std::uint32_t value, int count) {
-    for (int i = count - 1; i >= 0; --i) {
-      current_ = static_cast<std::uint8_t>(current_ << 1 | (value >> i & 1));
-      if (++used_ == 8) bytes.push_back(current_), used_ = 0;
-    }
-  }
-  void ue(std::initializer_list<std::uint32_t> values) {  // exp-Golomb; se(v) of 0 is ue(v) of 0
-    for (std::uint32_t value : values) bits(0, std::bit_width(value + 1) - 1), bits(value + 1, std::bit_width(value + 1));
-  }
-  void align() {
-    while (used_ != 0) bits(0, 1);
-  }
-  void trailing() { bits(1, 1), align(); }
-
-  std::vector<std::uint8_t> bytes;
-
- private:
-  std::uint8_t current_ = 0;
-  int used_ = 0;
-};
-
-// Appends one Annex-B NAL unit, with emulation prevention over its payload.
-void append_nal(std::vector<std::uint8_t>& out, std::uint8_t header, const BitWriter& rbsp) {
+// Appends one Annex-B NAL unit.
+void append_nal(std::vector<std::uint8_t>& out, std::uint8_t header, nimbra::RbspWriter& rbsp) {
   out.insert(out.end(), {0, 0, 0, 1, header});
-  int zeros = 0;
-  for (std::uint8_t byte : rbsp.bytes) {
-    if (zeros >= 2 && byte <= 3) out.push_back(3), zeros = 0;
-    out.push_back(byte);
-    zeros = byte == 0 ? zeros + 1 : 0;
-  }
+  nimbra::escape_into(rbsp.finish(), out);
 }
 
 // SPS, PPS and one IDR slice of I_PCM macroblocks for an NV12 picture of even width and height.
 std::vector<std::uint8_t> encode_picture(const std::uint8_t* nv12, std::uint32_t width, std::uint32_t height,
                                          std::uint32_t idr_pic_id) {
   const std::uint32_t mbs_wide = (width + 15) / 16, mbs_high = (height + 15) / 16;
-  BitWriter sps;
+  nimbra::RbspWriter sps;
   sps.bits(100 << 16 | 42, 24);  // High profile, no constraint flags, level 4.2
-  sps.ue({0, 1, 0, 0});          // id 0, 4:2:0, 8-bit luma and chroma
-  sps.bits(0, 2);                // no transform bypass, no scaling matrices
-  sps.ue({0, 2, 1});             // 4-bit frame_num, pictures in decoding order, one reference frame
+  sps.ue(0), sps.ue(1), sps.ue(0), sps.ue(0);  // id 0, 4:2:0, 8-bit luma and chroma
+  sps.bits(0, 2);                              // no transform bypass, no scaling matrices
+  sps.ue(0), sps.ue(2), sps.ue(1);  // 4-bit frame_num, pictures in decoding order, one reference frame
   sps.bits(0, 1);
-  sps.ue({mbs_wide - 1, mbs_high - 1});
+  sps.ue(mbs_wide - 1), sps.ue(mbs_high - 1);
   sps.bits(0b111, 3);  // frames only, direct 8x8 inference, cropped to the picture
-  sps.ue({0, (mbs_wide * 16 - width) / 2, 0, (mbs_high * 16 - height) / 2});
+  sps.ue(0), sps.ue((mbs_wide * 16 - width) / 2), sps.ue(0), sps.ue((mbs_high * 16 - height) / 2);
   sps.bits(0, 1);  // no VUI
-  sps.trailing();
 
   // PPS: ids 0, CAVLC, one slice group and reference, no weighted prediction, QP 26, deblocking left to the slice.
-  BitWriter pps;
-  pps.bytes = {0xce, 0x3c, 0x80};
+  nimbra::RbspWriter pps;
+  pps.bits(0xce3c, 16);
 
-  BitWriter slice;
-  slice.ue({0, 7, 0});  // from the first macroblock, I as every slice of the picture, PPS 0
-  slice.bits(0, 4);     // frame_num
-  slice.ue({idr_pic_id});
+  nimbra::RbspWriter slice;
+  slice.ue(0), slice.ue(7), slice.ue(0);  // from the first macroblock, I as every slice of the picture, PPS 0
+  slice.bits(0, 4);                       // frame_num
+  slice.ue(idr_pic_id);
   slice.bits(0, 2);  // dec_ref_pic_marking: prior pictures still output, short-term
-  slice.ue({0, 1});  // slice_qp_delta 0, no deblocking
+  slice.ue(0), slice.ue(1);  // slice_qp_delta 0, no deblocking
   const std::uint8_t* chroma = nv12 + std::size_t{width} * height;
   for (std::uint32_t mb_y = 0; mb_y < mbs_high; ++mb_y) {
     for (std::uint32_t mb_x = 0; mb_x < mbs_wide; ++mb_x) {
-      slice.ue({25});  // I_PCM
+      slice.ue(25);  // I_PCM
       slice.align();
       // The coded area beyond the picture repeats its last row and column; the decoder crops it away.
       for (std::uint32_t y = 0; y < 16; ++y) {
         const std::uint32_t row = std::min(mb_y * 16 + y, height - 1);
-        for (std::uint32_t x = 0; x < 16; ++x) slice.bytes.push_back(nv12[row * width + std::min(mb_x * 16 + x, width - 1)]);
+        for (std::uint32_t x = 0; x < 16; ++x) slice.byte(nv12[row * width + std::min(mb_x * 16 + x, width - 1)]);
       }
       for (std::uint32_t plane = 0; plane < 2; ++plane) {
         for (std::uint32_t y = 0; y < 8; ++y) {
           const std::uint32_t row = std::min(mb_y * 8 + y, height / 2 - 1);
           for (std::uint32_t x = 0; x < 8; ++x) {
-            slice.bytes.push_back(chroma[row * width + std::min(mb_x * 8 + x, width / 2 - 1) * 2 + plane]);
+            slice.byte(chroma[row * width + std::min(mb_x * 8 + x, width / 2 - 1) * 2 + plane]);
           }
         }
       }
     }
   }
-  slice.trailing();
 
   std::vector<std::uint8_t> out;
   append_nal(out, 0x67, sps);
