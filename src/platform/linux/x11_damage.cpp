@@ -13,13 +13,22 @@ Result<std::unique_ptr<DamageWatch>> DamageWatch::start(Connection& connection, 
       c, xcb_damage_query_version(c, XCB_DAMAGE_MAJOR_VERSION, XCB_DAMAGE_MINOR_VERSION),
       xcb_damage_query_version_reply);
   if (!version) return fail("xcb_damage_query_version: нет ответа");
+  // Regions are XFixes 2; a client that has not asked for a version gets none.
+  auto xfixes = reply_of<xcb_xfixes_query_version_reply_t>(c, xcb_xfixes_query_version(c, 2, 0),
+                                                           xcb_xfixes_query_version_reply);
+  if (!xfixes || xfixes->major_version < 2) return fail("XFixes 2 нет на сервере");
+  const xcb_xfixes_region_t cleared = xcb_generate_id(c);
+  xcb_xfixes_create_region(c, cleared, 0, nullptr);
   const xcb_damage_damage_t damage = xcb_generate_id(c);
   xcb_generic_error_t* error =
       xcb_request_check(c, xcb_damage_create_checked(c, damage, drawable, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY));
-  if (error != nullptr) return fail(step_error("xcb_damage_create", error));
+  if (error != nullptr) {
+    xcb_xfixes_destroy_region(c, cleared);
+    return fail(step_error("xcb_damage_create", error));
+  }
   const auto event = static_cast<std::uint8_t>(xcb_get_extension_data(c, &xcb_damage_id)->first_event +
                                                XCB_DAMAGE_NOTIFY);
-  std::unique_ptr<DamageWatch> watch(new DamageWatch(connection, damage, event));
+  std::unique_ptr<DamageWatch> watch(new DamageWatch(connection, damage, cleared, event));
   // A new damage object reports the whole drawable at once; that report must
   // not count as a change after the first image.
   watch->clear();
@@ -30,6 +39,7 @@ Result<std::unique_ptr<DamageWatch>> DamageWatch::start(Connection& connection, 
 
 DamageWatch::~DamageWatch() {
   xcb_damage_destroy(connection_.get(), damage_);
+  xcb_xfixes_destroy_region(connection_.get(), cleared_);
   xcb_flush(connection_.get());
 }
 
@@ -60,7 +70,7 @@ Result<bool> DamageWatch::wait(std::uint32_t wait_ms) {
 }
 
 void DamageWatch::clear() {
-  cleared_at_ = xcb_damage_subtract(connection_.get(), damage_, XCB_NONE, XCB_NONE).sequence;
+  cleared_at_ = xcb_damage_subtract(connection_.get(), damage_, XCB_NONE, cleared_).sequence;
 }
 
 }  // namespace nimbra::platform::x11

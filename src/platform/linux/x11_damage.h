@@ -2,6 +2,7 @@
 // Change notification for one drawable through the DAMAGE extension, so a
 // source can tell "nothing changed" without reading a single pixel.
 #include <xcb/damage.h>
+#include <xcb/xfixes.h>
 
 #include <cstdint>
 #include <memory>
@@ -26,12 +27,15 @@ class DamageWatch {
   // A change from now on raises a new report; reports of earlier changes,
   // still on their way, no longer count.
   void clear();
+  // The drawable's region that changed before the last clear(), in its coordinates.
+  xcb_xfixes_region_t cleared() const { return cleared_; }
 
  private:
-  DamageWatch(Connection& connection, xcb_damage_damage_t damage, std::uint8_t event)
-      : connection_(connection), damage_(damage), event_(event) {}
+  DamageWatch(Connection& connection, xcb_damage_damage_t damage, xcb_xfixes_region_t cleared, std::uint8_t event)
+      : connection_(connection), damage_(damage), cleared_(cleared), event_(event) {}
   Connection& connection_;
   xcb_damage_damage_t damage_;
+  xcb_xfixes_region_t cleared_;
   std::uint8_t event_;
   unsigned int cleared_at_ = 0;  // sequence number of the last subtract
 };

@@ -85,4 +85,52 @@ Result<ByteView> read_image(Connection& connection, xcb_drawable_t drawable, std
   return ByteView(plain);
 }
 
+Result<std::unique_ptr<ShmMirror>> ShmMirror::create(Connection& connection, xcb_window_t window, Rect rect) {
+  xcb_connection_t* c = connection.get();
+  auto version = reply_of<xcb_shm_query_version_reply_t>(c, xcb_shm_query_version(c), xcb_shm_query_version_reply);
+  if (!version || !version->shared_pixmaps || version->pixmap_format != XCB_IMAGE_FORMAT_Z_PIXMAP) {
+    return fail("MIT-SHM: нет разделяемых pixmap");
+  }
+  Result<std::unique_ptr<ShmSegment>> shm = ShmSegment::create(c, std::size_t{rect.width} * rect.height * 4);
+  if (!shm) return fail(shm.error());
+  std::unique_ptr<ShmMirror> mirror(new ShmMirror(connection, window, rect, std::move(*shm)));
+  mirror->pixmap_ = xcb_generate_id(c);
+  xcb_generic_error_t* error = xcb_request_check(
+      c, xcb_shm_create_pixmap_checked(c, mirror->pixmap_, window, rect.width, rect.height,
+                                       connection.screen()->root_depth, mirror->shm_->id(), 0));
+  if (error != nullptr) {
+    mirror->pixmap_ = XCB_NONE;
+    return fail(step_error("xcb_shm_create_pixmap", error));
+  }
+  // Windows on top belong to the picture; the copies raise no exposure events.
+  mirror->gc_ = xcb_generate_id(c);
+  const std::uint32_t values[] = {XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS, 0};
+  xcb_create_gc(c, mirror->gc_, mirror->pixmap_, XCB_GC_SUBWINDOW_MODE | XCB_GC_GRAPHICS_EXPOSURES, values);
+  return mirror;
+}
+
+ShmMirror::~ShmMirror() {
+  xcb_connection_t* c = connection_.get();
+  if (gc_ != XCB_NONE) xcb_free_gc(c, gc_);
+  if (pixmap_ != XCB_NONE) xcb_free_pixmap(c, pixmap_);
+}
+
+Result<ByteView> ShmMirror::update(xcb_xfixes_region_t region) {
+  xcb_connection_t* c = connection_.get();
+  // Asked for ahead of the copy, so both come back in one round trip.
+  const xcb_get_geometry_cookie_t geometry = xcb_get_geometry(c, window_);
+  xcb_xfixes_set_gc_clip_region(c, gc_, region, static_cast<std::int16_t>(-rect_.x),
+                                static_cast<std::int16_t>(-rect_.y));
+  xcb_generic_error_t* error = xcb_request_check(
+      c, xcb_copy_area_checked(c, window_, pixmap_, gc_, rect_.x, rect_.y, 0, 0, rect_.width, rect_.height));
+  if (error != nullptr) return fail(step_error("xcb_copy_area", error));
+  auto window = reply_of<xcb_get_geometry_reply_t>(c, geometry, xcb_get_geometry_reply);
+  if (!window) return fail("xcb_get_geometry: нет ответа");
+  // A copy reaching past the window is no error; the image would just keep old pixels there.
+  if (rect_.x < 0 || rect_.y < 0 || rect_.x + rect_.width > window->width || rect_.y + rect_.height > window->height) {
+    return fail("X11: прямоугольник вне окна");
+  }
+  return ByteView(shm_->data(), std::size_t{rect_.width} * rect_.height * 4);
+}
+
 }  // namespace nimbra::platform::x11

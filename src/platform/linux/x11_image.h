@@ -3,6 +3,7 @@
 // segment when the server offers MIT-SHM, with a plain request otherwise.
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
+#include <xcb/xfixes.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +14,13 @@
 #include "sys/result.h"
 
 namespace nimbra::platform::x11 {
+
+struct Rect {
+  std::int16_t x = 0;
+  std::int16_t y = 0;
+  std::uint16_t width = 0;
+  std::uint16_t height = 0;
+};
 
 // A SysV segment that both this process and the X server have attached.
 class ShmSegment {
@@ -45,5 +53,32 @@ Status shm_usable(const Connection& connection);
 Result<ByteView> read_image(Connection& connection, xcb_drawable_t drawable, std::int16_t x, std::int16_t y,
                             std::uint16_t width, std::uint16_t height, std::unique_ptr<ShmSegment>* shm,
                             Bytes& plain);
+
+// A rectangle of a window kept in a pixmap over a shared segment. The server
+// copies only the region asked for, so after a first whole copy a small
+// change costs it a small copy, not the whole rectangle.
+class ShmMirror {
+ public:
+  // An error when the server cannot keep pixmaps in shared memory.
+  static Result<std::unique_ptr<ShmMirror>> create(Connection& connection, xcb_window_t window, Rect rect);
+  ~ShmMirror();
+  ShmMirror(const ShmMirror&) = delete;
+  ShmMirror& operator=(const ShmMirror&) = delete;
+
+  // Copies `region` of the window (its coordinates; XCB_NONE: the whole
+  // rectangle) and returns the rectangle as read_image does, in the segment.
+  // An error also when the rectangle no longer lies within the window.
+  Result<ByteView> update(xcb_xfixes_region_t region);
+
+ private:
+  ShmMirror(Connection& connection, xcb_window_t window, Rect rect, std::unique_ptr<ShmSegment> shm)
+      : connection_(connection), window_(window), rect_(rect), shm_(std::move(shm)) {}
+  Connection& connection_;
+  xcb_window_t window_;
+  Rect rect_;
+  std::unique_ptr<ShmSegment> shm_;
+  xcb_pixmap_t pixmap_ = XCB_NONE;
+  xcb_gcontext_t gc_ = XCB_NONE;
+};
 
 }  // namespace nimbra::platform::x11

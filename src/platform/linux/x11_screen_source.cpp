@@ -39,12 +39,21 @@ Result<std::unique_ptr<CaptureSource>> ScreenSource::open(const char* display, b
     source->shared_memory_ = true;
     if (auto damage = DamageWatch::start(*source->connection_, source->connection_->root())) {
       source->damage_ = std::move(*damage);
+      source->open_mirror();
     }
   }
   return std::unique_ptr<CaptureSource>(std::move(source));
 }
 
+void ScreenSource::open_mirror() {
+  if (auto mirror = ShmMirror::create(*connection_, connection_->root(), rect_)) {
+    mirror_ = std::move(*mirror);
+    shm_.reset();  // a plain shared read makes its own segment if it is ever needed
+  }
+}
+
 ScreenSource::~ScreenSource() {
+  mirror_.reset();
   damage_.reset();
   shm_.reset();
 }
@@ -60,8 +69,17 @@ Result<std::optional<BgraFrame>> ScreenSource::grab(std::uint32_t wait_ms) {
     // Cleared before the read: a change from now on raises a new report.
     damage_->clear();
   }
-  Result<ByteView> read = read_image(*connection_, connection_->root(), rect_.x, rect_.y, rect_.width,
-                                     rect_.height, shared_memory_ ? &shm_ : nullptr, image_);
+  // The mirror copies only what changed since the last read. When it fails
+  // (the screen shrank under it) it goes, and a plain read tells why.
+  Result<ByteView> read = fail("");
+  if (mirror_) {
+    read = mirror_->update(delivered_ ? damage_->cleared() : XCB_NONE);
+    if (!read) mirror_.reset();
+  }
+  if (!read) {
+    read = read_image(*connection_, connection_->root(), rect_.x, rect_.y, rect_.width, rect_.height,
+                      shared_memory_ ? &shm_ : nullptr, image_);
+  }
   if (!read) {
     delivered_ = false;  // the change just cleared is still to be delivered
     if (connection_->broken()) return fail(kConnectionLost);
@@ -70,6 +88,7 @@ Result<std::optional<BgraFrame>> ScreenSource::grab(std::uint32_t wait_ms) {
     const Rect now = primary_monitor(*connection_);
     if (now.x != rect_.x || now.y != rect_.y || now.width != rect_.width || now.height != rect_.height) {
       rect_ = now;
+      if (damage_) open_mirror();
       return std::nullopt;
     }
     // Like a failed BitBlt, a refused plain read is just no new image.

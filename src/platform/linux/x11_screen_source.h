@@ -12,13 +12,6 @@
 
 namespace nimbra::platform::x11 {
 
-struct Rect {
-  std::int16_t x = 0;
-  std::int16_t y = 0;
-  std::uint16_t width = 0;
-  std::uint16_t height = 0;
-};
-
 // The RandR primary output's CRTC, or the whole root window.
 Rect primary_monitor(const Connection& connection);
 
@@ -34,10 +27,12 @@ class ScreenSource final : public CaptureSource {
 
  private:
   explicit ScreenSource(std::unique_ptr<Connection> connection) : connection_(std::move(connection)) {}
+  void open_mirror();
 
   std::unique_ptr<Connection> connection_;
   Rect rect_;
   std::unique_ptr<ShmSegment> shm_;
+  std::unique_ptr<ShmMirror> mirror_;  // with DAMAGE, where the server puts pixmaps in shared memory
   bool shared_memory_ = false;
   std::unique_ptr<DamageWatch> damage_;  // without DAMAGE the source cannot wait for changes
   bool delivered_ = false;
