@@ -70,7 +70,7 @@ def run_nimbra(exe, display, seconds):
     return cpu, counts, err, rss
 
 
-def run_latency(exe, display, painter, samples=40):
+def run_latency(exe, display, painter, samples=100):
     """Change-to-stdout latency: a still screen gets one change; how long until
     the helper's chunk for it arrives (the grab waits on the change itself).
     One thread reads and times, so nothing waits for Python's lock; between
