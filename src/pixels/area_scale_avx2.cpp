@@ -1,4 +1,4 @@
-// AVX2 rows of the 2:1 and 3:2 area scales. Byte shuffles bring the pixels
+// AVX2 rows of the 2:1, 3:2 and 4:3 area scales. Byte shuffles bring the pixels
 // that share a target pixel next to each other, so one multiply-add per
 // register applies the horizontal weights.
 #include <immintrin.h>
@@ -118,6 +118,52 @@ std::size_t box_three_halves_rows_avx2(const std::uint8_t* a, const std::uint8_t
                                  _mm256_add_epi16(_mm256_maddubs_epi16(pb, weights), _mm256_maddubs_epi16(pc, weights)),
                                  2);
                            });
+}
+
+
+std::size_t four_thirds_rows_avx2(const std::uint8_t* const rows[4], std::uint8_t* const out[3],
+                                  std::size_t dst_width, bool box) {
+  // Four source pixels widened to 16 bits, one per 64-bit element: the rows
+  // are weighed first, then each target takes an element and the next.
+  const __m256i first = box ? _mm256_setr_epi16(2, 2, 2, 2, 2, 2, 2, 2, 1, 1, 1, 1, 0, 0, 0, 0)
+                            : _mm256_setr_epi16(3, 3, 3, 3, 2, 2, 2, 2, 1, 1, 1, 1, 0, 0, 0, 0);
+  const __m256i second = box ? _mm256_setr_epi16(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 0, 0, 0, 0)
+                             : _mm256_setr_epi16(1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 0, 0, 0, 0);
+  const __m256i bias = _mm256_set1_epi16(box ? 0 : 8), order = _mm256_setr_epi32(0, 1, 4, 2, 3, 6, 5, 7);
+  const __m128i shift = _mm_cvtsi32_si128(box ? 2 : 4);
+  const __m256i opaque = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+  auto wide = [](const std::uint8_t* p) {
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+  };
+  auto across = [&](__m256i v) {  // elements 0, 1 and 2 from elements 0 and 1, 1 and 2, 2 and 3
+    const __m256i next = _mm256_permute4x64_epi64(v, _MM_SHUFFLE(3, 3, 2, 1));
+    const __m256i sum = _mm256_add_epi16(_mm256_mullo_epi16(v, first), _mm256_mullo_epi16(next, second));
+    return _mm256_srl_epi16(_mm256_add_epi16(sum, bias), shift);
+  };
+  std::size_t x = 0;
+  // Six targets per step, stored as eight: the last two stay inside the row.
+  for (; x + 8 <= dst_width; x += 6) {
+    const std::size_t s = x / 3 * 16;
+    __m256i target[3][2];
+    for (int half = 0; half < 2; ++half) {
+      const __m256i a = wide(rows[0] + s + half * 16), b = wide(rows[1] + s + half * 16);
+      const __m256i c = wide(rows[2] + s + half * 16), d = wide(rows[3] + s + half * 16);
+      if (box) {
+        target[0][half] = across(_mm256_add_epi16(a, a));
+        target[1][half] = across(_mm256_add_epi16(b, b));
+        target[2][half] = across(_mm256_add_epi16(c, d));
+      } else {
+        target[0][half] = across(_mm256_add_epi16(_mm256_add_epi16(a, a), _mm256_add_epi16(a, b)));
+        target[1][half] = across(_mm256_slli_epi16(_mm256_add_epi16(b, c), 1));
+        target[2][half] = across(_mm256_add_epi16(_mm256_add_epi16(d, d), _mm256_add_epi16(d, c)));
+      }
+    }
+    for (int row = 0; row < 3; ++row) {
+      const __m256i packed = _mm256_packus_epi16(target[row][0], target[row][1]);
+      store(out[row] + x * 4, _mm256_or_si256(_mm256_permutevar8x32_epi32(packed, order), opaque));
+    }
+  }
+  return x;
 }
 
 }  // namespace nimbra::detail

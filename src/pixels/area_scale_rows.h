@@ -1,5 +1,5 @@
 #pragma once
-// Row kernels of the two ratios the capture loop meets most. Each has a
+// Row kernels of the ratios the capture loop meets most. Each has a
 // plain C row, the reference the SIMD rows match byte for byte, which does
 // every pixel it is given and returns that count; the SIMD rows do as many
 // whole vector steps as fit and return how many target pixels that was.
@@ -48,6 +48,25 @@ ThreeHalvesRows three_halves_rows_for(SimdLevel level);
 // dst_width x dst_height, both even.
 void three_halves_bgra(const std::uint8_t* src, std::uint32_t dst_width, std::uint32_t dst_height,
                        std::uint8_t* dst);
+
+// 4:3 on both axes: four source rows give three target rows. For
+// area_scale the weights along each axis are 3, 1 then 2, 2 then 1, 3, and
+// each target byte is (sum + 8) / 16 of a 2 x 2 block. For box_downscale the
+// spans are one, one, then two pixels, each average truncated; as weights 2,
+// 0 then 2, 0 then 1, 1 along both axes that is sum / 4 of the block. Works
+// on threes of target pixels (dst_width is a multiple of 3).
+using FourThirdsRows = std::size_t (*)(const std::uint8_t* const rows[4], std::uint8_t* const out[3],
+                                       std::size_t dst_width, bool box);
+
+std::size_t four_thirds_rows_c(const std::uint8_t* const rows[4], std::uint8_t* const out[3], std::size_t dst_width,
+                               bool box);
+std::size_t four_thirds_rows_avx2(const std::uint8_t* const rows[4], std::uint8_t* const out[3],
+                                  std::size_t dst_width, bool box);
+
+// A whole (4 dst_width / 3) x (4 dst_height / 3) BGRA image to
+// dst_width x dst_height, both multiples of 3.
+void four_thirds_bgra(const std::uint8_t* src, std::uint32_t dst_width, std::uint32_t dst_height, std::uint8_t* dst,
+                      bool box);
 
 // The same shape for box_downscale: spans of one then two pixels per axis,
 // so each pair of target pixels is (a0, (a1 + a2) / 2) on the top row and

@@ -19,6 +19,8 @@ AreaScaler::AreaScaler(std::uint32_t src_width, std::uint32_t src_height, std::u
     shape_ = &AreaScaler::scale_halve;
   } else if (2 * sw == 3 * tw && 2 * sh == 3 * th) {
     shape_ = &AreaScaler::scale_three_halves;
+  } else if (3 * sw == 4 * tw && 3 * sh == 4 * th) {
+    shape_ = &AreaScaler::scale_four_thirds;
   } else if (sw % tw == 0 && sh % th == 0 && sw / tw == sh / th && sw / tw <= detail::kMaxBlock) {
     shape_ = &AreaScaler::scale_whole_blocks;
     block_ = src_width / dst_width;
@@ -49,6 +51,10 @@ void AreaScaler::scale_halve(const std::uint8_t* src, std::uint8_t* dst) {
 
 void AreaScaler::scale_three_halves(const std::uint8_t* src, std::uint8_t* dst) {
   detail::three_halves_bgra(src, sizes_.dst_width, sizes_.dst_height, dst);
+}
+
+void AreaScaler::scale_four_thirds(const std::uint8_t* src, std::uint8_t* dst) {
+  detail::four_thirds_bgra(src, sizes_.dst_width, sizes_.dst_height, dst, false);
 }
 
 void AreaScaler::scale_whole_blocks(const std::uint8_t* src, std::uint8_t* dst) {

@@ -1,7 +1,7 @@
 #pragma once
 // The fast form of area_scale for one fixed pair of sizes. Building it picks
-// the shape of the reduction (a copy, 2:1, 3:2, whole k:1 blocks or any
-// ratio) and precomputes what that shape needs; scale() then allocates
+// the shape of the reduction (a copy, 2:1, 3:2, 4:3, whole k:1 blocks or
+// any ratio) and precomputes what that shape needs; scale() then allocates
 // nothing. The capture loop keeps one while the source and output sizes
 // stay the same.
 #include <cstdint>
@@ -33,6 +33,7 @@ class AreaScaler {
   void scale_copy(const std::uint8_t* src, std::uint8_t* dst);
   void scale_halve(const std::uint8_t* src, std::uint8_t* dst);
   void scale_three_halves(const std::uint8_t* src, std::uint8_t* dst);
+  void scale_four_thirds(const std::uint8_t* src, std::uint8_t* dst);
   void scale_whole_blocks(const std::uint8_t* src, std::uint8_t* dst);
   void scale_general(const std::uint8_t* src, std::uint8_t* dst);
 

@@ -31,6 +31,7 @@ class BoxScaler {
 
   void scale_halve(const std::uint8_t* src, std::uint8_t* dst);
   void scale_three_halves(const std::uint8_t* src, std::uint8_t* dst);
+  void scale_four_thirds(const std::uint8_t* src, std::uint8_t* dst);
   void scale_whole_blocks(const std::uint8_t* src, std::uint8_t* dst);
   void scale_general(const std::uint8_t* src, std::uint8_t* dst);
   void scale_wide_spans(const std::uint8_t* src, std::uint8_t* dst);

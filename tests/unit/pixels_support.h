@@ -70,7 +70,7 @@ inline std::string where(SimdLevel level, const Sizes& s) {
 }
 
 // Sizes of every shape a scaler picks, reaching each vector tail: any ratio
-// either way, 2:1, 3:2, k:1 for k = 1..17 (past the 16-bit sums at 16),
+// either way, 2:1, 3:2, 4:3, k:1 for k = 1..17 (past the 16-bit sums at 16),
 // whole ratios that differ per axis, extreme ratios, capture sizes, and
 // ratios whose area sums need floats (1920 -> 1366), 32 bits (257 -> 250 by
 // 261 -> 254) or whose box spans pass 257 pixels (300 x 20 -> 1).
@@ -83,6 +83,7 @@ inline std::vector<Sizes> scaling_sizes(std::mt19937& rng) {
     const std::uint32_t w = random_extent(rng, 100), h = random_extent(rng, 6);
     sizes.push_back({2 * w, 2 * h, w, h});
     sizes.push_back({3 * w, 3 * h, 2 * w, 2 * h});
+    sizes.push_back({4 * w, 4 * h, 3 * w, 3 * h});
   }
   for (std::uint32_t k = 1; k <= 17; ++k) {
     for (std::uint32_t w : {random_extent(rng, 40), 9 + random_extent(rng, 40)}) {
