@@ -123,7 +123,10 @@ Result<ByteView> ShmMirror::update(xcb_xfixes_region_t region) {
                                 static_cast<std::int16_t>(-rect_.y));
   xcb_generic_error_t* error = xcb_request_check(
       c, xcb_copy_area_checked(c, window_, pixmap_, gc_, rect_.x, rect_.y, 0, 0, rect_.width, rect_.height));
-  if (error != nullptr) return fail(step_error("xcb_copy_area", error));
+  if (error != nullptr) {
+    xcb_discard_reply(c, geometry.sequence);
+    return fail(step_error("xcb_copy_area", error));
+  }
   auto window = reply_of<xcb_get_geometry_reply_t>(c, geometry, xcb_get_geometry_reply);
   if (!window) return fail("xcb_get_geometry: нет ответа");
   // A copy reaching past the window is no error; the image would just keep old pixels there.
