@@ -55,9 +55,6 @@ void three_halves_bgra(const std::uint8_t* src, std::uint32_t dst_width, std::ui
 // spans are one, one, then two pixels, each average truncated; as weights 2,
 // 0 then 2, 0 then 1, 1 along both axes that is sum / 4 of the block. Works
 // on threes of target pixels (dst_width is a multiple of 3).
-using FourThirdsRows = std::size_t (*)(const std::uint8_t* const rows[4], std::uint8_t* const out[3],
-                                       std::size_t dst_width, bool box);
-
 std::size_t four_thirds_rows_c(const std::uint8_t* const rows[4], std::uint8_t* const out[3], std::size_t dst_width,
                                bool box);
 std::size_t four_thirds_rows_avx2(const std::uint8_t* const rows[4], std::uint8_t* const out[3],
