@@ -66,6 +66,7 @@ TEST(SpsBt601, LeavesEverythingElseAlone) {
       annexb({high444}),  // chroma location is only defined for 4:2:0
       annexb({truncated}),
       annexb({aud, pps, slice}),
+      annexb({hex("658800050167" "42c01eda0280bfe540")}),  // "00 05 01" and an SPS inside a slice: no start code
       {0, 0, 1, 0x67},  // a header and nothing more
       {},
       {0, 0, 0},
