@@ -81,6 +81,8 @@ TEST(SpsBt601, KeepsTheFramingAroundTheParameterSet) {
                 hex("65888400000301ff")});
   };
   EXPECT_EQ(label_sps_bt601(unit("6742c01eda0280bfe540")), unit("6742c01eda0280bfe59a8303035204"));
+  const Bytes first = cat({{0, 0, 1}, hex("6742c01eda0280bfe540")});  // a parameter set at the very start
+  EXPECT_EQ(label_sps_bt601(first), cat({{0, 0, 1}, hex("6742c01eda0280bfe59a8303035204")}));
 }
 
 }  // namespace
