@@ -22,7 +22,8 @@ TEST(DisplaySize, PicksRequestedSizeMatchingTheCodedSize) {
       {{{1280, 720}}, {0, 0}, fail("indecent output size 0x0")},
       // The first match wins, and is itself checked.
       {{{1276, 720}, {1280, 720}}, {1280, 720}, Size{1276, 720}},
-      {{{2560, 1440}}, {2560, 1440}, fail("indecent output size 2560x1440")},
+      {{{1921, 1080}}, {1936, 1088}, fail("indecent output size 1921x1080")},
+      {{{1920, 1081}}, {1920, 1088}, fail("indecent output size 1920x1081")},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(choose_display_size(c.requested, c.coded), c.expected) << c.coded.width << "x" << c.coded.height;
