@@ -32,14 +32,16 @@ Result<std::unique_ptr<CaptureSource>> ScreenSource::open(const char* display, b
   source->rect_ = primary_monitor(*source->connection_);
   if (shared_memory) {
     if (Status usable = shm_usable(*source->connection_); !usable) return fail(usable.error());
-    Result<std::unique_ptr<ShmSegment>> shm =
-        ShmSegment::create(source->connection_->get(), std::size_t{source->rect_.width} * source->rect_.height * 4);
-    if (!shm) return fail(shm.error());
-    source->shm_ = std::move(*shm);
     source->shared_memory_ = true;
     if (auto damage = DamageWatch::start(*source->connection_, source->connection_->root())) {
       source->damage_ = std::move(*damage);
       source->open_mirror();
+    }
+    if (!source->mirror_) {  // the plain shared read's segment, made now so that a failure shows at once
+      Result<std::unique_ptr<ShmSegment>> shm = ShmSegment::create(
+          source->connection_->get(), std::size_t{source->rect_.width} * source->rect_.height * 4);
+      if (!shm) return fail(shm.error());
+      source->shm_ = std::move(*shm);
     }
   }
   return std::unique_ptr<CaptureSource>(std::move(source));
