@@ -18,7 +18,6 @@ inline Bytes pcm(const std::vector<std::int16_t>& samples) {
 struct FakeClientState {
   std::deque<std::pair<Bytes, std::uint32_t>> packets;
   std::optional<std::string> fail_drain;
-  bool closed = false;
   void frames(const std::vector<std::int16_t>& samples) { packets.emplace_back(pcm(samples), samples.size() / 2); }
 };
 
@@ -28,13 +27,12 @@ struct FakeAudio {
   std::vector<std::uint32_t> owners;
   std::optional<std::string> owners_error;
   std::map<std::uint32_t, std::string> refused;  // open fails for these pids, with this error
-  std::map<std::uint32_t, std::shared_ptr<FakeClientState>> clients;  // the latest client per pid
+  std::map<std::uint32_t, FakeClientState> clients;  // the latest client per pid
   std::deque<audio::SessionWait> waits;  // what the next session waits return; then time-outs
-  std::optional<Duration> stall;  // the next data wait takes this long instead
   std::size_t waited_for = 0;     // clients in the last data wait
   std::vector<std::string> events;
 
-  FakeClientState& client(std::uint32_t pid) { return *clients.at(pid); }
+  FakeClientState& client(std::uint32_t pid) { return clients.at(pid); }
   auto diagnostic() { return [this](std::string_view line) { events.emplace_back(line); }; }
   std::unique_ptr<audio::AudioPlatform> platform() {
     auto p = std::make_unique<audio::AudioPlatform>();
@@ -47,15 +45,14 @@ struct FakeAudio {
 
  private:
   struct Client final : audio::AppCaptureClient {
-    explicit Client(std::shared_ptr<FakeClientState> state) : s(std::move(state)) {}
-    ~Client() override { s->closed = true; }
+    explicit Client(FakeClientState& state) : s(state) {}
     Result<std::uint64_t> drain(const audio::PacketConsumer& consumer) override {
-      if (s->fail_drain) return fail(*s->fail_drain);
-      for (const auto& [bytes, frames] : s->packets) consumer(bytes, frames);
-      s->packets.clear();
+      if (s.fail_drain) return fail(*s.fail_drain);
+      for (const auto& [bytes, frames] : s.packets) consumer(bytes, frames);
+      s.packets.clear();
       return 0;  // the mixer reads only failures
     }
-    std::shared_ptr<FakeClientState> s;
+    FakeClientState& s;
   };
   // Either half of the platform, over the one script.
   struct Port final : audio::AudioSessions, audio::AppCaptureOpener {
@@ -74,12 +71,11 @@ struct FakeAudio {
     Result<std::unique_ptr<audio::AppCaptureClient>> open(std::uint32_t pid) override {
       f.events.push_back("open " + std::to_string(pid));
       if (f.refused.contains(pid)) return fail(f.refused[pid]);
-      return std::make_unique<Client>(f.clients[pid] = std::make_shared<FakeClientState>());
+      return std::make_unique<Client>(f.clients[pid] = {});
     }
     void wait_for_data(std::span<audio::AppCaptureClient* const> waited, Duration timeout) override {
       f.waited_for = waited.size();
-      f.clock.sleep_for(f.stall.value_or(timeout));
-      f.stall.reset();
+      f.clock.sleep_for(timeout);
     }
     FakeAudio& f;
   };
