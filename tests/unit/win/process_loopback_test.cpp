@@ -1,6 +1,4 @@
-// Process loopback as far as Wine reaches: the activation blob, the agile
-// completion objects, packet draining against a scripted capture client, and
-// the audio thread's one error where process loopback is missing.
+// Process loopback as far as Wine reaches, and the audio thread's one error where it is missing.
 #include "platform/win/process_loopback.h"
 
 #include <gtest/gtest.h>
