@@ -24,9 +24,8 @@ class AudioTest(unittest.TestCase):
         helper = self.start_helper(daemon.env)
         self.assertIsNotNone(helper.wait_for(lambda m: m[1] == 1 and b"audio" in m[2], 10))
         heard = self.play(daemon, 440, 4)
-        # Left out: a process named like the host's own helpers under the host (this script), and a router.
+        # Left out: a process named like the host's own helpers under the host (this script).
         self.play(daemon, 1000, 7, "nimbra-tone")
-        self.play(daemon, 2000, 7, "voicemeeter-tone")
         began = time.monotonic()
         time.sleep(4.5)
         chunks = [m[2] for m in helper.of_kind({4}, began + 1.0, began + 3.0)]  # steady play
@@ -36,7 +35,6 @@ class AudioTest(unittest.TestCase):
         self.assertEqual(helper.of_kind({4}, quiet_from, time.monotonic()), [])
         # 50 a second; on a loaded machine the player itself stalls now and then (71 were seen).
         self.assertTrue(65 <= len(chunks) <= 105, len(chunks))
-        self.assertEqual({len(c) for c in chunks}, {3840})
         # The heard player's frames alone and in order: neighbouring frames are neighbours in its tone,
         # but where the mixer takes a frame more or less.
         pairs = {(heard.cycle * 2)[at:at + 8] for at in range(0, len(heard.cycle), 4)}
