@@ -14,9 +14,8 @@ using testing::pcm;
 using Strings = std::vector<std::string>;
 using Samples = std::vector<std::int16_t>;
 
-// Frames `first`... of the test signal: the two samples of a frame tell it,
-// each channel tells neighbours apart, and the mean of two neighbours (odd on
-// the left) is no frame.
+// Frames `first`... of the test signal: the two samples of a frame tell it, each channel tells neighbours apart,
+// and the mean of two neighbours (odd on the left) is no frame.
 Samples ramp(std::size_t first, std::size_t count) {
   Samples samples;
   for (std::size_t f = first; f < first + count; ++f) {
