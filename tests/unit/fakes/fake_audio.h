@@ -1,7 +1,6 @@
 #pragma once
-// The audio platform as the tests script it: a process table and session
-// owners they set, capture clients they feed, waits that pass virtual time.
-// Platform calls and diagnostic lines land in `events`, in order.
+// The audio platform as the tests script it: a process table and session owners they set, capture clients they
+// feed, waits that pass virtual time. Platform calls and diagnostic lines land in `events`, in order.
 #include <deque>
 
 #include "audio/audio_ports.h"
