@@ -12,25 +12,7 @@ using testing::ForcedSimdLevel;
 using testing::Sizes;
 
 TEST(PixelsAreaScaler, MatchesReferenceInEveryShapeOnEveryInstructionSet) {
-  // Two frames through one scaler, so nothing may leak from the first into
-  // the second; every fifth size made of 0 and 255 only, the sums' limits.
-  std::mt19937 rng(31);
-  const std::vector<Sizes> sizes = testing::scaling_sizes(rng);
-  for (SimdLevel level : available_levels()) {
-    ForcedSimdLevel forced(level);
-    for (std::size_t i = 0; i < sizes.size(); ++i) {
-      const Sizes& s = sizes[i];
-      AreaScaler scaler(s.src_width, s.src_height, s.dst_width, s.dst_height);
-      for (int frame = 0; frame < 2; ++frame) {
-        const std::size_t n = std::size_t{s.src_width} * s.src_height * 4;
-        const Bytes src = i % 5 == 4 ? testing::extreme_bytes(rng, n) : testing::random_bytes(rng, n);
-        Bytes expected(std::size_t{s.dst_width} * s.dst_height * 4, 0xEE), got(expected);
-        area_scale_reference(src, s.src_width, s.src_height, expected, s.dst_width, s.dst_height);
-        scaler.scale(src, got);
-        ASSERT_EQ(got, expected) << testing::where(level, s) << " frame " << frame;
-      }
-    }
-  }
+  testing::expect_scaler_matches_reference<AreaScaler>(31, area_scale_reference);
 }
 
 TEST(PixelsAreaScaler, WideWeightsAndSumsBeyond32Bits) {

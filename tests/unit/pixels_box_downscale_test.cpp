@@ -6,8 +6,6 @@
 namespace nimbra {
 namespace {
 
-using testing::available_levels;
-using testing::ForcedSimdLevel;
 using testing::Sizes;
 
 Bytes boxed(const Bytes& src, const Sizes& s) {
@@ -17,20 +15,7 @@ Bytes boxed(const Bytes& src, const Sizes& s) {
 }
 
 TEST(PixelsBoxDownscale, MatchesReferenceInEveryShapeOnEveryInstructionSet) {
-  // Every fifth size made of 0 and 255 only, the limits of the sums.
-  std::mt19937 rng(41);
-  const std::vector<Sizes> sizes = testing::scaling_sizes(rng);
-  for (SimdLevel level : available_levels()) {
-    ForcedSimdLevel forced(level);
-    for (std::size_t i = 0; i < sizes.size(); ++i) {
-      const Sizes& s = sizes[i];
-      const std::size_t n = std::size_t{s.src_width} * s.src_height * 4;
-      const Bytes src = i % 5 == 4 ? testing::extreme_bytes(rng, n) : testing::random_bytes(rng, n);
-      Bytes expected(std::size_t{s.dst_width} * s.dst_height * 4, 0xEE);
-      box_downscale_reference(src, s.src_width, s.src_height, expected, s.dst_width, s.dst_height);
-      ASSERT_EQ(boxed(src, s), expected) << testing::where(level, s);
-    }
-  }
+  testing::expect_scaler_matches_reference<BoxScaler>(41, box_downscale_reference);
 }
 
 TEST(PixelsBoxDownscale, AveragesSpansAndTruncates) {

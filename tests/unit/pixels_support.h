@@ -1,6 +1,8 @@
 #pragma once
 // Shared by the pixel kernel tests: random pictures and a way to run a check
 // once per instruction set this machine has.
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <random>
 #include <string>
@@ -97,6 +99,31 @@ inline std::vector<Sizes> scaling_sizes(std::mt19937& rng) {
     sizes.push_back(s);
   }
   return sizes;
+}
+
+// Holds a scaler (AreaScaler, BoxScaler) to `reference` at every scaling
+// size on every instruction set. Two frames go through each scaler, so
+// nothing may leak from the first into the second; every fifth size is made
+// of 0 and 255 only, the limits of the sums.
+template <class Scaler, class Reference>
+void expect_scaler_matches_reference(std::uint32_t seed, Reference reference) {
+  std::mt19937 rng(seed);
+  const std::vector<Sizes> sizes = scaling_sizes(rng);
+  for (SimdLevel level : available_levels()) {
+    ForcedSimdLevel forced(level);
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+      const Sizes& s = sizes[i];
+      Scaler scaler(s.src_width, s.src_height, s.dst_width, s.dst_height);
+      for (int frame = 0; frame < 2; ++frame) {
+        const std::size_t n = std::size_t{s.src_width} * s.src_height * 4;
+        const Bytes src = i % 5 == 4 ? extreme_bytes(rng, n) : random_bytes(rng, n);
+        Bytes expected(std::size_t{s.dst_width} * s.dst_height * 4, 0xEE), got(expected);
+        reference(src, s.src_width, s.src_height, expected, s.dst_width, s.dst_height);
+        scaler.scale(src, got);
+        ASSERT_EQ(got, expected) << where(level, s) << " frame " << frame;
+      }
+    }
+  }
 }
 
 }  // namespace nimbra::testing
