@@ -34,25 +34,7 @@ TEST(PixelsAreaScaler, WideWeightsAndSumsBeyond32Bits) {
 }
 
 TEST(PixelsAreaScaler, KnowsItsSizesAndLeavesShortOrEmptyBuffersAlone) {
-  const AreaScaler scaler(10, 6, 4, 3);
-  EXPECT_TRUE(scaler.has_sizes(10, 6, 4, 3));
-  for (const Sizes& s : {Sizes{11, 6, 4, 3}, Sizes{10, 7, 4, 3}, Sizes{10, 6, 5, 3}, Sizes{10, 6, 4, 2}}) {
-    EXPECT_FALSE(scaler.has_sizes(s.src_width, s.src_height, s.dst_width, s.dst_height));
-  }
-  struct Case {
-    Sizes sizes;
-    std::size_t src_bytes, dst_bytes;
-  };
-  const Case cases[] = {{{10, 6, 4, 3}, 10 * 6 * 4 - 1, 4 * 3 * 4},
-                        {{10, 6, 4, 3}, 10 * 6 * 4, 4 * 3 * 4 - 1},
-                        {{0, 6, 4, 3}, 10 * 6 * 4, 4 * 3 * 4},
-                        {{10, 6, 4, 0}, 10 * 6 * 4, 4 * 3 * 4}};
-  for (const Case& c : cases) {
-    AreaScaler sized(c.sizes.src_width, c.sizes.src_height, c.sizes.dst_width, c.sizes.dst_height);
-    Bytes dst(c.dst_bytes, 0x33);
-    sized.scale(Bytes(c.src_bytes, 9), dst);
-    EXPECT_EQ(dst, Bytes(c.dst_bytes, 0x33)) << testing::where(SimdLevel::scalar, c.sizes);
-  }
+  testing::expect_scaler_keeps_to_its_sizes<AreaScaler>();
 }
 
 }  // namespace

@@ -36,23 +36,8 @@ TEST(PixelsBoxDownscale, AveragesSpansAndTruncates) {
   for (const Case& c : cases) EXPECT_EQ(boxed(c.src, c.sizes), c.expected) << c.sizes.src_width;
 }
 
-TEST(PixelsBoxDownscale, ScalerKnowsItsSizesAndUnusableInputLeavesTargetAlone) {
-  const BoxScaler scaler(8, 8, 4, 4);
-  EXPECT_TRUE(scaler.has_sizes(8, 8, 4, 4));
-  EXPECT_FALSE(scaler.has_sizes(8, 8, 4, 3));
-  const Bytes src(8 * 8 * 4, 9);
-  struct Case {
-    Sizes sizes;
-    std::size_t src_bytes, dst_bytes;
-  };
-  const Case cases[] = {{{0, 8, 4, 4}, 256, 64}, {{8, 0, 4, 4}, 256, 64}, {{8, 8, 4, 4}, 255, 64},
-                        {{8, 8, 4, 4}, 256, 63}, {{8, 8, 0, 4}, 256, 64}};
-  for (const Case& c : cases) {
-    Bytes dst(c.dst_bytes, 0x42);
-    box_downscale(ByteView(src).first(c.src_bytes), c.sizes.src_width, c.sizes.src_height, dst,
-                  c.sizes.dst_width, c.sizes.dst_height);
-    EXPECT_EQ(dst, Bytes(c.dst_bytes, 0x42)) << c.src_bytes << " " << c.dst_bytes;
-  }
+TEST(PixelsBoxDownscale, ScalerKnowsItsSizesAndLeavesShortOrEmptyBuffersAlone) {
+  testing::expect_scaler_keeps_to_its_sizes<BoxScaler>();
 }
 
 }  // namespace

@@ -126,4 +126,26 @@ void expect_scaler_matches_reference(std::uint32_t seed, Reference reference) {
   }
 }
 
+// A scaler knows the sizes it was built for, and writes nothing when a size
+// is 0 or a buffer is one byte shorter than 10 x 6 -> 4 x 3 needs.
+template <class Scaler>
+void expect_scaler_keeps_to_its_sizes() {
+  const Scaler scaler(10, 6, 4, 3);
+  EXPECT_TRUE(scaler.has_sizes(10, 6, 4, 3));
+  for (const Sizes& s : {Sizes{11, 6, 4, 3}, Sizes{10, 7, 4, 3}, Sizes{10, 6, 5, 3}, Sizes{10, 6, 4, 2}}) {
+    EXPECT_FALSE(scaler.has_sizes(s.src_width, s.src_height, s.dst_width, s.dst_height));
+  }
+  struct Case {
+    Sizes sizes;
+    std::size_t src_bytes, dst_bytes;
+  };
+  const Case cases[] = {{{10, 6, 4, 3}, 239, 48}, {{10, 6, 4, 3}, 240, 47}, {{0, 6, 4, 3}, 240, 48},
+                        {{10, 0, 4, 3}, 240, 48}, {{10, 6, 0, 3}, 240, 48}, {{10, 6, 4, 0}, 240, 48}};
+  for (const Case& c : cases) {
+    Bytes dst(c.dst_bytes, 0x33);
+    Scaler(c.sizes.src_width, c.sizes.src_height, c.sizes.dst_width, c.sizes.dst_height).scale(Bytes(c.src_bytes, 9), dst);
+    EXPECT_EQ(dst, Bytes(c.dst_bytes, 0x33)) << c.src_bytes << " " << c.dst_bytes;
+  }
+}
+
 }  // namespace nimbra::testing
