@@ -48,18 +48,17 @@ TEST(PixelsPreview, PicturesTooShortForTheirSamplesGiveZeros) {
   struct Case {
     std::uint32_t w, h;
     std::size_t nv12_bytes;
+    bool zeros;
   };
   // Even sizes need w * h * 3 / 2; a 1 x 1 picture needs its luma byte and a
   // U, V pair (3 bytes), not the 1 byte that w * h * 3 / 2 says.
-  const Case cases[] = {{64, 36, 64 * 36 * 3 / 2 - 1}, {1, 1, 1}, {1, 1, 2}, {3, 3, 14}, {0, 10, 100}, {10, 0, 100}};
+  const Case cases[] = {{64, 36, 64 * 36 * 3 / 2 - 1, true}, {1, 1, 1, true}, {1, 1, 2, true}, {1, 1, 3, false},
+                        {3, 3, 14, true}, {0, 10, 100, true}, {10, 0, 100, true}};
   for (const Case& c : cases) {
     Bytes out(kPreviewBytes, 0x77);
     preview_from_nv12(Bytes(c.nv12_bytes, 200), c.w, c.h, out);
-    EXPECT_EQ(out, Bytes(kPreviewBytes, 0)) << c.w << "x" << c.h << " " << c.nv12_bytes;
+    EXPECT_EQ(out == Bytes(kPreviewBytes, 0), c.zeros) << c.w << "x" << c.h << " " << c.nv12_bytes;
   }
-  Bytes fits(kPreviewBytes, 0x77);
-  preview_from_nv12(Bytes(3, 200), 1, 1, fits);
-  EXPECT_NE(fits[0], 0);
   Bytes out(kPreviewBytes, 0x77);
   preview_from_bgra(Bytes(10 * 10 * 4 - 1, 200), 10, 10, out);
   EXPECT_EQ(out, Bytes(kPreviewBytes, 0));
