@@ -35,7 +35,8 @@ TEST(PixelsNv12ToRgba, MatchesReferenceOnRandomLayoutsOnEveryInstructionSet) {
 
 TEST(PixelsNv12ToRgba, BlackWhiteAndLumaBelowSixteen) {
   // With every instruction set held to the reference above, these worked
-  // values pin the reference itself. Luma under 16 is read as 16, so 0 and 16 are both black.
+  // values pin the reference itself. Luma under 16 is read as 16, so 0 and 16
+  // are both black.
   for (auto [y, grey] : {std::pair<std::uint8_t, std::uint8_t>{16, 0}, {0, 0}, {235, 255}, {255, 255}, {126, 128}}) {
     Bytes nv12(4 * 2, y), rgba;
     nv12.resize(4 * 3, 128);

@@ -144,8 +144,9 @@ void expect_scaler_keeps_to_its_sizes() {
                         {{10, 0, 4, 3}, 240, 48}, {{10, 6, 0, 3}, 240, 48}, {{10, 6, 4, 0}, 240, 48}};
   for (const Case& c : cases) {
     Bytes dst(c.dst_bytes, 0x33);
-    Scaler(c.sizes.src_width, c.sizes.src_height, c.sizes.dst_width, c.sizes.dst_height).scale(Bytes(c.src_bytes, 9), dst);
-    EXPECT_EQ(dst, Bytes(c.dst_bytes, 0x33)) << c.src_bytes << " " << c.dst_bytes;
+    Scaler sized(c.sizes.src_width, c.sizes.src_height, c.sizes.dst_width, c.sizes.dst_height);
+    sized.scale(Bytes(c.src_bytes, 9), dst);
+    EXPECT_EQ(dst, Bytes(c.dst_bytes, 0x33)) << "row " << &c - cases;
   }
 }
 
