@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "pixels/area_scale.h"
-#include "pixels_support.h"
 
 namespace nimbra {
 namespace {

@@ -7,8 +7,6 @@
 namespace nimbra {
 namespace {
 
-using testing::available_levels;
-using testing::ForcedSimdLevel;
 using testing::Sizes;
 
 TEST(PixelsAreaScaler, MatchesReferenceInEveryShapeOnEveryInstructionSet) {
@@ -24,9 +22,9 @@ TEST(PixelsAreaScaler, WideWeightsAndSumsBeyond32Bits) {
     const Bytes src = testing::random_bytes(rng, std::size_t{s.src_width} * s.src_height * 4);
     Bytes expected(std::size_t{s.dst_width} * s.dst_height * 4), got(expected.size());
     area_scale_reference(src, s.src_width, s.src_height, expected, s.dst_width, s.dst_height);
-    for (SimdLevel level : available_levels()) {
+    for (SimdLevel level : testing::available_levels()) {
       if (s.src_height > 2 && level != SimdLevel::scalar) continue;
-      ForcedSimdLevel forced(level);
+      testing::ForcedSimdLevel forced(level);
       AreaScaler(s.src_width, s.src_height, s.dst_width, s.dst_height).scale(src, got);
       ASSERT_TRUE(got == expected) << testing::where(level, s);
     }

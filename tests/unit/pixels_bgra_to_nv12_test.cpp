@@ -8,9 +8,6 @@
 namespace nimbra {
 namespace {
 
-using testing::available_levels;
-using testing::ForcedSimdLevel;
-
 Bytes convert(const Bytes& bgra, std::size_t w, std::size_t h) {
   Bytes out(nv12_size(w, h), 0xEE);
   bgra_to_nv12(bgra, w, h, out);
@@ -19,8 +16,8 @@ Bytes convert(const Bytes& bgra, std::size_t w, std::size_t h) {
 
 TEST(PixelsBgraToNv12, MatchesReferenceOnRandomSizesOnEveryInstructionSet) {
   std::mt19937 rng(11);
-  for (SimdLevel level : available_levels()) {
-    ForcedSimdLevel forced(level);
+  for (SimdLevel level : testing::available_levels()) {
+    testing::ForcedSimdLevel forced(level);
     for (int i = 0; i <= 600; ++i) {
       const std::uint32_t w = testing::random_extent(rng, 300), h = testing::random_extent(rng, 9);
       // Every intermediate is linear in the channels, so its extremes, where a

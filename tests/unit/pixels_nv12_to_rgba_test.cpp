@@ -6,9 +6,6 @@
 namespace nimbra {
 namespace {
 
-using testing::available_levels;
-using testing::ForcedSimdLevel;
-
 TEST(PixelsNv12ToRgba, MatchesReferenceOnRandomLayoutsOnEveryInstructionSet) {
   // Decoder-style buffers: `rows` luma rows of `stride` bytes and half as many
   // chroma bytes; the last layout is 1920 x 1080 decoded into 1088 coded rows.
@@ -17,8 +14,8 @@ TEST(PixelsNv12ToRgba, MatchesReferenceOnRandomLayoutsOnEveryInstructionSet) {
   // off by one leaves the formula in tens of thousands of (Y, U, V), which the
   // random bytes meet.
   std::mt19937 rng(21);
-  for (SimdLevel level : available_levels()) {
-    ForcedSimdLevel forced(level);
+  for (SimdLevel level : testing::available_levels()) {
+    testing::ForcedSimdLevel forced(level);
     for (int i = 0; i <= 600; ++i) {
       std::uint32_t w = testing::random_extent(rng, 300), h = testing::random_extent(rng, 9);
       std::uint32_t stride = (w + 1) / 2 * 2 + 2 * (rng() % 20), rows = (h + 1) / 2 * 2 + 2 * (rng() % 10);
