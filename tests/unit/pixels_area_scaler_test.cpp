@@ -7,30 +7,10 @@
 namespace nimbra {
 namespace {
 
-using testing::available_levels;
-using testing::ForcedSimdLevel;
 using testing::Sizes;
 
 TEST(PixelsAreaScaler, MatchesReferenceInEveryShapeOnEveryInstructionSet) {
-  // Two frames through one scaler, so nothing may leak from the first into
-  // the second; every fifth size made of 0 and 255 only, the sums' limits.
-  std::mt19937 rng(31);
-  const std::vector<Sizes> sizes = testing::scaling_sizes(rng);
-  for (SimdLevel level : available_levels()) {
-    ForcedSimdLevel forced(level);
-    for (std::size_t i = 0; i < sizes.size(); ++i) {
-      const Sizes& s = sizes[i];
-      AreaScaler scaler(s.src_width, s.src_height, s.dst_width, s.dst_height);
-      for (int frame = 0; frame < 2; ++frame) {
-        const std::size_t n = std::size_t{s.src_width} * s.src_height * 4;
-        const Bytes src = i % 5 == 4 ? testing::extreme_bytes(rng, n) : testing::random_bytes(rng, n);
-        Bytes expected(std::size_t{s.dst_width} * s.dst_height * 4, 0xEE), got(expected);
-        area_scale_reference(src, s.src_width, s.src_height, expected, s.dst_width, s.dst_height);
-        scaler.scale(src, got);
-        ASSERT_EQ(got, expected) << testing::where(level, s) << " frame " << frame;
-      }
-    }
-  }
+  testing::expect_scaler_matches_reference<AreaScaler>(31, area_scale_reference);
 }
 
 TEST(PixelsAreaScaler, WideWeightsAndSumsBeyond32Bits) {
@@ -42,9 +22,9 @@ TEST(PixelsAreaScaler, WideWeightsAndSumsBeyond32Bits) {
     const Bytes src = testing::random_bytes(rng, std::size_t{s.src_width} * s.src_height * 4);
     Bytes expected(std::size_t{s.dst_width} * s.dst_height * 4), got(expected.size());
     area_scale_reference(src, s.src_width, s.src_height, expected, s.dst_width, s.dst_height);
-    for (SimdLevel level : available_levels()) {
+    for (SimdLevel level : testing::available_levels()) {
       if (s.src_height > 2 && level != SimdLevel::scalar) continue;
-      ForcedSimdLevel forced(level);
+      testing::ForcedSimdLevel forced(level);
       AreaScaler(s.src_width, s.src_height, s.dst_width, s.dst_height).scale(src, got);
       ASSERT_TRUE(got == expected) << testing::where(level, s);
     }
@@ -52,25 +32,7 @@ TEST(PixelsAreaScaler, WideWeightsAndSumsBeyond32Bits) {
 }
 
 TEST(PixelsAreaScaler, KnowsItsSizesAndLeavesShortOrEmptyBuffersAlone) {
-  const AreaScaler scaler(10, 6, 4, 3);
-  EXPECT_TRUE(scaler.has_sizes(10, 6, 4, 3));
-  for (const Sizes& s : {Sizes{11, 6, 4, 3}, Sizes{10, 7, 4, 3}, Sizes{10, 6, 5, 3}, Sizes{10, 6, 4, 2}}) {
-    EXPECT_FALSE(scaler.has_sizes(s.src_width, s.src_height, s.dst_width, s.dst_height));
-  }
-  struct Case {
-    Sizes sizes;
-    std::size_t src_bytes, dst_bytes;
-  };
-  const Case cases[] = {{{10, 6, 4, 3}, 10 * 6 * 4 - 1, 4 * 3 * 4},
-                        {{10, 6, 4, 3}, 10 * 6 * 4, 4 * 3 * 4 - 1},
-                        {{0, 6, 4, 3}, 10 * 6 * 4, 4 * 3 * 4},
-                        {{10, 6, 4, 0}, 10 * 6 * 4, 4 * 3 * 4}};
-  for (const Case& c : cases) {
-    AreaScaler sized(c.sizes.src_width, c.sizes.src_height, c.sizes.dst_width, c.sizes.dst_height);
-    Bytes dst(c.dst_bytes, 0x33);
-    sized.scale(Bytes(c.src_bytes, 9), dst);
-    EXPECT_EQ(dst, Bytes(c.dst_bytes, 0x33)) << testing::where(SimdLevel::scalar, c.sizes);
-  }
+  testing::expect_scaler_keeps_to_its_sizes<AreaScaler>();
 }
 
 }  // namespace

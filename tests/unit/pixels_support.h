@@ -1,6 +1,8 @@
 #pragma once
 // Shared by the pixel kernel tests: random pictures and a way to run a check
 // once per instruction set this machine has.
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <random>
 #include <string>
@@ -72,8 +74,9 @@ inline std::string where(SimdLevel level, const Sizes& s) {
 // Sizes of every shape a scaler picks, reaching each vector tail: any ratio
 // either way, 2:1, 3:2, 4:3, k:1 for k = 1..17 (past the 16-bit sums at 16),
 // whole ratios that differ per axis, extreme ratios, capture sizes, and
-// ratios whose area sums need floats (1920 -> 1366), 32 bits (257 -> 250 by
-// 261 -> 254) or whose box spans pass 257 pixels (300 x 20 -> 1).
+// ratios whose area sums need floats (1920 -> 1366; 541 -> 100 in windows of
+// four pixels), 32 bits (257 -> 250 by 261 -> 254) or whose box spans pass
+// 257 pixels (300 x 20 -> 1).
 inline std::vector<Sizes> scaling_sizes(std::mt19937& rng) {
   std::vector<Sizes> sizes;
   for (int i = 0; i < 400; ++i) {
@@ -93,10 +96,58 @@ inline std::vector<Sizes> scaling_sizes(std::mt19937& rng) {
   }
   for (const Sizes& s : {Sizes{30, 8, 10, 4}, {40, 9, 20, 6}, {36, 12, 12, 6}, {3840, 2, 160, 1}, {1, 1, 300, 7},
                          {1, 40, 1, 1}, {2, 3, 97, 61}, {1920, 8, 1366, 5}, {7, 1, 1920, 1}, {257, 261, 250, 254},
-                         {300, 20, 1, 1}, {1920, 1080, 1280, 720}}) {
+                         {300, 20, 1, 1}, {1920, 1080, 1280, 720}, {541, 2, 100, 1}}) {
     sizes.push_back(s);
   }
   return sizes;
+}
+
+// Holds a scaler (AreaScaler, BoxScaler) to `reference` at every scaling
+// size on every instruction set. Two frames go through each scaler, so
+// nothing may leak from the first into the second; every fifth size is made
+// of 0 and 255 only, the limits of the sums.
+template <class Scaler, class Reference>
+void expect_scaler_matches_reference(std::uint32_t seed, Reference reference) {
+  std::mt19937 rng(seed);
+  const std::vector<Sizes> sizes = scaling_sizes(rng);
+  for (SimdLevel level : available_levels()) {
+    ForcedSimdLevel forced(level);
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+      const Sizes& s = sizes[i];
+      Scaler scaler(s.src_width, s.src_height, s.dst_width, s.dst_height);
+      for (int frame = 0; frame < 2; ++frame) {
+        const std::size_t n = std::size_t{s.src_width} * s.src_height * 4;
+        const Bytes src = i % 5 == 4 ? extreme_bytes(rng, n) : random_bytes(rng, n);
+        Bytes expected(std::size_t{s.dst_width} * s.dst_height * 4, 0xEE), got(expected);
+        reference(src, s.src_width, s.src_height, expected, s.dst_width, s.dst_height);
+        scaler.scale(src, got);
+        ASSERT_EQ(got, expected) << where(level, s) << " frame " << frame;
+      }
+    }
+  }
+}
+
+// A scaler knows the sizes it was built for, and writes nothing when a size
+// is 0 or a buffer is one byte shorter than 10 x 6 -> 4 x 3 needs.
+template <class Scaler>
+void expect_scaler_keeps_to_its_sizes() {
+  const Scaler scaler(10, 6, 4, 3);
+  EXPECT_TRUE(scaler.has_sizes(10, 6, 4, 3));
+  for (const Sizes& s : {Sizes{11, 6, 4, 3}, Sizes{10, 7, 4, 3}, Sizes{10, 6, 5, 3}, Sizes{10, 6, 4, 2}}) {
+    EXPECT_FALSE(scaler.has_sizes(s.src_width, s.src_height, s.dst_width, s.dst_height));
+  }
+  struct Case {
+    Sizes sizes;
+    std::size_t src_bytes, dst_bytes;
+  };
+  const Case cases[] = {{{10, 6, 4, 3}, 239, 48}, {{10, 6, 4, 3}, 240, 47}, {{0, 6, 4, 3}, 240, 48},
+                        {{10, 0, 4, 3}, 240, 48}, {{10, 6, 0, 3}, 240, 48}, {{10, 6, 4, 0}, 240, 48}};
+  for (const Case& c : cases) {
+    Bytes dst(c.dst_bytes, 0x33);
+    Scaler sized(c.sizes.src_width, c.sizes.src_height, c.sizes.dst_width, c.sizes.dst_height);
+    sized.scale(Bytes(c.src_bytes, 9), dst);
+    EXPECT_EQ(dst, Bytes(c.dst_bytes, 0x33)) << "row " << &c - cases;
+  }
 }
 
 }  // namespace nimbra::testing
