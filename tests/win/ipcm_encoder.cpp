@@ -18,12 +18,12 @@
 #include <mferror.h>
 #include <mftransform.h>
 #include <strmif.h>
+#include <wrl/client.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -178,7 +178,7 @@ class Encoder final : public IMFTransform, public ICodecAPI {
   STDMETHODIMP ProcessInput(DWORD, IMFSample* sample, DWORD) override {
     if (!input_type_) return MF_E_TRANSFORM_TYPE_NOT_SET;
     if (knob("failinput") && !g_input_failed.exchange(true)) return E_FAIL;
-    IMFMediaBuffer* buffer = nullptr;
+    Microsoft::WRL::ComPtr<IMFMediaBuffer> buffer;
     if (HRESULT hr = sample->ConvertToContiguousBuffer(&buffer); FAILED(hr)) return hr;
     BYTE* data = nullptr;
     DWORD length = 0;
@@ -190,7 +190,6 @@ class Encoder final : public IMFTransform, public ICodecAPI {
       force_key_ = false;
     }
     if (data) buffer->Unlock();
-    buffer->Release();
     return hr;
   }
 
@@ -202,7 +201,7 @@ class Encoder final : public IMFTransform, public ICodecAPI {
       return S_OK;
     }
     IMFSample* sample = outputs[0].pSample;  // the caller's: this transform does not provide samples
-    IMFMediaBuffer* buffer = nullptr;
+    Microsoft::WRL::ComPtr<IMFMediaBuffer> buffer;
     if (HRESULT hr = sample->GetBufferByIndex(0, &buffer); FAILED(hr)) return hr;
     BYTE* data = nullptr;
     DWORD capacity = 0;
@@ -213,7 +212,6 @@ class Encoder final : public IMFTransform, public ICodecAPI {
       hr = buffer->SetCurrentLength(static_cast<DWORD>(pending_.size()));
     }
     if (data) buffer->Unlock();
-    buffer->Release();
     if (FAILED(hr)) return hr;
     sample->SetUINT32(MFSampleExtension_CleanPoint, pending_key_);
     pending_.clear();
