@@ -121,11 +121,7 @@ std::pair<UINT32, UINT32> video_size(IMFMediaType* type, const GUID& subtype) {
 // One input and one output stream, both with id 0, which the program names alone.
 class Encoder final : public IMFTransform, public ICodecAPI {
  public:
-  Encoder()
-      : codec_api_(!knob("nocodecapi")), refuse_(knob("refuse")), bool_force_key_(knob("bool")),
-        no_sample_(knob("nosample")) {
-    trace("new");
-  }
+  Encoder() { trace("new"); }
 
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (iid == IID_IUnknown || iid == IID_IMFTransform) {
@@ -242,7 +238,8 @@ class Encoder final : public IMFTransform, public ICodecAPI {
 
  private:
   std::atomic<ULONG> references_{1};
-  const bool codec_api_, refuse_, bool_force_key_, no_sample_;
+  const bool codec_api_ = !knob("nocodecapi"), refuse_ = knob("refuse"), bool_force_key_ = knob("bool");
+  const bool no_sample_ = knob("nosample");
   bool input_type_ = false;
   UINT32 width_ = 0, height_ = 0;  // of the output type, 0 until it is set
   std::uint32_t pictures_ = 0;
