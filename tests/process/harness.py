@@ -1,7 +1,7 @@
 """Runs the real helper, natively or under Wine: every test script takes `--exe PATH --platform linux|win`,
 the rest goes to unittest. Wine uses WINEPREFIX and DISPLAY when both are set, else a private prefix and Xvfb."""
 
-import argparse, atexit, contextlib, fcntl, os, re, shutil, struct, subprocess, sys, tempfile, threading, time, unittest
+import argparse, atexit, contextlib, os, re, shutil, struct, subprocess, sys, tempfile, threading, time, unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 from xvfb import Xvfb  # noqa: E402,F401
@@ -19,7 +19,8 @@ class Target:
         self.exe, self.platform, self.env, self._cleanup = os.path.abspath(exe), platform, dict(os.environ), []
         if platform == "win":
             self._prepare_wine()
-            self.windows_host()  # first, so that the Wine services it brings up inherit no test's pipes
+            self._host = Host(self)  # first, so that the Wine services it brings up inherit no test's pipes
+            self._cleanup.append(self._host.stop)
         atexit.register(self.close)
 
     def _prepare_wine(self):
@@ -45,10 +46,6 @@ class Target:
             with contextlib.suppress(Exception):  # best effort
                 self._cleanup.pop()()
 
-    def spawn(self, args, stdout=subprocess.PIPE):
-        return subprocess.Popen(self.command(args), env=self.env, stdin=subprocess.PIPE, stdout=stdout,
-                                stderr=subprocess.PIPE)
-
     def run(self, args, stdin=b"", timeout=30, stdout=None):
         """Runs to the end: (status, stdout, stderr). `stdin` None holds stdin open, as a host would."""
         read_fd, write_fd = os.pipe()
@@ -67,13 +64,7 @@ class Target:
 
     def live_parent(self):
         """A process id the helper may watch as its host, alive while the tests run."""
-        return os.getpid() if self.platform == "linux" else self.windows_host().pid
-
-    def windows_host(self):
-        if not hasattr(self, "_host"):
-            self._host = Host(self)
-            self._cleanup.append(self._host.stop)
-        return self._host
+        return os.getpid() if self.platform == "linux" else self._host.pid
 
     def helper(self, test, args, display=None, env=None, parent=None):
         """A capture Helper on `display` watching `parent` (this process by default), killed after `test`."""
@@ -120,13 +111,6 @@ class Host:
             self.proc.kill()
         wait_status(self.proc, 20)
         return time.monotonic()
-
-
-def blocked_stdout():
-    """A pipe already full, so that a session blocks on its first message: (read_fd, write_fd, filler bytes)."""
-    read_fd, write_fd = os.pipe()
-    fcntl.fcntl(write_fd, fcntl.F_SETPIPE_SZ, 4096)  # one page, the least a pipe holds
-    return read_fd, write_fd, os.write(write_fd, b"\xAA" * 4096)
 
 
 def screen(test, bgra=None, size="1920x1080x24"):

@@ -39,7 +39,7 @@ def windows_path(path):
 
 
 class PatternWindow:
-    """A topmost window of tiles, shown by tests/win/pattern_window.cpp until closed."""
+    """A topmost window of tiles, shown by tests/win/pattern_window.cpp until closed (killed)."""
 
     def __init__(self, x, y, width, height, tile):
         image = os.path.join(os.path.dirname(harness.TARGET.env["WINEPREFIX"]), "tiles-%dx%d.bgra" % (width, height))
@@ -47,12 +47,12 @@ class PatternWindow:
             file.write(bgra(width, height, tile))
         self.proc = subprocess.Popen([harness.WINE, os.environ["NIMBRA_TEST_PATTERN_WINDOW"], str(x), str(y),
                                       str(width), str(height), windows_path(image)], env=harness.TARGET.env,
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.handle = int(self.proc.stdout.readline())
 
     def close(self):
-        self.proc.stdin.close()
-        harness.wait_status(self.proc, 20)
+        self.proc.kill()
+        self.proc.wait()
         self.proc.stdout.close()
 
 

@@ -3,8 +3,9 @@
 // exactly the NV12 that went in. It behaves as the documented Windows encoder
 // where the capture program depends on it (output type before input type,
 // samples from the caller, NEED_MORE_INPUT when nothing is pending, ICodecAPI
-// with the documented VARIANT types, clean points on the key pictures) and
-// leaves the rest unimplemented.
+// with the documented VARIANT types, clean points on the first and the forced
+// pictures only: no key-frame interval, so a key after a request is the
+// request's) and leaves the rest unimplemented.
 //
 // NIMBRA_TEST_MFT, a comma list, bends it the ways the program must cope with:
 // bool (force-key also takes VT_BOOL), nocodecapi, refuse (ICodecAPI takes no
@@ -17,15 +18,13 @@
 #include <mferror.h>
 #include <mftransform.h>
 #include <strmif.h>
+#include <wrl/client.h>
 
 #include <algorithm>
 #include <atomic>
-#include <bit>
 #include <cstdint>
 #include <cstring>
-#include <initializer_list>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "codec/rbsp.h"
@@ -38,7 +37,6 @@ namespace {
 
 // {d01b447e-3479-4ea3-96da-c86c2aaa2f24}
 const CLSID kClsid = {0xd01b447e, 0x3479, 0x4ea3, {0x96, 0xda, 0xc8, 0x6c, 0x2a, 0xaa, 0x2f, 0x24}};
-HMODULE g_module = nullptr;
 std::atomic<bool> g_input_failed{false};
 
 bool knob(const char* name) {
@@ -87,21 +85,19 @@ std::vector<std::uint8_t> encode_picture(const std::uint8_t* nv12, std::uint32_t
   const std::uint8_t* chroma = nv12 + std::size_t{width} * height;
   for (std::uint32_t mb_y = 0; mb_y < mbs_high; ++mb_y) {
     for (std::uint32_t mb_x = 0; mb_x < mbs_wide; ++mb_x) {
-      slice.ue(25);  // I_PCM
-      slice.align();
-      // The coded area beyond the picture repeats its last row and column; the decoder crops it away.
-      for (std::uint32_t y = 0; y < 16; ++y) {
-        const std::uint32_t row = std::min(mb_y * 16 + y, height - 1);
-        for (std::uint32_t x = 0; x < 16; ++x) slice.byte(nv12[row * width + std::min(mb_x * 16 + x, width - 1)]);
-      }
-      for (std::uint32_t plane = 0; plane < 2; ++plane) {
-        for (std::uint32_t y = 0; y < 8; ++y) {
-          const std::uint32_t row = std::min(mb_y * 8 + y, height / 2 - 1);
-          for (std::uint32_t x = 0; x < 8; ++x) {
-            slice.byte(chroma[row * width + std::min(mb_x * 8 + x, width / 2 - 1) * 2 + plane]);
+      // One plane's block of side `size`, its samples `step` bytes apart; the coded area beyond the picture
+      // repeats its last row and column, which the decoder crops away.
+      const auto block = [&](const std::uint8_t* plane, std::uint32_t size, std::uint32_t step) {
+        for (std::uint32_t y = 0; y < size; ++y) {
+          const std::size_t row = std::min(mb_y * size + y, height * size / 16 - 1) * std::size_t{width};
+          for (std::uint32_t x = 0; x < size; ++x) {
+            slice.byte(plane[row + std::min(mb_x * size + x, width * size / 16 - 1) * step]);
           }
         }
-      }
+      };
+      slice.ue(25);  // I_PCM
+      slice.align();
+      block(nv12, 16, 1), block(chroma, 8, 2), block(chroma + 1, 8, 2);
     }
   }
 
@@ -112,24 +108,20 @@ std::vector<std::uint8_t> encode_picture(const std::uint8_t* nv12, std::uint32_t
   return out;
 }
 
-// The media type's frame size when it is video of `subtype` at an even size, else 0 x 0.
+// The media type's frame size when it is video of `subtype` at an even, non-zero size, else 0 x 0.
 std::pair<UINT32, UINT32> video_size(IMFMediaType* type, const GUID& subtype) {
   GUID major{}, sub{};
   UINT32 width = 0, height = 0;
   type->GetGUID(MF_MT_MAJOR_TYPE, &major), type->GetGUID(MF_MT_SUBTYPE, &sub);
   MFGetAttributeSize(type, MF_MT_FRAME_SIZE, &width, &height);
-  if (major != MFMediaType_Video || sub != subtype || width % 2 || height % 2) return {0, 0};
+  if (major != MFMediaType_Video || sub != subtype || !width || !height || width % 2 || height % 2) return {0, 0};
   return {width, height};
 }
 
 // One input and one output stream, both with id 0, which the program names alone.
 class Encoder final : public IMFTransform, public ICodecAPI {
  public:
-  Encoder()
-      : codec_api_(!knob("nocodecapi")), refuse_(knob("refuse")), bool_force_key_(knob("bool")),
-        no_sample_(knob("nosample")) {
-    trace("new");
-  }
+  Encoder() { trace("new"); }
 
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (iid == IID_IUnknown || iid == IID_IMFTransform) {
@@ -165,17 +157,16 @@ class Encoder final : public IMFTransform, public ICodecAPI {
   NOT_IMPLEMENTED(GetStreamLimits, DWORD*, DWORD*, DWORD*, DWORD*) NOT_IMPLEMENTED(ProcessEvent, DWORD, IMFMediaEvent*)
   NOT_IMPLEMENTED(ProcessMessage, MFT_MESSAGE_TYPE, ULONG_PTR) NOT_IMPLEMENTED(DeleteInputStream, DWORD)
   NOT_IMPLEMENTED(GetOutputCurrentType, DWORD, IMFMediaType**) NOT_IMPLEMENTED(GetOutputStatus, DWORD*)
-  NOT_IMPLEMENTED(GetStreamIDs, DWORD, DWORD*, DWORD, DWORD*)
-  NOT_IMPLEMENTED(GetInputCurrentType, DWORD, IMFMediaType**)
+  NOT_IMPLEMENTED(GetStreamIDs, DWORD, DWORD*, DWORD, DWORD*) NOT_IMPLEMENTED(GetInputCurrentType, DWORD, IMFMediaType**)
 
   // The program sets each type once, for real.
   STDMETHODIMP SetOutputType(DWORD, IMFMediaType* type, DWORD) override {
-    std::tie(width_, height_) = video_size(type, MFVideoFormat_H264);
-    output_type_ = width_ != 0 && height_ != 0;
-    return output_type_ ? S_OK : MF_E_INVALIDMEDIATYPE;
+    const auto [width, height] = video_size(type, MFVideoFormat_H264);
+    width_ = width, height_ = height;
+    return width != 0 ? S_OK : MF_E_INVALIDMEDIATYPE;
   }
   STDMETHODIMP SetInputType(DWORD, IMFMediaType* type, DWORD) override {
-    if (!output_type_) return MF_E_TRANSFORM_TYPE_NOT_SET;
+    if (width_ == 0) return MF_E_TRANSFORM_TYPE_NOT_SET;
     input_type_ = video_size(type, MFVideoFormat_NV12) == std::pair{width_, height_};
     return input_type_ ? S_OK : MF_E_INVALIDMEDIATYPE;
   }
@@ -183,7 +174,7 @@ class Encoder final : public IMFTransform, public ICodecAPI {
   STDMETHODIMP ProcessInput(DWORD, IMFSample* sample, DWORD) override {
     if (!input_type_) return MF_E_TRANSFORM_TYPE_NOT_SET;
     if (knob("failinput") && !g_input_failed.exchange(true)) return E_FAIL;
-    IMFMediaBuffer* buffer = nullptr;
+    Microsoft::WRL::ComPtr<IMFMediaBuffer> buffer;
     if (HRESULT hr = sample->ConvertToContiguousBuffer(&buffer); FAILED(hr)) return hr;
     BYTE* data = nullptr;
     DWORD length = 0;
@@ -191,15 +182,10 @@ class Encoder final : public IMFTransform, public ICodecAPI {
     if (SUCCEEDED(hr) && length < width_ * height_ * 3 / 2) hr = E_INVALIDARG;
     if (SUCCEEDED(hr)) {
       pending_ = encode_picture(data, width_, height_, pictures_ % 2);
-      pending_key_ = pictures_ == 0 || force_key_ || (gop_size_ != 0 && since_key_ >= gop_size_);
-      since_key_ = pending_key_ ? 1 : since_key_ + 1;
+      pending_key_ = pictures_++ == 0 || force_key_;
       force_key_ = false;
-      ++pictures_;
-      if (FAILED(sample->GetSampleTime(&time_))) time_ = 0;
-      if (FAILED(sample->GetSampleDuration(&duration_))) duration_ = 0;
     }
     if (data) buffer->Unlock();
-    buffer->Release();
     return hr;
   }
 
@@ -211,7 +197,7 @@ class Encoder final : public IMFTransform, public ICodecAPI {
       return S_OK;
     }
     IMFSample* sample = outputs[0].pSample;  // the caller's: this transform does not provide samples
-    IMFMediaBuffer* buffer = nullptr;
+    Microsoft::WRL::ComPtr<IMFMediaBuffer> buffer;
     if (HRESULT hr = sample->GetBufferByIndex(0, &buffer); FAILED(hr)) return hr;
     BYTE* data = nullptr;
     DWORD capacity = 0;
@@ -222,35 +208,24 @@ class Encoder final : public IMFTransform, public ICodecAPI {
       hr = buffer->SetCurrentLength(static_cast<DWORD>(pending_.size()));
     }
     if (data) buffer->Unlock();
-    buffer->Release();
     if (FAILED(hr)) return hr;
-    sample->SetSampleTime(time_);
-    sample->SetSampleDuration(duration_);
     sample->SetUINT32(MFSampleExtension_CleanPoint, pending_key_);
     pending_.clear();
     return S_OK;
   }
 
-  // ICodecAPI: the three properties the program sets, each with its documented VARIANT type.
+  // ICodecAPI: the three properties the program sets, each with its documented VARIANT type (the GOP size is
+  // taken and ignored).
   STDMETHODIMP SetValue(const GUID* api, VARIANT* value) override {
     if (refuse_) return E_INVALIDARG;
     if (*api == CODECAPI_AVLowLatencyMode) return value->vt == VT_BOOL ? S_OK : E_INVALIDARG;
-    if (*api == CODECAPI_AVEncMPVGOPSize) {
-      if (value->vt != VT_UI4) return E_INVALIDARG;
-      gop_size_ = value->ulVal;
-      return S_OK;
-    }
+    if (*api == CODECAPI_AVEncMPVGOPSize) return value->vt == VT_UI4 ? S_OK : E_INVALIDARG;
     if (*api != CODECAPI_AVEncVideoForceKeyFrame) return E_NOTIMPL;
-    bool on = false;
-    if (value->vt == VT_UI4) {
-      on = value->ulVal != 0;
-    } else if (value->vt == VT_BOOL && bool_force_key_) {
-      on = value->boolVal != VARIANT_FALSE;
-    } else {
-      return E_INVALIDARG;
+    if (value->vt != VT_UI4 && !(value->vt == VT_BOOL && bool_force_key_)) return E_INVALIDARG;
+    if (value->vt == VT_UI4 ? value->ulVal != 0 : value->boolVal != VARIANT_FALSE) {
+      trace("key " + std::to_string(value->vt));
+      force_key_ = true;
     }
-    if (on) trace("key " + std::to_string(value->vt));
-    force_key_ = force_key_ || on;
     return S_OK;
   }
   NOT_IMPLEMENTED(GetParameterRange, const GUID*, VARIANT*, VARIANT*, VARIANT*) NOT_IMPLEMENTED(SetAllDefaults)
@@ -263,14 +238,13 @@ class Encoder final : public IMFTransform, public ICodecAPI {
 
  private:
   std::atomic<ULONG> references_{1};
-  const bool codec_api_, refuse_, bool_force_key_, no_sample_;
-  bool input_type_ = false, output_type_ = false;
-  UINT32 width_ = 0, height_ = 0;
-  ULONG gop_size_ = 0;
-  std::uint32_t pictures_ = 0, since_key_ = 0;
+  const bool codec_api_ = !knob("nocodecapi"), refuse_ = knob("refuse"), bool_force_key_ = knob("bool");
+  const bool no_sample_ = knob("nosample");
+  bool input_type_ = false;
+  UINT32 width_ = 0, height_ = 0;  // of the output type, 0 until it is set
+  std::uint32_t pictures_ = 0;
   bool force_key_ = false, pending_key_ = false;
   std::vector<std::uint8_t> pending_;
-  LONGLONG time_ = 0, duration_ = 0;
 };
 
 // Static, never freed; the module stays loaded for the process's life.
@@ -296,23 +270,18 @@ class Factory final : public IClassFactory {
 
 }  // namespace
 
-extern "C" {
+extern "C" IMAGE_DOS_HEADER __ImageBase;  // this module, as the linker places it
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
-  if (reason == DLL_PROCESS_ATTACH) g_module = instance;
-  return TRUE;
-}
+extern "C" {
 
 __declspec(dllexport) HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
   return clsid == kClsid ? g_factory.QueryInterface(iid, out) : CLASS_E_CLASSNOTAVAILABLE;
 }
 
-__declspec(dllexport) HRESULT WINAPI DllCanUnloadNow() { return S_FALSE; }
-
 // The COM class, then the transform in the video encoder category, NV12 in and H.264 out.
 __declspec(dllexport) HRESULT WINAPI DllRegisterServer() {
   wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(g_module, path, MAX_PATH);
+  const DWORD length = GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), path, MAX_PATH);
   if (length == 0 || length == MAX_PATH) return E_FAIL;
   const wchar_t server[] = L"CLSID\\{d01b447e-3479-4ea3-96da-c86c2aaa2f24}\\InprocServer32", both[] = L"Both";
   LSTATUS status = RegSetKeyValueW(HKEY_CLASSES_ROOT, server, nullptr, REG_SZ, path, (length + 1) * sizeof(wchar_t));

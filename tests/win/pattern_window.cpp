@@ -2,7 +2,7 @@
 // tests that capture the screen or a window under Wine: Wine's screen is what
 // its own windows paint, not what other X clients draw.
 //   pattern_window X Y WIDTH HEIGHT FILE
-// Prints the window's handle in decimal and lives until its stdin ends.
+// Prints the window's handle in decimal and lives until it is killed.
 #include <windows.h>
 
 #include <cstdint>
@@ -25,14 +25,6 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
   HDC dc = BeginPaint(window, &ps);
   SetDIBitsToDevice(dc, 0, 0, g_width, g_height, 0, 0, 0, g_height, g_pixels.data(), &info, DIB_RGB_COLORS);
   EndPaint(window, &ps);
-  return 0;
-}
-
-DWORD WINAPI wait_for_stdin_end(void* main_thread) {
-  char buffer[64];
-  for (DWORD got = 0; ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &got, nullptr) && got > 0;) {
-  }
-  PostThreadMessageW(static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(main_thread)), WM_QUIT, 0, 0);
   return 0;
 }
 
@@ -59,8 +51,6 @@ int main(int argc, char** argv) {
   GdiFlush();
   std::printf("%lld\n", static_cast<long long>(reinterpret_cast<std::intptr_t>(window)));
   std::fflush(stdout);
-  const auto main_thread = reinterpret_cast<void*>(static_cast<std::uintptr_t>(GetCurrentThreadId()));
-  CloseHandle(CreateThread(nullptr, 0, wait_for_stdin_end, main_thread, 0, nullptr));
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
   return 0;
 }
