@@ -34,13 +34,11 @@ TEST(StdinCommands, RecordsDriveTheFlagsUntilTheInputEndsOrFails) {
   Bytes longest = {0x00, 0x04, 0x00, 0x00, 11};  // 1024 bytes: command 11 and ignored bytes
   longest.resize(4 + 1024, 0xAB);
   const std::vector<std::tuple<Bytes, std::size_t, Flags>> cases = {
-      {{}, SIZE_MAX, {false, false, false}},
       {{0, 0, 0, 0, 1, 0, 0, 0, 10}, SIZE_MAX, {true, false, false}},  // an empty record is skipped
       {{2, 0, 0, 0, 11, 0xFF}, SIZE_MAX, {false, true, true}},
       {{1, 0, 0, 0, 11, 1, 0, 0, 0, 12}, SIZE_MAX, {false, false, true}},  // off keeps the low key request
       {{1, 0, 0, 0, 13}, SIZE_MAX, {false, false, true}},
       {{1, 0, 0, 0, 9, 1, 0, 0, 0, 14, 1, 0, 0, 0, 0xFF}, SIZE_MAX, {false, false, false}},
-      {{1, 0, 0}, SIZE_MAX, {false, false, false}},
       {{5, 0, 0, 0, 11, 0}, SIZE_MAX, {false, false, false}},  // a record cut short counts for nothing
       {{1, 0, 0, 0, 10, 5, 0}, SIZE_MAX, {true, false, false}},
       {cat({longest, {1, 0, 0, 0, 10}}), SIZE_MAX, {true, true, true}},
