@@ -62,16 +62,11 @@ TEST(SpsBt601, RelabelsTheVideoSignalOfEveryKindOfParameterSet) {
 }
 
 TEST(SpsBt601, LeavesEverythingElseAlone) {
-  const Bytes high444 = hex("67f4001e919b281405ff138088000003000800000301e078b16cb0");
-  const Bytes sps = hex("6742c01eda0280bfe540");
-  const Bytes truncated(sps.begin(), sps.begin() + 6);
-  const Bytes pps = hex("68ce3c80");
-  const Bytes slice = hex("65888400000301ff");
-  const Bytes aud = hex("09f0");
   const Bytes cases[] = {
-      annexb({high444}),  // chroma location is only defined for 4:2:0
-      annexb({truncated}),
-      annexb({aud, pps, slice}),
+      // High 4:4:4: chroma location is only defined for 4:2:0.
+      annexb({hex("67f4001e919b281405ff138088000003000800000301e078b16cb0")}),
+      annexb({hex("6742c01eda02")}),  // a baseline set cut short
+      annexb({hex("09f0"), hex("68ce3c80"), hex("65888400000301ff")}),  // AUD, PPS, slice
       annexb({hex("658800050167" "42c01eda0280bfe540")}),  // "00 05 01" and an SPS inside a slice: no start code
       {0, 0, 1, 0x67},  // a header and nothing more
       {},

@@ -17,12 +17,11 @@ Bytes packet(std::uint8_t kind, const Bytes& payload) { return cat({{kind}, be32
 TEST(WatchWire, ReadsPacketsUpToTheLargestUntilTheInputEnds) {
   MemoryInput in(cat({packet(2, {0, 0, 1}), packet(3, Bytes(kMaxWatchPayload, 9))}), 100000);
   BufferedReader reader(in);
-  auto first = read_watch_packet(reader);
-  ASSERT_TRUE(first && *first);
-  EXPECT_EQ(std::pair((*first)->key(), (*first)->payload), std::pair(true, Bytes{0, 0, 1}));
-  auto second = read_watch_packet(reader);
-  ASSERT_TRUE(second && *second);
-  EXPECT_EQ(std::pair((*second)->key(), (*second)->payload), std::pair(false, Bytes(kMaxWatchPayload, 9)));
+  for (const auto& want : {std::pair(true, Bytes{0, 0, 1}), std::pair(false, Bytes(kMaxWatchPayload, 9))}) {
+    auto got = read_watch_packet(reader);
+    ASSERT_TRUE(got && *got);
+    EXPECT_EQ(std::pair((*got)->key(), (*got)->payload), want);
+  }
   EXPECT_EQ(read_watch_packet(reader), std::nullopt);
 }
 
