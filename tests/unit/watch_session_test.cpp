@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "memory_streams.h"
-#include "wire/buffered_reader.h"
 
 namespace nimbra {
 namespace {
@@ -65,17 +64,11 @@ TEST(WatchSession, RefusesSizesBeforeOpeningAnything) {
     EXPECT_FALSE(r.opened_with);
   }
   EXPECT_TRUE(run({{2, 2}, {}}, {}).status);
-  EXPECT_TRUE(run({{1920, 1080}, {}}, {}).status);
   EXPECT_EQ(run({{1280, 720}, {}}, {}, {}, SIZE_MAX, "decoder unavailable").status, fail("decoder unavailable"));
 }
 
 TEST(WatchSession, WritesOneRecordPerPictureAtTheSizeAfterDecode) {
   const Size big{8, 4}, small{4, 2};
-  const SessionRun idle = run({big, small}, {});
-  EXPECT_TRUE(idle.status);
-  EXPECT_TRUE(idle.output.empty());
-  EXPECT_EQ(idle.opened_with, (std::vector<Size>{big, small}));
-
   // The configuration of the key packet (SPS 67, PPS 68, 2-byte lengths) holds for the packets after it.
   const Bytes config = {0, 13, 1, 0x64, 0, 0x2a, 0xfd, 0xe1, 0, 1, 0x67, 1, 0, 1, 0x68};
   const Bytes input =
@@ -85,6 +78,7 @@ TEST(WatchSession, WritesOneRecordPerPictureAtTheSizeAfterDecode) {
                             {std::vector<Bytes>{picture(big, 1), picture(big, 2)}, big},
                             {std::vector<Bytes>{picture(small, 3)}, small}});  // format change
   ASSERT_TRUE(r.status) << r.status.error();
+  EXPECT_EQ(r.opened_with, (std::vector<Size>{big, small}));
   EXPECT_EQ(r.output, cat({record(big, 1), record(big, 2), record(small, 3)}));
   EXPECT_EQ(r.units,
             (std::vector<Bytes>{
@@ -104,7 +98,6 @@ TEST(WatchSession, EndsAtTheFirstErrorKeepingWhatWasWritten) {
   };
   const std::vector<Case> cases = {
       {cat({good, packet(9, {0, 0, 0})}), one_picture, SIZE_MAX, "invalid kind", 1},
-      {cat({good, {3, 0, 0, 0, 9}}), one_picture, SIZE_MAX, BufferedReader::kTruncated, 1},
       {packet(3, {0, 2, 1, 0x64, 0x65}), {}, SIZE_MAX, "invalid AVC config", 0},
       {packet(3, {0, 0, 0, 0, 0, 0x2a, 1}), {}, SIZE_MAX, "missing AVC config", 0},
       {good, {{fail("output: boom"), size}}, SIZE_MAX, "output: boom", 0},

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 
@@ -37,11 +38,10 @@ std::set<int> nal_types(ByteView data) {
 
 // What an ffmpeg tool prints of `stream`, written to a file for it.
 std::string run_on(const Bytes& stream, const std::string& before, const std::string& after = "") {
-  std::string path = (std::filesystem::temp_directory_path() / "nimbra-codec-XXXXXX").string(), out;
-  const int fd = mkstemp(path.data());
-  const bool written = fd >= 0 && write(fd, stream.data(), stream.size()) == static_cast<ssize_t>(stream.size());
-  if (fd >= 0) close(fd);
-  if (FILE* pipe = written ? popen((before + " " + path + " " + after).c_str(), "r") : nullptr) {
+  const auto path = std::filesystem::temp_directory_path() / ("nimbra-codec-" + std::to_string(getpid()) + ".h264");
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(stream.data()), std::ssize(stream));
+  std::string out;
+  if (FILE* pipe = popen((before + " " + path.string() + " " + after).c_str(), "r")) {
     char buffer[1 << 16];
     while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
     pclose(pipe);
