@@ -35,7 +35,7 @@ class SessionTest(unittest.TestCase):
 
     def test_refused_command_lines_are_silent(self):
         # The grammar is the unit tests'; here the status and the silence, for bytes that are not UTF-8 too.
-        for args in ([], [b"--source", b"s:0\xed\xb0\x80", b"--parent", b"4242"]):
+        for args in ([], ["--source", "s:0"], [b"--source", b"s:0\xed\xb0\x80", b"--parent", b"4242"]):
             with self.subTest(args=args):
                 self.assertEqual(self.target.run(args), (64, b"", b""))
 

@@ -84,8 +84,8 @@ class WatchTest(unittest.TestCase):
 
     def test_bad_input_or_size_ends_with_status_1_and_no_input_with_0_all_silent(self):
         first = annexb_packets(STREAMS["360p"][0])[0]
-        cases = [((640, 360), packet(2, b"\x00\x02\x01\x64" + first[7:]), 1), ((1922, 1080), first, 1),
-                 (("+1280", 720, 2, 1080), b"", 0)]
+        cases = [((640, 360), packet(4, first[5:]), 1), ((640, 360), packet(2, b"\x00\x02\x01\x64" + first[7:]), 1),
+                 ((640, 360), first[:-1], 1), ((1922, 1080), first, 1), (("+1280", 720, 2, 1080), b"", 0)]
         for args, data, status in cases:
             with self.subTest(args=args, data=data[:8]):
                 self.assertEqual(run(args, data), (status, b"", b""))
