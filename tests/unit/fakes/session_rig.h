@@ -142,7 +142,6 @@ struct SessionRig {
     source.script = [this](std::size_t index) -> Result<bool> {
       source.image.assign(std::size_t(source.size.width) * source.size.height * 4, 0);
       source.image[0] = static_cast<std::uint8_t>(index);
-      source.image[1] = static_cast<std::uint8_t>(index >> 8);
       if (!source.nv12.empty()) source.nv12[0] = static_cast<std::uint8_t>(index);
       return true;
     };
