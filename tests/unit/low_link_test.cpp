@@ -21,7 +21,6 @@ struct Feeder {
 TEST(LowFeeder, HandsOverWhenDueWithThreeMillisecondsToSpareAndKeyFramesAtOnce) {
   // fps, spacing of the offers, key requests ('K') and the offers handed over ('+').
   const std::tuple<std::uint32_t, Duration, std::string, std::string> cases[] = {
-      {15, kFrame, ".....", "+.+.+"},
       {15, kFrame, ".K...", "++.+."},
       {30, kFrame - 3ms, "...", "+++"},  // a little early is still due
       {30, kFrame - 4ms, "...", "+.+"},

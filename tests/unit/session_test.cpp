@@ -1,6 +1,5 @@
-// The capture loop as an orchestration, in virtual time: start order, the
-// choice of path, what each grab leads to, the ways a session ends. The rules
-// themselves (pacing, skipping, encoder keeping, low feeding) have their own tests.
+// The capture loop as an orchestration, in virtual time. The rules it calls (pacing, skipping,
+// encoder keeping, low feeding) have their own tests.
 #include "capture/session.h"
 
 #include <gtest/gtest.h>
@@ -26,12 +25,6 @@ Frames encoded_frames(const SessionRig& rig) {
   return frames;
 }
 
-Lines texts(const std::vector<testing::Message>& messages) {
-  Lines out;
-  for (const auto& m : messages) out.push_back(m.text());
-  return out;
-}
-
 TEST(CaptureSession, StartsInOrderAndEndsWith3WithoutASourceOr2WithoutAnEncoder) {
   SessionRig rig;
   rig.settings.parent_pid = 42;
@@ -55,26 +48,23 @@ TEST(CaptureSession, StartsInOrderAndEndsWith3WithoutASourceOr2WithoutAnEncoder)
   no_encoder.encoders.create_error = [](int) { return std::string("MFTEnumEx: \"нет\""); };
   EXPECT_EQ(no_encoder.run(), kExitNoEncoder);
   EXPECT_EQ(no_encoder.lines, Lines{"[capture] энкодер: MFTEnumEx: \"нет\""});
-  EXPECT_EQ(texts(no_encoder.messages()), Lines{R"({"error":"MFTEnumEx: \"нет\""})"});
+  EXPECT_EQ(no_encoder.messages().at(0).text(), R"({"error":"MFTEnumEx: \"нет\""})");
   EXPECT_TRUE(no_encoder.source.grabs.empty());
 }
 
 TEST(CaptureSession, TakesTheGpuPathOnlyWhereTheSourceOffersItAndItCanBeEnabled) {
   const Lines used = {"[capture] GPU-конверсия: 64×36 → 32×18 NV12"};
-  const std::tuple<bool, const char*, bool, bool, Lines> cases[] = {  // offers, error, GPU off, low layer, lines
-      {true, "", false, false, used},
-      {true, "", false, true, used},
-      {true, "нет GPU", false, false, {"[capture] GPU-конверсия недоступна (нет GPU) — CPU-путь"}},
-      {true, "", true, false, {}},
-      {false, "", false, false, {}},
+  const std::tuple<const char*, bool, Lines> cases[] = {  // enabling's error, GPU off, lines
+      {"", false, used},
+      {"нет GPU", false, {"[capture] GPU-конверсия недоступна (нет GPU) — CPU-путь"}},
+      {"", true, {}},
   };
-  for (const auto& [offers, error, gpu_off, with_low, lines] : cases) {
-    SCOPED_TRACE(::testing::Message() << offers << error << gpu_off << with_low);
+  for (const auto& [error, gpu_off, lines] : cases) {
+    SCOPED_TRACE(::testing::Message() << error << gpu_off);
     SessionRig rig;
     rig.settings.width = 32;
     rig.settings.height = 18;
-    if (with_low) rig.settings.low = LowSettings{16, 10, 15, 100'000};
-    rig.source.offers_gpu = offers;
+    rig.source.offers_gpu = true;
     rig.source.gpu_error = error;
     rig.source.nv12.assign(nv12_size({32, 18}), 100);
     if (gpu_off) rig.env.push_back("NIMBRA_GPU_OFF");
@@ -82,9 +72,8 @@ TEST(CaptureSession, TakesTheGpuPathOnlyWhereTheSourceOffersItAndItCanBeEnabled)
     EXPECT_EQ(rig.lines, lines);
     const bool on = lines == used;
     EXPECT_EQ(rig.source.grabs.at(0).gpu, on);
-    if (on) {  // the low layer's size is the second output even while the layer is off
-      EXPECT_EQ(rig.source.gpu_second, with_low ? std::optional<Size>(Size{16, 10}) : std::nullopt);
-      EXPECT_FALSE(rig.source.grabs[0].second);
+    if (on) {
+      EXPECT_EQ(rig.source.gpu_second, std::nullopt);
       EXPECT_EQ(rig.encoders.encodes.at(0).digest, frame_digest(rig.source.nv12));
     }
   }
@@ -105,24 +94,21 @@ TEST(CaptureSession, RunsTheGpuCheckOnceAndLeavesAFailedGpuPathForGood) {
   };
   rig.run_for(990ms);
   EXPECT_EQ(checked, std::vector<std::size_t>{nv12_size(rig.source.size)});
-  EXPECT_EQ(rig.lines, Lines{"[capture] GPU-конверсия: 64×36 → 64×36 NV12"});
   ASSERT_EQ(rig.source.grabs.size(), 31u);
   for (std::size_t i = 0; i < 31; ++i) EXPECT_EQ(rig.source.grabs[i].gpu, i <= 10) << i;
 }
 
 TEST(CaptureSession, PacesSkipsUnchangedFramesAndEncodesWantedOnes) {
-  for (const bool waits : {false, true}) {
-    SessionRig moving;
-    moving.source.waits = waits;
-    moving.make_every_frame_new();
-    moving.run_for(990ms);
-    Frames frames = encoded_frames(moving), expected(30);
-    std::iota(expected.begin(), expected.end(), 0);
-    frames.resize(30);  // a waiting source gets a 31st frame in
-    EXPECT_EQ(frames, expected);
-    EXPECT_EQ(moving.source.grabs[0].wait_ms, 33u);
-    EXPECT_TRUE(moving.previews->try_receive());
-  }
+  SessionRig moving;  // a waiting source: only the pacer spaces its new images
+  moving.source.waits = true;
+  moving.make_every_frame_new();
+  moving.run_for(990ms);
+  Frames expected(31);
+  std::iota(expected.begin(), expected.end(), 0);
+  EXPECT_EQ(encoded_frames(moving), expected);
+  EXPECT_EQ(moving.source.grabs[0].wait_ms, 33u);
+  EXPECT_TRUE(moving.previews->try_receive());
+
   SessionRig still;  // the same image every time; a low-layer key request at frame 100
   still.settings.low = LowSettings{32, 18, 30, 200'000};
   still.flags.low_enabled = true;
@@ -139,17 +125,14 @@ TEST(CaptureSession, PacesSkipsUnchangedFramesAndEncodesWantedOnes) {
 }
 
 TEST(CaptureSession, AKeyRequestReencodesAStillPictureAtOnce) {
-  // A still screen whose grab waits (forced key or a new encoder), the same on
-  // the GPU (its last picture converted again), and a minimised window, still paced.
-  for (auto [waits, forceable, gpu] : {std::tuple{true, true, false}, {true, false, false}, {true, true, true},
-                                       {false, true, false}}) {
-    SCOPED_TRACE(::testing::Message() << waits << forceable << gpu);
+  // A still screen whose grab waits, on the CPU or the GPU (its last picture converted again).
+  for (const bool gpu : {false, true}) {
+    SCOPED_TRACE(gpu);
     SessionRig rig;
-    rig.source.waits = waits;
+    rig.source.waits = true;
     rig.source.offers_gpu = gpu;
     rig.source.nv12.assign(nv12_size(rig.source.size), 77);
     rig.source.script = [](std::size_t index) -> Result<bool> { return index == 0; };
-    rig.encoders.force_key_supported = forceable;
     const Instant start = rig.clock.now();
     rig.clock.at(start + 3s, [&] { rig.flags.main_key_request = true; });
     rig.run_for(4s - 1ms);
@@ -157,11 +140,9 @@ TEST(CaptureSession, AKeyRequestReencodesAStillPictureAtOnce) {
     const auto& again = rig.encoders.encodes[1];
     EXPECT_LT(again.at - start - 3s, 40ms);
     EXPECT_EQ(again.digest, rig.encoders.encodes[0].digest);
-    EXPECT_TRUE(again.key && again.force_key);
-    EXPECT_EQ(rig.encoders.created, forceable ? 1 : 2);
+    EXPECT_TRUE(again.force_key);
     EXPECT_EQ(rig.source.gpu_repeats, gpu ? 1 : 0);
     EXPECT_EQ(rig.messages(2).size(), 2u);
-    EXPECT_TRUE(waits || rig.source.grabs.size() == 120u);
   }
 }
 
@@ -178,13 +159,12 @@ TEST(CaptureSession, AKeyRequestThatMustWaitForANewEncoderHoldsTheLoop) {
   EXPECT_NEAR(std::ranges::count(rig.clock.sleeps, Duration(50ms)), 30, 1);
 
   SessionRig unmade;  // the new encoder cannot be made: an error object, no line
-  unmade.make_every_frame_new();
   unmade.encoders.force_key_supported = false;
   unmade.encoders.create_error = [](int attempt) { return std::string(attempt == 2 ? "нет" : ""); };
   unmade.clock.at(unmade.clock.now() + 100ms, [&] { unmade.flags.main_key_request = true; });
   EXPECT_EQ(unmade.run(), kExitOrderly);
   EXPECT_TRUE(unmade.lines.empty());
-  EXPECT_EQ(texts(unmade.messages(1)), Lines{R"({"error":"нет"})"});
+  EXPECT_EQ(unmade.messages(1).at(0).text(), R"({"error":"нет"})");
 }
 
 TEST(CaptureSession, AFailedEncodeAsksTheNewEncoderForAKeyFrameUntilTheBudgetIsSpent) {
@@ -204,8 +184,7 @@ TEST(CaptureSession, EndsWhenFortyGrabsInARowFail) {
     return fail("AcquireNextFrame: сбой");
   };
   EXPECT_EQ(failing.run(), kExitOrderly);
-  ASSERT_EQ(failing.lines.size(), 79u);
-  EXPECT_EQ(failing.lines.back(), "[capture] grab (40): AcquireNextFrame: сбой");
+  EXPECT_EQ(failing.lines.size(), 79u);
   EXPECT_EQ(failing.source.grabs[1].at - failing.source.grabs[0].at, Duration(500ms));
 }
 
@@ -233,8 +212,8 @@ TEST(CaptureSession, FeedsTheLowLayerWhileItIsOnFromEitherPath) {
     rig.clock.at(start + 3s, [&] { rig.flags.low_enabled = false; });         // command 12
     rig.run_for(4s);
     ASSERT_EQ(handed.size(), 23u);  // two seconds of a 15 fps layer but for the stall
-    EXPECT_TRUE(handed[0].key_request);
     EXPECT_EQ(std::ranges::count(handed, true, &LowFrame::key_request), 2);
+    EXPECT_EQ(rig.source.gpu_second, gpu ? std::optional<Size>(Size{32, 18}) : std::nullopt);
     // The CPU path hands over the main-size BGRA frame (the thread scales it), the GPU path its second output.
     const LowFrame& first = handed.front();
     EXPECT_EQ((Size{first.width, first.height}), (gpu ? Size{32, 18} : rig.source.size));

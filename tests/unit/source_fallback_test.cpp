@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "fakes/session_rig.h"
-
 namespace nimbra {
 namespace {
 
@@ -12,21 +10,18 @@ TEST(SourceFallback, TriesThePreferredBackendThenTheFallbackWithItsLines) {
   // texts, the two backends' errors, the lines.
   const std::tuple<const FallbackLines&, std::string, std::string, Lines> cases[] = {
       {kScreenFallback, "", "", {}},
-      {kScreenFallback, "E1 (0x80004001)", "", {"[capture] дубликация недоступна (E1 (0x80004001)) — GDI-фолбэк"}},
       {kScreenFallback, "E1", "E2", {"[capture] дубликация недоступна (E1) — GDI-фолбэк", "[capture] GDI тоже: E2"}},
       {kWindowFallback, "W1", "", {"[capture] WGC недоступен (W1) — PrintWindow-фолбэк"}},
       {kWindowFallback, "W1", "окно не существует",
        {"[capture] WGC недоступен (W1) — PrintWindow-фолбэк", "[capture] окно: окно не существует"}},
   };
-  testing::FakeClock clock;
-  testing::FakeSourceState state;
   for (const auto& [texts, preferred_error, fallback_error, want] : cases) {
     std::string tried;
     auto opener = [&](char id, std::string error) -> SourceOpener {
       return [&, id, error]() -> Result<std::unique_ptr<CaptureSource>> {
         tried += id;
         if (!error.empty()) return fail(error);
-        return std::make_unique<testing::FakeSource>(state, clock);
+        return std::unique_ptr<CaptureSource>();  // never looked into
       };
     };
     Lines lines;

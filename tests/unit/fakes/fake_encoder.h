@@ -16,7 +16,7 @@ namespace nimbra::testing {
 struct EncoderLog {
   struct Encode {
     Instant at{};
-    bool force_key = false, key = false;
+    bool force_key = false;
     FrameDigest digest = 0;
   };
   Clock* clock = nullptr;
@@ -39,7 +39,7 @@ class FakeEncoder final : public H264Encoder {
     const std::size_t index = log_.encode_calls++;
     if (std::string error = log_.encode_error ? log_.encode_error(index) : ""; !error.empty()) return fail(error);
     const bool key = std::exchange(first_, false) || (force_key && log_.force_key_supported);
-    log_.encodes.push_back({log_.now(), force_key, key, frame_digest(staging())});
+    log_.encodes.push_back({log_.now(), force_key, frame_digest(staging())});
     return Chunks{EncodedChunk{key, Bytes{static_cast<std::uint8_t>(log_.encodes.size())}}};
   }
 

@@ -1,7 +1,6 @@
 #pragma once
-// A capture session wired to fakes: virtual clock, memory stdout, a scripted
-// source and encoders, recorded diagnostics and the far ends of the low-layer
-// and preview channels.
+// A capture session wired to fakes: virtual clock, memory stdout, a scripted source and encoders,
+// recorded diagnostics and the far ends of the low-layer and preview channels.
 #include <functional>
 #include <memory>
 #include <optional>
@@ -96,7 +95,6 @@ struct SessionRig {
   EncoderLog encoders;
   std::vector<std::string> env;  // variables present
   GpuCheck gpu_check;
-  // Far ends of the low layer and the preview channel.
   std::optional<Receiver<LowFrame>> low_frames;
   std::optional<Sender<Bytes>> low_returns;
   std::optional<Receiver<Bytes>> previews;
@@ -142,7 +140,6 @@ struct SessionRig {
     source.script = [this](std::size_t index) -> Result<bool> {
       source.image.assign(std::size_t(source.size.width) * source.size.height * 4, 0);
       source.image[0] = static_cast<std::uint8_t>(index);
-      source.image[1] = static_cast<std::uint8_t>(index >> 8);
       if (!source.nv12.empty()) source.nv12[0] = static_cast<std::uint8_t>(index);
       return true;
     };
