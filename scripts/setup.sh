@@ -10,7 +10,7 @@ PACKAGES=(
   nlohmann-json3-dev libgtest-dev googletest libgmock-dev libbenchmark-dev
   libyuv-dev libx264-dev libavcodec-dev libavutil-dev libswscale-dev libpulse-dev
   libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-damage0-dev libxcb-composite0-dev libxcb-xfixes0-dev
-  libxxhash-dev ffmpeg pulseaudio pulseaudio-utils chromium
+  libxxhash-dev ffmpeg pulseaudio pulseaudio-utils chromium chromium-driver python3-selenium
   glslang-tools mesa-vulkan-drivers libvulkan-dev
   clang-16 libclang-rt-16-dev llvm-16
 )
