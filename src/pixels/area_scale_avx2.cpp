@@ -120,7 +120,6 @@ std::size_t box_three_halves_rows_avx2(const std::uint8_t* a, const std::uint8_t
                            });
 }
 
-
 std::size_t four_thirds_rows_avx2(const std::uint8_t* const rows[4], std::uint8_t* const out[3],
                                   std::size_t dst_width, bool box) {
   // Four source pixels widened to 16 bits, one per 64-bit element: the rows

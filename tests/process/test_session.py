@@ -15,7 +15,8 @@ class BlockedSession:
         self.filled = os.write(write_fd, b"\xAA" * 4096)
         parent = harness.TARGET.live_parent() if parent is None else parent
         self.proc = subprocess.Popen(harness.TARGET.command(["--source", "s:0", "--parent", str(parent)]),
-                                     env=harness.TARGET.env, stdin=subprocess.PIPE, stdout=write_fd, stderr=subprocess.PIPE)
+                                     env=harness.TARGET.env, stdin=subprocess.PIPE, stdout=write_fd,
+                                     stderr=subprocess.PIPE)
         os.close(write_fd)
 
     def finish(self, timeout=20):

@@ -12,7 +12,8 @@ import harness
 BRIDGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "viewer", "bridge.py")
 PATCHES = [(255, 0, 0), (0, 255, 0), (0, 0, 255), (128, 128, 128)]  # 240-pixel squares: 80 even at 640x360
 BACKGROUND = bytes((40, 40, 40, 255))
-STATE = """return window.viewer && JSON.stringify({handshake: viewer.handshake, counts: viewer.counts, errors: viewer.errors,
+STATE = """return window.viewer && JSON.stringify({handshake: viewer.handshake, counts: viewer.counts,
+  errors: viewer.errors,
   layers: Object.fromEntries(Object.values(viewer.layers).map(l => [l.name,
     {fed: l.fed, decoded: l.decoded, supported: l.supported, colorSpace: l.colorSpace}]))})"""
 PIXELS = """return Array.from(document.getElementById(%r).getContext("2d").getImageData(%d, %d, 5, 5).data)"""

@@ -27,7 +27,8 @@ TEST(UnicodeArguments, UnpairedSurrogateIsRefusedSilently) {
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = startup.hStdError = write_end;
   PROCESS_INFORMATION child{};
-  ASSERT_TRUE(CreateProcessW(path.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child));
+  ASSERT_TRUE(
+      CreateProcessW(path.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child));
   CloseHandle(write_end);
   if (WaitForSingleObject(child.hProcess, 60000) != WAIT_OBJECT_0) TerminateProcess(child.hProcess, 1);
   DWORD status = 0;
