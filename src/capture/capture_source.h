@@ -23,6 +23,9 @@ class GpuConversion;
 struct BgraFrame {
   ByteView pixels;  // exactly 4 * size.width * size.height bytes
   Size size;
+  // The rows that may differ from the image of this source's previous grab,
+  // for a source that knows (every row otherwise).
+  RowSpan changed = RowSpan::all();
 };
 
 class CaptureSource {

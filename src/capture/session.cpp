@@ -119,16 +119,25 @@ std::optional<int> CaptureSession::iterate() {
 }
 
 Result<bool> CaptureSession::grab(GpuConversion* gpu, Bytes* second) {
-  if (gpu != nullptr) return gpu->convert(nv12_, second, pacer_->wait_ms());
+  if (gpu != nullptr) {
+    scaler_.reset();
+    return gpu->convert(nv12_, second, pacer_->wait_ms());
+  }
   Result<std::optional<BgraFrame>> frame = source_->grab(pacer_->wait_ms());
   if (!frame) return fail(frame.error());
-  // A source that shrank to nothing has no image to scale.
-  if (!*frame || (*frame)->size.width == 0 || (*frame)->size.height == 0) return false;
+  if (!*frame) return false;
   const BgraFrame& image = **frame;
+  // A source that shrank to nothing has no image to scale.
+  if (image.size.width == 0 || image.size.height == 0) {
+    scaler_.reset();
+    return false;
+  }
+  RowSpan changed = image.changed;
   if (!scaler_ || !scaler_->has_sizes(image.size.width, image.size.height, size_.width, size_.height)) {
     scaler_.emplace(image.size.width, image.size.height, size_.width, size_.height);
+    changed = RowSpan::all();
   }
-  scaler_->scale(image.pixels, scaled_);
+  undigested_ = undigested_.joined(scaler_->scale(image.pixels, scaled_, changed));
   return true;
 }
 
@@ -159,7 +168,9 @@ std::optional<int> CaptureSession::encode_frame(Instant t0, GpuConversion* gpu, 
   }
   const bool low_on = low_ && flags.low_enabled.load();
   const bool low_key = flags.low_key_request.load();
-  const FrameDigest digest = frame_digest(picture);
+  const FrameDigest digest = use_gpu ? digest_.update(picture, size_.width, RowSpan::all())
+                                     : digest_.update(picture, std::size_t{size_.width} * 4, undigested_);
+  undigested_ = {};
   if (unchanged_.skip(digest, force_key || (low_on && low_key))) {
     pacer_->end_iteration(t0);
     return std::nullopt;

@@ -102,7 +102,11 @@ class CaptureSession {
   std::optional<PreviewPacer> previews_;
   std::optional<FramePacer> pacer_;
   UnchangedFilter unchanged_;
+  BandedDigest digest_;
+  // Kept only while scaled_ holds its picture of the source's last image,
+  // so that a grab rescales just the rows that changed.
   std::optional<AreaScaler> scaler_;
+  RowSpan undigested_;  // rows of scaled_ written since the last digest
 
   Bytes scaled_;
   Bytes nv12_;

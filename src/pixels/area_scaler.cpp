@@ -1,5 +1,6 @@
 #include "pixels/area_scaler.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "pixels/area_scale_rows.h"
@@ -13,17 +14,22 @@ AreaScaler::AreaScaler(std::uint32_t src_width, std::uint32_t src_height, std::u
     : sizes_{src_width, src_height, dst_width, dst_height} {
   const std::uint64_t sw = src_width, sh = src_height, tw = dst_width, th = dst_height;
   if (sizes_.empty()) return;
+  auto fixed = [this](Shape shape, std::uint32_t source_rows, std::uint32_t target_rows) {
+    shape_ = shape;
+    group_src_ = source_rows;
+    group_dst_ = target_rows;
+  };
   if (sw == tw && sh == th) {
-    shape_ = &AreaScaler::scale_copy;
+    fixed(&AreaScaler::scale_copy, 1, 1);
   } else if (sw == 2 * tw && sh == 2 * th) {
-    shape_ = &AreaScaler::scale_halve;
+    fixed(&AreaScaler::scale_halve, 2, 1);
   } else if (2 * sw == 3 * tw && 2 * sh == 3 * th) {
-    shape_ = &AreaScaler::scale_three_halves;
+    fixed(&AreaScaler::scale_three_halves, 3, 2);
   } else if (3 * sw == 4 * tw && 3 * sh == 4 * th) {
-    shape_ = &AreaScaler::scale_four_thirds;
+    fixed(&AreaScaler::scale_four_thirds, 4, 3);
   } else if (sw % tw == 0 && sh % th == 0 && sw / tw == sh / th && sw / tw <= detail::kMaxBlock) {
-    shape_ = &AreaScaler::scale_whole_blocks;
     block_ = src_width / dst_width;
+    fixed(&AreaScaler::scale_whole_blocks, block_, 1);
     block_sums_.resize(std::size_t{src_width} * 4);
   } else {
     shape_ = &AreaScaler::scale_general;
@@ -31,13 +37,24 @@ AreaScaler::AreaScaler(std::uint32_t src_width, std::uint32_t src_height, std::u
   }
 }
 
-void AreaScaler::scale(ByteView src, MutableBytes dst) {
-  if (sizes_.fit(src, dst)) (this->*shape_)(src.data(), dst.data());
+RowSpan AreaScaler::scale(ByteView src, MutableBytes dst, RowSpan changed) {
+  if (!sizes_.fit(src, dst)) return {};
+  changed.end = std::min(changed.end, sizes_.src_height);
+  if (changed.empty()) return {};
+  RowSpan rows;
+  if (group_src_ != 0) {
+    rows = {changed.first / group_src_ * group_dst_,
+            std::min((changed.end + group_src_ - 1) / group_src_ * group_dst_, sizes_.dst_height)};
+  } else {
+    rows = general_->target_rows(changed.first, changed.end);
+  }
+  (this->*shape_)(src.data(), dst.data(), rows);
+  return rows;
 }
 
-void AreaScaler::scale_copy(const std::uint8_t* src, std::uint8_t* dst) {
-  const std::size_t pixels = std::size_t{sizes_.src_width} * sizes_.src_height;
-  for (std::size_t i = 0; i < pixels; ++i) {
+void AreaScaler::scale_copy(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows) {
+  const std::size_t width = sizes_.src_width;
+  for (std::size_t i = rows.first * width; i < rows.end * width; ++i) {
     std::uint32_t v;
     std::memcpy(&v, src + i * 4, 4);
     v |= 0xFF000000u;  // little-endian: byte 3
@@ -45,22 +62,34 @@ void AreaScaler::scale_copy(const std::uint8_t* src, std::uint8_t* dst) {
   }
 }
 
-void AreaScaler::scale_halve(const std::uint8_t* src, std::uint8_t* dst) {
-  detail::halve_bgra(src, sizes_.dst_width, sizes_.dst_height, dst, 2);
+AreaScaler::Band AreaScaler::band(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows) const {
+  const std::size_t first_source_row = std::size_t{rows.first} / group_dst_ * group_src_;
+  return {src + first_source_row * sizes_.src_width * 4, dst + std::size_t{rows.first} * sizes_.dst_width * 4,
+          rows.end - rows.first};
 }
 
-void AreaScaler::scale_three_halves(const std::uint8_t* src, std::uint8_t* dst) {
-  detail::three_halves_bgra(src, sizes_.dst_width, sizes_.dst_height, dst);
+void AreaScaler::scale_halve(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows) {
+  const Band b = band(src, dst, rows);
+  detail::halve_bgra(b.src, sizes_.dst_width, b.dst_height, b.dst, 2);
 }
 
-void AreaScaler::scale_four_thirds(const std::uint8_t* src, std::uint8_t* dst) {
-  detail::four_thirds_bgra(src, sizes_.dst_width, sizes_.dst_height, dst, false);
+void AreaScaler::scale_three_halves(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows) {
+  const Band b = band(src, dst, rows);
+  detail::three_halves_bgra(b.src, sizes_.dst_width, b.dst_height, b.dst);
 }
 
-void AreaScaler::scale_whole_blocks(const std::uint8_t* src, std::uint8_t* dst) {
-  detail::block_average(src, block_, sizes_.dst_width, sizes_.dst_height, dst, true, block_sums_.data());
+void AreaScaler::scale_four_thirds(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows) {
+  const Band b = band(src, dst, rows);
+  detail::four_thirds_bgra(b.src, sizes_.dst_width, b.dst_height, b.dst, false);
 }
 
-void AreaScaler::scale_general(const std::uint8_t* src, std::uint8_t* dst) { general_->run(src, dst); }
+void AreaScaler::scale_whole_blocks(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows) {
+  const Band b = band(src, dst, rows);
+  detail::block_average(b.src, block_, sizes_.dst_width, b.dst_height, b.dst, true, block_sums_.data());
+}
+
+void AreaScaler::scale_general(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows) {
+  general_->run(src, dst, rows.first, rows.end);
+}
 
 }  // namespace nimbra

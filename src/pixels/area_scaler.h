@@ -19,8 +19,11 @@ class AreaScaler {
   AreaScaler(std::uint32_t src_width, std::uint32_t src_height, std::uint32_t dst_width, std::uint32_t dst_height);
 
   // Same bytes as area_scale_reference. Writes nothing when a size is 0 or a
-  // buffer is shorter than its size says.
-  void scale(ByteView src, MutableBytes dst);
+  // buffer is shorter than its size says. With `changed`, only the target
+  // rows that the source rows in it reach are written, which is enough when
+  // dst holds this scaler's picture of a source equal outside those rows.
+  // Returns the target rows written.
+  RowSpan scale(ByteView src, MutableBytes dst, RowSpan changed = RowSpan::all());
 
   bool has_sizes(std::uint32_t src_width, std::uint32_t src_height, std::uint32_t dst_width,
                  std::uint32_t dst_height) const {
@@ -28,17 +31,31 @@ class AreaScaler {
   }
 
  private:
-  using Shape = void (AreaScaler::*)(const std::uint8_t* src, std::uint8_t* dst);
+  // Each shape writes the target rows `rows` of the whole images src and dst.
+  using Shape = void (AreaScaler::*)(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows);
 
-  void scale_copy(const std::uint8_t* src, std::uint8_t* dst);
-  void scale_halve(const std::uint8_t* src, std::uint8_t* dst);
-  void scale_three_halves(const std::uint8_t* src, std::uint8_t* dst);
-  void scale_four_thirds(const std::uint8_t* src, std::uint8_t* dst);
-  void scale_whole_blocks(const std::uint8_t* src, std::uint8_t* dst);
-  void scale_general(const std::uint8_t* src, std::uint8_t* dst);
+  void scale_copy(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows);
+  void scale_halve(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows);
+  void scale_three_halves(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows);
+  void scale_four_thirds(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows);
+  void scale_whole_blocks(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows);
+  void scale_general(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows);
+
+  // The whole groups `rows` spans, as the fixed shapes take them: source and
+  // target at the first group, and the target height.
+  struct Band {
+    const std::uint8_t* src;
+    std::uint8_t* dst;
+    std::uint32_t dst_height;
+  };
+  Band band(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows) const;
 
   detail::ScaleSizes sizes_;
   Shape shape_ = nullptr;  // null: a size is 0, nothing to do
+  // Source rows and target rows of one group of a fixed shape: each group of
+  // target rows is made from its own group of source rows alone. 0 for the
+  // general shape, whose spans overlap.
+  std::uint32_t group_src_ = 0, group_dst_ = 0;
   std::uint32_t block_ = 0;  // k of a k:1 reduction on both axes
   std::vector<std::uint16_t> block_sums_;
   std::optional<detail::Resampler> general_;

@@ -116,18 +116,18 @@ WeighedLines<Sum> Resampler::lines_of(std::size_t target_row, const std::uint8_t
 }
 
 template <class Sum, class Horizontal, class Vertical, class Divide>
-void Resampler::run_rows(const std::uint8_t* src, std::uint8_t* dst, Ring<Sum>& ring, Horizontal horizontal,
-                         Vertical vertical, const Divide& divide) {
+void Resampler::run_rows(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows, Ring<Sum>& ring,
+                         Horizontal horizontal, Vertical vertical, const Divide& divide) {
   std::fill(ring_rows_.begin(), ring_rows_.end(), -1);
-  for (std::size_t y = 0; y < dst_height_; ++y) {
+  for (std::size_t y = rows.first; y < rows.end; ++y) {
     vertical(lines_of(y, src, ring, horizontal), divide(y), dst_width_, dst + y * std::size_t{dst_width_} * 4, 0);
   }
 }
 
 // Row by row into one 64-bit sum per value: spans of any height, rows
 // shared by two target rows summed twice.
-void Resampler::run_wide64(const std::uint8_t* src, std::uint8_t* dst) {
-  for (std::size_t y = 0; y < dst_height_; ++y) {
+void Resampler::run_wide64(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows) {
+  for (std::size_t y = rows.first; y < rows.end; ++y) {
     std::fill(sums64_.begin(), sums64_.end(), divide_.bias);
     for (std::uint32_t j = 0; j < rows_.counts[y]; ++j) {
       const std::uint32_t row = rows_.first[y] + j;
@@ -142,32 +142,41 @@ void Resampler::run_wide64(const std::uint8_t* src, std::uint8_t* dst) {
   }
 }
 
-void Resampler::run(const std::uint8_t* src, std::uint8_t* dst) {
+RowSpan Resampler::target_rows(std::uint32_t first, std::uint32_t end) const {
+  // Spans move down monotonically: both their first and their last rows.
+  std::uint32_t begin = 0, stop = dst_height_;
+  while (begin < dst_height_ && rows_.first[begin] + rows_.counts[begin] <= first) ++begin;
+  while (stop > begin && rows_.first[stop - 1] >= end) --stop;
+  return {begin, stop};
+}
+
+void Resampler::run(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t first_row, std::uint32_t end_row) {
+  const RowSpan rows{first_row, std::min(end_row, dst_height_)};
   const SimdLevel level = simd_level();
   auto same = [this](std::size_t) -> const RowDivide& { return divide_; };
   switch (path_) {
     case Path::narrow16:
-      run_rows(src, dst, ring16_, horizontal16_for(level), vertical16_for(level), same);
+      run_rows(src, dst, rows, ring16_, horizontal16_for(level), vertical16_for(level), same);
       return;
     case Path::narrow32:
-      run_rows(src, dst, ring16_, horizontal16_for(level), vertical16_to32_for(level), same);
+      run_rows(src, dst, rows, ring16_, horizontal16_for(level), vertical16_to32_for(level), same);
       return;
     case Path::wide_float:
-      run_rows(src, dst, ring_float_, horizontal_float_for(level), vertical_float_for(level), same);
+      run_rows(src, dst, rows, ring_float_, horizontal_float_for(level), vertical_float_for(level), same);
       return;
     case Path::wide32:
-      run_rows(src, dst, ring32_, horizontal32_for(level), vertical32_for(level), same);
+      run_rows(src, dst, rows, ring32_, horizontal32_for(level), vertical32_for(level), same);
       return;
     case Path::wide64:
-      run_wide64(src, dst);
+      run_wide64(src, dst, rows);
       return;
     case Path::box:
-      run_rows(src, dst, ring16_, horizontal16_for(level), box_vertical_for(level), [this](std::size_t y) {
-        const std::uint32_t rows = rows_.counts[y];
-        const auto table = std::find(magic_rows_.begin(), magic_rows_.end(), rows);
+      run_rows(src, dst, rows, ring16_, horizontal16_for(level), box_vertical_for(level), [this](std::size_t y) {
+        const std::uint32_t count = rows_.counts[y];
+        const auto table = std::find(magic_rows_.begin(), magic_rows_.end(), count);
         const std::uint16_t* magics =
             table == magic_rows_.end() ? nullptr : magics_[table - magic_rows_.begin()].data();
-        return BoxDivide{columns_.axis.counts.data(), magics, reciprocals_.data(), rows};
+        return BoxDivide{columns_.axis.counts.data(), magics, reciprocals_.data(), count};
       });
       return;
     case Path::none: return;

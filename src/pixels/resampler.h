@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pixels/resample_rows.h"
+#include "sys/bytes.h"
 
 namespace nimbra::detail {
 
@@ -23,8 +24,13 @@ class Resampler {
 
   bool usable() const { return path_ != Path::none; }
 
-  // src: src_width x src_height, dst: dst_width x dst_height, both BGRA.
-  void run(const std::uint8_t* src, std::uint8_t* dst);
+  // src: src_width x src_height, dst: dst_width x dst_height, both BGRA;
+  // writes the target rows [first_row, end_row), all of them by default.
+  void run(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t first_row = 0,
+           std::uint32_t end_row = UINT32_MAX);
+
+  // The target rows whose spans reach any of the source rows [first, end).
+  RowSpan target_rows(std::uint32_t first, std::uint32_t end) const;
 
  private:
   enum class Path { none, narrow16, narrow32, wide_float, wide32, wide64, box };
@@ -43,9 +49,9 @@ class Resampler {
   WeighedLines<Sum> lines_of(std::size_t target_row, const std::uint8_t* src, Ring<Sum>& ring,
                              Horizontal horizontal);
   template <class Sum, class Horizontal, class Vertical, class Divide>
-  void run_rows(const std::uint8_t* src, std::uint8_t* dst, Ring<Sum>& ring, Horizontal horizontal,
+  void run_rows(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows, Ring<Sum>& ring, Horizontal horizontal,
                 Vertical vertical, const Divide& divide);
-  void run_wide64(const std::uint8_t* src, std::uint8_t* dst);
+  void run_wide64(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows);
   void plan_box_magics();
 
   Path path_ = Path::none;

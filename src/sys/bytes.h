@@ -1,5 +1,7 @@
 #pragma once
+#include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -20,6 +22,21 @@ struct Size {
   std::uint32_t width = 0;
   std::uint32_t height = 0;
   friend bool operator==(const Size&, const Size&) = default;
+};
+
+// Rows [first, end) of an image; all() reaches past any image's last row.
+struct RowSpan {
+  std::uint32_t first = 0;
+  std::uint32_t end = 0;
+  static constexpr RowSpan all() { return {0, std::numeric_limits<std::uint32_t>::max()}; }
+  bool empty() const { return first >= end; }
+  // The least span holding both.
+  RowSpan joined(RowSpan other) const {
+    if (empty()) return other;
+    if (other.empty()) return *this;
+    return {std::min(first, other.first), std::max(end, other.end)};
+  }
+  friend bool operator==(const RowSpan&, const RowSpan&) = default;
 };
 
 }  // namespace nimbra

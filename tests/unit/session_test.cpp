@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <random>
 
 #include "fakes/session_rig.h"
+#include "pixels/area_scale.h"
+#include "pixels/bgra_to_nv12.h"
+#include "pixels_support.h"
 
 namespace nimbra {
 namespace {
@@ -122,6 +126,36 @@ TEST(CaptureSession, PacesSkipsUnchangedFramesAndEncodesWantedOnes) {
   empty.run_for(990ms);
   EXPECT_TRUE(empty.encoders.encodes.empty());
   EXPECT_EQ(empty.source.grabs.size(), 30u);
+}
+
+TEST(CaptureSession, RescalesTheRowsTheSourceSaysChangedOnAWholePicture) {
+  // 3:2 from 96x54. The first picture is scaled whole whatever it says; the
+  // third, said and found unchanged, is skipped.
+  SessionRig rig;
+  rig.source.size = {96, 54};
+  std::mt19937 rng(5);
+  Bytes image = testing::random_bytes(rng, 96 * 54 * 4);
+  const RowSpan changes[] = {{10, 11}, {10, 11}, {}, {40, 54}};
+  std::vector<FrameDigest> expected;
+  rig.source.script = [&](std::size_t index) -> Result<bool> {
+    if (index >= std::size(changes)) return false;
+    const RowSpan c = changes[index];
+    if (index > 0 && !c.empty()) {
+      const Bytes rows = testing::random_bytes(rng, (c.end - c.first) * 96 * 4);
+      std::ranges::copy(rows, image.begin() + c.first * 96 * 4);
+    }
+    rig.source.image = image;
+    rig.source.changed = c;
+    Bytes scaled(64 * 36 * 4), nv12(nv12_size({64, 36}));
+    area_scale(image, 96, 54, scaled, 64, 36);
+    bgra_to_nv12(scaled, 64, 36, nv12);
+    if (index != 2) expected.push_back(frame_digest(nv12));
+    return true;
+  };
+  rig.run_for(10 * kFrame);
+  std::vector<FrameDigest> encoded;
+  for (const auto& e : rig.encoders.encodes) encoded.push_back(e.digest);
+  EXPECT_EQ(encoded, expected);
 }
 
 TEST(CaptureSession, AKeyRequestReencodesAStillPictureAtOnce) {

@@ -3,8 +3,10 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace nimbra::platform::x11 {
@@ -115,17 +117,29 @@ ShmMirror::~ShmMirror() {
   if (pixmap_ != XCB_NONE) xcb_free_pixmap(c, pixmap_);
 }
 
-Result<ByteView> ShmMirror::update(xcb_xfixes_region_t region) {
+Result<BgraFrame> ShmMirror::update(xcb_xfixes_region_t region) {
   xcb_connection_t* c = connection_.get();
-  // Asked for ahead of the copy, so both come back in one round trip.
+  // Asked for ahead of the copy, so all come back in one round trip.
   const xcb_get_geometry_cookie_t geometry = xcb_get_geometry(c, window_);
+  std::optional<xcb_xfixes_fetch_region_cookie_t> extents;
+  if (region != XCB_NONE) extents = xcb_xfixes_fetch_region(c, region);
   xcb_xfixes_set_gc_clip_region(c, gc_, region, static_cast<std::int16_t>(-rect_.x),
                                 static_cast<std::int16_t>(-rect_.y));
   xcb_generic_error_t* error = xcb_request_check(
       c, xcb_copy_area_checked(c, window_, pixmap_, gc_, rect_.x, rect_.y, 0, 0, rect_.width, rect_.height));
   if (error != nullptr) {
     xcb_discard_reply(c, geometry.sequence);
+    if (extents) xcb_discard_reply(c, extents->sequence);
     return fail(step_error("xcb_copy_area", error));
+  }
+  RowSpan changed = RowSpan::all();
+  if (extents) {
+    auto fetched = reply_of<xcb_xfixes_fetch_region_reply_t>(c, *extents, xcb_xfixes_fetch_region_reply);
+    if (fetched) {
+      const int first = std::clamp(fetched->extents.y - rect_.y, 0, int{rect_.height});
+      changed = {static_cast<std::uint32_t>(first),
+                 static_cast<std::uint32_t>(std::clamp(first + fetched->extents.height, first, int{rect_.height}))};
+    }
   }
   auto window = reply_of<xcb_get_geometry_reply_t>(c, geometry, xcb_get_geometry_reply);
   if (!window) return fail("xcb_get_geometry: нет ответа");
@@ -133,7 +147,8 @@ Result<ByteView> ShmMirror::update(xcb_xfixes_region_t region) {
   if (rect_.x < 0 || rect_.y < 0 || rect_.x + rect_.width > window->width || rect_.y + rect_.height > window->height) {
     return fail("X11: прямоугольник вне окна");
   }
-  return ByteView(shm_->data(), std::size_t{rect_.width} * rect_.height * 4);
+  return BgraFrame{ByteView(shm_->data(), std::size_t{rect_.width} * rect_.height * 4), {rect_.width, rect_.height},
+                   changed};
 }
 
 }  // namespace nimbra::platform::x11

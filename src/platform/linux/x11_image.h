@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "capture/capture_source.h"
 #include "platform/linux/x11_connection.h"
 #include "sys/bytes.h"
 #include "sys/result.h"
@@ -66,9 +67,10 @@ class ShmMirror {
   ShmMirror& operator=(const ShmMirror&) = delete;
 
   // Copies `region` of the window (its coordinates; XCB_NONE: the whole
-  // rectangle) and returns the rectangle as read_image does, in the segment.
-  // An error also when the rectangle no longer lies within the window.
-  Result<ByteView> update(xcb_xfixes_region_t region);
+  // rectangle) and returns the rectangle as read_image does, in the segment,
+  // with the rows the region reached as its changed rows. An error also when
+  // the rectangle no longer lies within the window.
+  Result<BgraFrame> update(xcb_xfixes_region_t region);
 
  private:
   ShmMirror(Connection& connection, xcb_window_t window, Rect rect, std::unique_ptr<ShmSegment> shm)

@@ -73,15 +73,16 @@ Result<std::optional<BgraFrame>> ScreenSource::grab(std::uint32_t wait_ms) {
   }
   // The mirror copies only what changed since the last read. When it fails
   // (the screen shrank under it) it goes, and a plain read tells why.
-  Result<ByteView> read = fail("");
   if (mirror_) {
-    read = mirror_->update(delivered_ ? damage_->cleared() : XCB_NONE);
-    if (!read) mirror_.reset();
+    Result<BgraFrame> copied = mirror_->update(delivered_ ? damage_->cleared() : XCB_NONE);
+    if (copied) {
+      delivered_ = true;
+      return *copied;
+    }
+    mirror_.reset();
   }
-  if (!read) {
-    read = read_image(*connection_, connection_->root(), rect_.x, rect_.y, rect_.width, rect_.height,
-                      shared_memory_ ? &shm_ : nullptr, image_);
-  }
+  Result<ByteView> read = read_image(*connection_, connection_->root(), rect_.x, rect_.y, rect_.width,
+                                     rect_.height, shared_memory_ ? &shm_ : nullptr, image_);
   if (!read) {
     delivered_ = false;  // the change just cleared is still to be delivered
     if (connection_->broken()) return fail(kConnectionLost);

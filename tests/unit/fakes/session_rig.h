@@ -20,6 +20,7 @@ struct FakeSourceState {
   bool waits = false;  // a grab with nothing new blocks for its whole wait
   Size size{64, 36};
   Bytes image;           // a new CPU image; grey when empty
+  RowSpan changed = RowSpan::all();  // what a new CPU image says changed
   Bytes nv12, low_nv12;  // what a GPU conversion delivers
   Bytes read_back;       // the image behind it; empty: no read-back
   std::function<Result<bool>(std::size_t index)> script;  // each grab's result; empty: always new
@@ -46,7 +47,7 @@ class FakeSource final : public CaptureSource, public GpuConversion {
     if (!r) return fail(r.error());
     if (!*r) return std::nullopt;
     if (s_.image.empty()) s_.image.assign(std::size_t(s_.size.width) * s_.size.height * 4, 0x80);
-    return BgraFrame{s_.image, s_.size};
+    return BgraFrame{s_.image, s_.size, s_.changed};
   }
   GpuConversion* gpu() override { return s_.offers_gpu ? this : nullptr; }
 
