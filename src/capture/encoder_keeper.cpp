@@ -25,9 +25,10 @@ Result<bool> EncoderKeeper::prepare_key_frame() {
   return true;
 }
 
-std::expected<Chunks, EncoderKeeper::Failure> EncoderKeeper::encode(ByteView picture, bool nv12, bool force_key) {
+std::expected<Chunks, EncoderKeeper::Failure> EncoderKeeper::encode(ByteView picture, bool nv12, bool force_key,
+                                                                   RowSpan changed) {
   Result<Chunks> chunks = nv12 ? encoder_->encode_nv12(picture, force_key)
-                               : encoder_->encode_bgra(picture, settings_.width, settings_.height, force_key);
+                               : encoder_->encode_bgra(picture, settings_.width, settings_.height, force_key, changed);
   if (chunks) return std::move(*chunks);
 
   diagnostic_("[capture] encode: " + chunks.error());

@@ -35,8 +35,10 @@ class EncoderKeeper {
     replaced,  // the encoder was made anew; ask it for a key frame
     gave_up,   // the budget is spent, or the new encoder could not be made
   };
-  // Encodes one picture of the output size, NV12 or BGRA.
-  std::expected<Chunks, Failure> encode(ByteView picture, bool nv12, bool force_key);
+  // Encodes one picture of the output size, NV12 or BGRA; of a BGRA one,
+  // `changed` holds the rows that may differ from the last BGRA picture.
+  std::expected<Chunks, Failure> encode(ByteView picture, bool nv12, bool force_key,
+                                        RowSpan changed = RowSpan::all());
 
  private:
   EncoderFactory create_;

@@ -137,7 +137,9 @@ Result<bool> CaptureSession::grab(GpuConversion* gpu, Bytes* second) {
     scaler_.emplace(image.size.width, image.size.height, size_.width, size_.height);
     changed = RowSpan::all();
   }
-  undigested_ = undigested_.joined(scaler_->scale(image.pixels, scaled_, changed));
+  const RowSpan written = scaler_->scale(image.pixels, scaled_, changed);
+  undigested_ = undigested_.joined(written);
+  unconverted_ = unconverted_.joined(written);
   return true;
 }
 
@@ -177,7 +179,8 @@ std::optional<int> CaptureSession::encode_frame(Instant t0, GpuConversion* gpu, 
   }
   if (low_on) feed_low_layer(use_gpu, second_requested, low_key);
 
-  std::expected<Chunks, EncoderKeeper::Failure> chunks = encoder_->encode(picture, use_gpu, force_key);
+  std::expected<Chunks, EncoderKeeper::Failure> chunks =
+      encoder_->encode(picture, use_gpu, force_key, std::exchange(unconverted_, {}));
   if (chunks) {
     for (const EncodedChunk& chunk : *chunks) {
       ports_.writer.write(chunk.key ? MessageKind::MainKey : MessageKind::MainDelta, chunk.data);

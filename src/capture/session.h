@@ -106,7 +106,8 @@ class CaptureSession {
   // Kept only while scaled_ holds its picture of the source's last image,
   // so that a grab rescales just the rows that changed.
   std::optional<AreaScaler> scaler_;
-  RowSpan undigested_;  // rows of scaled_ written since the last digest
+  RowSpan undigested_;   // rows of scaled_ written since the last digest
+  RowSpan unconverted_;  // and since the last encode
 
   Bytes scaled_;
   Bytes nv12_;

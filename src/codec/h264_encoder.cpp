@@ -15,12 +15,14 @@ Result<Chunks> H264Encoder::encode_nv12(ByteView picture, bool force_key) {
     return fail("NV12: " + std::to_string(picture.size()) + " байт вместо " + std::to_string(staging_.size()));
   }
   std::copy(picture.begin(), picture.end(), staging_.begin());
+  staged_bgra_ = false;
   return encode_staged(force_key);
 }
 
-Result<Chunks> H264Encoder::encode_bgra(ByteView image, std::uint32_t width, std::uint32_t height,
-                                        bool force_key) {
-  bgra_to_nv12(image, width, height, staging_);
+Result<Chunks> H264Encoder::encode_bgra(ByteView image, std::uint32_t width, std::uint32_t height, bool force_key,
+                                        RowSpan changed) {
+  bgra_to_nv12(image, width, height, staging_, staged_bgra_ ? changed : RowSpan::all());
+  staged_bgra_ = true;
   return encode_staged(force_key);
 }
 

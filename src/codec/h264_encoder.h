@@ -41,7 +41,10 @@ class H264Encoder {
   // Copies an exact-size NV12 picture into staging and encodes it.
   Result<Chunks> encode_nv12(ByteView picture, bool force_key);
   // Converts a BGRA image of the encoder's size into staging and encodes it.
-  Result<Chunks> encode_bgra(ByteView image, std::uint32_t width, std::uint32_t height, bool force_key);
+  // When staging holds the last image converted here, only the rows
+  // `changed` (those that may differ from it) are converted again.
+  Result<Chunks> encode_bgra(ByteView image, std::uint32_t width, std::uint32_t height, bool force_key,
+                             RowSpan changed = RowSpan::all());
   // Encodes what staging holds.
   virtual Result<Chunks> encode_staged(bool force_key) = 0;
 
@@ -52,6 +55,7 @@ class H264Encoder {
   std::uint32_t width_;
   std::uint32_t height_;
   Bytes staging_;
+  bool staged_bgra_ = false;  // staging holds the last BGRA image converted
 };
 
 using EncoderFactory = std::function<Result<std::unique_ptr<H264Encoder>>(const EncoderSettings&)>;

@@ -1,5 +1,6 @@
 #include "pixels/bgra_to_nv12.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -96,14 +97,15 @@ void bgra_to_nv12_reference(ByteView bgra, std::size_t width, std::size_t height
   }
 }
 
-void bgra_to_nv12(ByteView bgra, std::size_t width, std::size_t height, MutableBytes nv12) {
+void bgra_to_nv12(ByteView bgra, std::size_t width, std::size_t height, MutableBytes nv12, RowSpan rows) {
   if (!fits(bgra, width, height, nv12)) return;
-  const detail::Nv12RowPair rows = detail::bgra_to_nv12_rows_for(simd_level());
+  const detail::Nv12RowPair pair = detail::bgra_to_nv12_rows_for(simd_level());
   const std::size_t chroma_row = (width + 1) / 2 * 2;
   const std::uint8_t* src = bgra.data();
   std::uint8_t* luma = nv12.data();
   std::uint8_t* chroma = luma + width * height;
-  for (std::size_t r0 = 0; r0 < height; r0 += 2) {
+  const std::size_t end = std::min<std::size_t>(rows.end, height);
+  for (std::size_t r0 = rows.first / 2 * 2; r0 < end; r0 += 2) {
     // An odd last row pairs with itself and writes its luma twice, to the same place.
     const std::size_t r1 = r0 + 1 < height ? r0 + 1 : r0;
     const std::uint8_t* a = src + r0 * width * 4;
@@ -111,7 +113,7 @@ void bgra_to_nv12(ByteView bgra, std::size_t width, std::size_t height, MutableB
     std::uint8_t* y0 = luma + r0 * width;
     std::uint8_t* y1 = luma + r1 * width;
     std::uint8_t* uv = chroma + r0 / 2 * chroma_row;
-    rows(a, b, y0, y1, uv, width);
+    pair(a, b, y0, y1, uv, width);
   }
 }
 

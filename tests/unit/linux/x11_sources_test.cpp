@@ -24,12 +24,13 @@ Bytes test_pattern(std::uint32_t w, std::uint32_t h, std::uint32_t seed = 0) {
   return image;
 }
 
-// A new image's bytes (and size), or empty for "nothing new"; an error fails the test.
-Bytes grab(CaptureSource& source, std::uint32_t wait_ms, Size* size = nullptr) {
+// A new image's bytes (and size and changed rows), or empty for "nothing new"; an error fails the test.
+Bytes grab(CaptureSource& source, std::uint32_t wait_ms, Size* size = nullptr, RowSpan* changed = nullptr) {
   Result<std::optional<BgraFrame>> r = source.grab(wait_ms);
   EXPECT_TRUE(r) << r.error();
   if (!r || !*r) return {};
   if (size != nullptr) *size = (*r)->size;
+  if (changed != nullptr) *changed = (*r)->changed;
   return Bytes((*r)->pixels.begin(), (*r)->pixels.end());
 }
 
@@ -54,18 +55,21 @@ TEST(X11ScreenSource, GrabsTheScreenExactlyAndWaitsOnAStillOne) {
   CaptureSource& source = **opened;
   EXPECT_TRUE(source.waits_for_change());
   Size size;
-  EXPECT_EQ(grab(source, 30, &size), picture);  // the first grab always delivers
+  RowSpan changed;
+  EXPECT_EQ(grab(source, 30, &size, &changed), picture);  // the first grab always delivers, all of it changed
   EXPECT_EQ(size, (Size{320, 200}));
+  EXPECT_EQ(changed.joined({0, 200}), changed);
 
   // Nothing changes: the grab waits its time and reports nothing new.
   const auto before = std::chrono::steady_clock::now();
   EXPECT_EQ(grab(source, 40), Bytes());
   EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(35));
 
-  // A change is delivered, and only once.
+  // A change is delivered, with the rows it reached, and only once.
   const Bytes patch = test_pattern(5, 9, 77);
   painter.put(painter.root(), 101, 33, 5, 9, patch);
-  EXPECT_EQ(grab(source, 500), patched(picture, 320, patch, 101, 33, 5, 9));
+  EXPECT_EQ(grab(source, 500, nullptr, &changed), patched(picture, 320, patch, 101, 33, 5, 9));
+  EXPECT_EQ(changed, (RowSpan{33, 42}));
   EXPECT_EQ(grab(source, 20), Bytes());
 
   // The fallback's plain requests deliver every time.
