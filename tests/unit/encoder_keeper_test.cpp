@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
 #include "fakes/fake_clock.h"
 #include "fakes/fake_encoder.h"
+#include "pixels/bgra_to_nv12.h"
+#include "pixels_support.h"
 
 namespace nimbra {
 namespace {
@@ -31,6 +34,22 @@ TEST(EncoderKeeper, KeyFramesComeFromANewEncoderAtMostEveryTwoSecondsWhenTheyCan
   k.clock.advance(1ms);
   EXPECT_EQ(k.keeper.prepare_key_frame(), true);
   EXPECT_EQ(k.log.created, 3);
+}
+
+TEST(EncoderKeeper, ConvertsWholePicturesFirstAndAfterNv12ThenJustTheRowPairsThatChanged) {
+  Keeper k;
+  ASSERT_TRUE(k.keeper.start());
+  std::mt19937 rng(3);
+  Bytes image(16 * 8 * 4), nv12(nv12_size(16, 8));
+  // New pixels in `rows`, encoded as `said`; row 3 shares its chroma with row 2.
+  for (const auto& [rows, said] : {std::pair{RowSpan{0, 8}, RowSpan{2, 3}}, {{3, 4}, {3, 4}}, {{0, 8}, {}}}) {
+    if (said.empty()) k.encode();
+    const Bytes pixels = testing::random_bytes(rng, 16 * 4 * (rows.end - rows.first));
+    std::ranges::copy(pixels, image.begin() + 16 * 4 * rows.first);
+    ASSERT_TRUE(k.keeper.encode(image, false, false, said));
+    bgra_to_nv12(image, 16, 8, nv12);
+    EXPECT_EQ(k.log.encodes.back().digest, frame_digest(nv12)) << rows.first;
+  }
 }
 
 TEST(EncoderKeeper, AFailedEncodeReplacesTheEncoderFiveTimesInSixtySeconds) {
