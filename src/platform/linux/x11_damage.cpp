@@ -69,6 +69,13 @@ Result<bool> DamageWatch::wait(std::uint32_t wait_ms) {
   }
 }
 
+RowSpan DamageWatch::cleared_rows(std::int32_t top, std::uint32_t height) {
+  xcb_connection_t* c = connection_.get();
+  auto region = reply_of<xcb_xfixes_fetch_region_reply_t>(c, xcb_xfixes_fetch_region(c, cleared_),
+                                                          xcb_xfixes_fetch_region_reply);
+  return region ? rows_within(region->extents, top, height) : RowSpan::all();
+}
+
 void DamageWatch::clear() {
   cleared_at_ = xcb_damage_subtract(connection_.get(), damage_, XCB_NONE, cleared_).sequence;
 }

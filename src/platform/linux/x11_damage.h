@@ -4,13 +4,22 @@
 #include <xcb/damage.h>
 #include <xcb/xfixes.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 
 #include "platform/linux/x11_connection.h"
+#include "sys/bytes.h"
 #include "sys/result.h"
 
 namespace nimbra::platform::x11 {
+
+// The rows of `extents` between `top` and top + height, counted from top.
+inline RowSpan rows_within(const xcb_rectangle_t& extents, std::int32_t top, std::uint32_t height) {
+  const std::int64_t first = std::clamp<std::int64_t>(extents.y - top, 0, height);
+  return {static_cast<std::uint32_t>(first),
+          static_cast<std::uint32_t>(std::clamp<std::int64_t>(first + extents.height, first, height))};
+}
 
 class DamageWatch {
  public:
@@ -29,6 +38,9 @@ class DamageWatch {
   void clear();
   // The drawable's region that changed before the last clear(), in its coordinates.
   xcb_xfixes_region_t cleared() const { return cleared_; }
+  // The rows of that region between `top` and top + height, counted from
+  // top; all of them when the server does not answer.
+  RowSpan cleared_rows(std::int32_t top, std::uint32_t height);
 
  private:
   DamageWatch(Connection& connection, xcb_damage_damage_t damage, xcb_xfixes_region_t cleared, std::uint8_t event)

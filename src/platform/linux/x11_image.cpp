@@ -3,11 +3,13 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
-#include <algorithm>
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string>
+
+#include "platform/linux/x11_damage.h"
 
 namespace nimbra::platform::x11 {
 
@@ -50,17 +52,24 @@ Status shm_usable(const Connection& connection) {
 namespace {
 
 Result<ByteView> read_shared(xcb_connection_t* c, xcb_drawable_t drawable, std::int16_t x, std::int16_t y,
-                             std::uint16_t width, std::uint16_t height, std::unique_ptr<ShmSegment>& shm) {
+                             std::uint16_t width, std::uint16_t height, std::unique_ptr<ShmSegment>& shm,
+                             RowSpan rows) {
   const std::size_t bytes = std::size_t{width} * height * 4;
   if (!shm || shm->size() < bytes) {
     shm.reset();
     Result<std::unique_ptr<ShmSegment>> grown = ShmSegment::create(c, bytes);
     if (!grown) return fail(grown.error());
     shm = std::move(*grown);
+    rows = RowSpan::all();  // a new segment holds no earlier image
   }
+  rows.end = std::min<std::uint32_t>(rows.end, height);
+  if (rows.empty()) return ByteView(shm->data(), bytes);
   xcb_generic_error_t* error = nullptr;
   Owned<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
-      c, xcb_shm_get_image(c, drawable, x, y, width, height, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, shm->id(), 0),
+      c,
+      xcb_shm_get_image(c, drawable, x, static_cast<std::int16_t>(y + rows.first), width,
+                        static_cast<std::uint16_t>(rows.end - rows.first), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, shm->id(),
+                        static_cast<std::uint32_t>(std::size_t{rows.first} * width * 4)),
       &error));
   if (!reply) return fail(step_error("xcb_shm_get_image", error));
   return ByteView(shm->data(), bytes);
@@ -70,9 +79,9 @@ Result<ByteView> read_shared(xcb_connection_t* c, xcb_drawable_t drawable, std::
 
 Result<ByteView> read_image(Connection& connection, xcb_drawable_t drawable, std::int16_t x, std::int16_t y,
                             std::uint16_t width, std::uint16_t height, std::unique_ptr<ShmSegment>* shm,
-                            Bytes& plain) {
+                            Bytes& plain, RowSpan rows) {
   xcb_connection_t* c = connection.get();
-  if (shm != nullptr) return read_shared(c, drawable, x, y, width, height, *shm);
+  if (shm != nullptr) return read_shared(c, drawable, x, y, width, height, *shm, rows);
   const std::size_t bytes = std::size_t{width} * height * 4;
   xcb_generic_error_t* error = nullptr;
   Owned<xcb_get_image_reply_t> reply(xcb_get_image_reply(
@@ -135,11 +144,7 @@ Result<BgraFrame> ShmMirror::update(xcb_xfixes_region_t region) {
   RowSpan changed = RowSpan::all();
   if (extents) {
     auto fetched = reply_of<xcb_xfixes_fetch_region_reply_t>(c, *extents, xcb_xfixes_fetch_region_reply);
-    if (fetched) {
-      const int first = std::clamp(fetched->extents.y - rect_.y, 0, int{rect_.height});
-      changed = {static_cast<std::uint32_t>(first),
-                 static_cast<std::uint32_t>(std::clamp(first + fetched->extents.height, first, int{rect_.height}))};
-    }
+    if (fetched) changed = rows_within(fetched->extents, rect_.y, rect_.height);
   }
   auto window = reply_of<xcb_get_geometry_reply_t>(c, geometry, xcb_get_geometry_reply);
   if (!window) return fail("xcb_get_geometry: нет ответа");

@@ -50,10 +50,12 @@ Status shm_usable(const Connection& connection);
 // Exactly width * height * 4 bytes of the rectangle, B, G, R and X's padding
 // byte, or the failed request's text. With `shm` (grown here when it cannot
 // hold the rectangle) they are read in place, in the segment, and stay valid
-// until its next read; without it they are copied into `plain`.
+// until its next read; without it they are copied into `plain`. In the
+// segment, only the rows `rows` are read: the others keep what the last read
+// of the same rectangle left there (all rows are read into a new segment).
 Result<ByteView> read_image(Connection& connection, xcb_drawable_t drawable, std::int16_t x, std::int16_t y,
                             std::uint16_t width, std::uint16_t height, std::unique_ptr<ShmSegment>* shm,
-                            Bytes& plain);
+                            Bytes& plain, RowSpan rows = RowSpan::all());
 
 // A rectangle of a window kept in a pixmap over a shared segment. The server
 // copies only the region asked for, so after a first whole copy a small

@@ -120,12 +120,18 @@ Result<std::optional<BgraFrame>> WindowSource::grab(std::uint32_t) {
     drawable = pixmap_;
   }
   was_viewable_ = true;
+  // After an image of the same size, DAMAGE tells which rows changed, and
+  // only those are read again.
+  const bool follows = delivered_ && !renamed && width == width_ && height == height_;
+  RowSpan changed = RowSpan::all();
   if (damage_) {
     if (delivered_ && !renamed && !damage_->take_events()) return std::nullopt;
     damage_->clear();  // before the read: a change from now on raises a new report
+    if (follows) changed = damage_->cleared_rows(0, static_cast<std::uint32_t>(height));
   }
   Result<ByteView> read = read_image(*connection_, drawable, 0, 0, static_cast<std::uint16_t>(width),
-                                     static_cast<std::uint16_t>(height), shared_memory_ ? &shm_ : nullptr, image_);
+                                     static_cast<std::uint16_t>(height), shared_memory_ ? &shm_ : nullptr, image_,
+                                     changed);
   if (!read) {
     delivered_ = false;  // the change just cleared is still to be delivered
     if (connection_->broken()) return fail(kConnectionLost);
@@ -136,7 +142,7 @@ Result<std::optional<BgraFrame>> WindowSource::grab(std::uint32_t) {
   width_ = width;
   height_ = height;
   delivered_ = true;
-  return BgraFrame{*read, {static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)}};
+  return BgraFrame{*read, {static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)}, changed};
 }
 
 }  // namespace nimbra::platform::x11

@@ -124,7 +124,9 @@ TEST(X11WindowSource, CompositeReadsACoveredWindowWholeAndOnlyWhenItChanges) {
   EXPECT_EQ(grab(source, 33), Bytes());
   const Bytes patch = test_pattern(7, 5, 3);
   painter.put(window, 30, 20, 7, 5, patch);
-  EXPECT_EQ(grab(source, 33), patched(picture, 120, patch, 30, 20, 7, 5));
+  RowSpan changed;
+  EXPECT_EQ(grab(source, 33, nullptr, &changed), patched(picture, 120, patch, 30, 20, 7, 5));  // rows 20-24 read again
+  EXPECT_EQ(changed, (RowSpan{20, 25}));
 
   // Resized, it is read at its new size; hidden, nothing is delivered.
   painter.configure(window, 100, 30);
