@@ -121,7 +121,9 @@ std::optional<int> CaptureSession::iterate() {
 Result<bool> CaptureSession::grab(GpuConversion* gpu, Bytes* second) {
   if (gpu != nullptr) {
     scaler_.reset();
-    return gpu->convert(nv12_, second, pacer_->wait_ms());
+    Result<bool> converted = gpu->convert(nv12_, second, pacer_->wait_ms());
+    if (converted && *converted) digest_value_ = digest_.update(nv12_, size_.width, RowSpan::all());
+    return converted;
   }
   Result<std::optional<BgraFrame>> frame = source_->grab(pacer_->wait_ms());
   if (!frame) return fail(frame.error());
@@ -138,7 +140,7 @@ Result<bool> CaptureSession::grab(GpuConversion* gpu, Bytes* second) {
     changed = RowSpan::all();
   }
   const RowSpan written = scaler_->scale(image.pixels, scaled_, changed);
-  undigested_ = undigested_.joined(written);
+  digest_value_ = digest_.update(scaled_, std::size_t{size_.width} * 4, written);
   unconverted_ = unconverted_.joined(written);
   return true;
 }
@@ -170,9 +172,7 @@ std::optional<int> CaptureSession::encode_frame(Instant t0, GpuConversion* gpu, 
   }
   const bool low_on = low_ && flags.low_enabled.load();
   const bool low_key = flags.low_key_request.load();
-  const FrameDigest digest = use_gpu ? digest_.update(picture, size_.width, RowSpan::all())
-                                     : digest_.update(picture, std::size_t{size_.width} * 4, undigested_);
-  undigested_ = {};
+  const FrameDigest digest = digest_value_;
   if (unchanged_.skip(digest, force_key || (low_on && low_key))) {
     pacer_->end_iteration(t0);
     return std::nullopt;

@@ -103,11 +103,11 @@ class CaptureSession {
   std::optional<FramePacer> pacer_;
   UnchangedFilter unchanged_;
   BandedDigest digest_;
+  FrameDigest digest_value_ = kNoDigest;  // of the last picture grabbed
   // Kept only while scaled_ holds its picture of the source's last image,
   // so that a grab rescales just the rows that changed.
   std::optional<AreaScaler> scaler_;
-  RowSpan undigested_;   // rows of scaled_ written since the last digest
-  RowSpan unconverted_;  // and since the last encode
+  RowSpan unconverted_;  // rows of scaled_ written since the last encode
 
   Bytes scaled_;
   Bytes nv12_;
