@@ -3,8 +3,8 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <optional>
 #include <string>
