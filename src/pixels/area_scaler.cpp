@@ -32,7 +32,6 @@ AreaScaler::AreaScaler(std::uint32_t src_width, std::uint32_t src_height, std::u
     fixed(&AreaScaler::scale_whole_blocks, block_, 1);
     block_sums_.resize(std::size_t{src_width} * 4);
   } else {
-    shape_ = &AreaScaler::scale_general;
     general_.emplace(detail::Resampler::Kind::area, src_width, src_height, dst_width, dst_height);
   }
 }
@@ -41,20 +40,23 @@ RowSpan AreaScaler::scale(ByteView src, MutableBytes dst, RowSpan changed) {
   if (!sizes_.fit(src, dst)) return {};
   changed.end = std::min(changed.end, sizes_.src_height);
   if (changed.empty()) return {};
-  RowSpan rows;
-  if (group_src_ != 0) {
-    rows = {changed.first / group_src_ * group_dst_,
-            std::min((changed.end + group_src_ - 1) / group_src_ * group_dst_, sizes_.dst_height)};
-  } else {
-    rows = general_->target_rows(changed.first, changed.end);
+  if (general_) {
+    const RowSpan rows = general_->target_rows(changed.first, changed.end);
+    general_->run(src.data(), dst.data(), rows.first, rows.end);
+    return rows;
   }
-  (this->*shape_)(src.data(), dst.data(), rows);
+  // The whole groups the changed rows fall in.
+  const RowSpan rows{changed.first / group_src_ * group_dst_,
+                     std::min((changed.end + group_src_ - 1) / group_src_ * group_dst_, sizes_.dst_height)};
+  const std::size_t first_source_row = std::size_t{rows.first} / group_dst_ * group_src_;
+  (this->*shape_)(src.data() + first_source_row * sizes_.src_width * 4,
+                  dst.data() + std::size_t{rows.first} * sizes_.dst_width * 4, rows.end - rows.first);
   return rows;
 }
 
-void AreaScaler::scale_copy(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows) {
-  const std::size_t width = sizes_.src_width;
-  for (std::size_t i = rows.first * width; i < rows.end * width; ++i) {
+void AreaScaler::scale_copy(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t dst_rows) {
+  const std::size_t pixels = std::size_t{sizes_.src_width} * dst_rows;
+  for (std::size_t i = 0; i < pixels; ++i) {
     std::uint32_t v;
     std::memcpy(&v, src + i * 4, 4);
     v |= 0xFF000000u;  // little-endian: byte 3
@@ -62,34 +64,20 @@ void AreaScaler::scale_copy(const std::uint8_t* src, std::uint8_t* dst, RowSpan 
   }
 }
 
-AreaScaler::Band AreaScaler::band(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows) const {
-  const std::size_t first_source_row = std::size_t{rows.first} / group_dst_ * group_src_;
-  return {src + first_source_row * sizes_.src_width * 4, dst + std::size_t{rows.first} * sizes_.dst_width * 4,
-          rows.end - rows.first};
+void AreaScaler::scale_halve(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t dst_rows) {
+  detail::halve_bgra(src, sizes_.dst_width, dst_rows, dst, 2);
 }
 
-void AreaScaler::scale_halve(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows) {
-  const Band b = band(src, dst, rows);
-  detail::halve_bgra(b.src, sizes_.dst_width, b.dst_height, b.dst, 2);
+void AreaScaler::scale_three_halves(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t dst_rows) {
+  detail::three_halves_bgra(src, sizes_.dst_width, dst_rows, dst);
 }
 
-void AreaScaler::scale_three_halves(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows) {
-  const Band b = band(src, dst, rows);
-  detail::three_halves_bgra(b.src, sizes_.dst_width, b.dst_height, b.dst);
+void AreaScaler::scale_four_thirds(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t dst_rows) {
+  detail::four_thirds_bgra(src, sizes_.dst_width, dst_rows, dst, false);
 }
 
-void AreaScaler::scale_four_thirds(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows) {
-  const Band b = band(src, dst, rows);
-  detail::four_thirds_bgra(b.src, sizes_.dst_width, b.dst_height, b.dst, false);
-}
-
-void AreaScaler::scale_whole_blocks(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows) {
-  const Band b = band(src, dst, rows);
-  detail::block_average(b.src, block_, sizes_.dst_width, b.dst_height, b.dst, true, block_sums_.data());
-}
-
-void AreaScaler::scale_general(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows) {
-  general_->run(src, dst, rows.first, rows.end);
+void AreaScaler::scale_whole_blocks(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t dst_rows) {
+  detail::block_average(src, block_, sizes_.dst_width, dst_rows, dst, true, block_sums_.data());
 }
 
 }  // namespace nimbra

@@ -31,34 +31,24 @@ class AreaScaler {
   }
 
  private:
-  // Each shape writes the target rows `rows` of the whole images src and dst.
-  using Shape = void (AreaScaler::*)(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows);
+  // Each fixed shape writes `dst_rows` target rows from the source rows of
+  // the same groups, src and dst pointing at the first group.
+  using Shape = void (AreaScaler::*)(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t dst_rows);
 
-  void scale_copy(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows);
-  void scale_halve(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows);
-  void scale_three_halves(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows);
-  void scale_four_thirds(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows);
-  void scale_whole_blocks(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows);
-  void scale_general(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows);
-
-  // The whole groups `rows` spans, as the fixed shapes take them: source and
-  // target at the first group, and the target height.
-  struct Band {
-    const std::uint8_t* src;
-    std::uint8_t* dst;
-    std::uint32_t dst_height;
-  };
-  Band band(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows) const;
+  void scale_copy(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t dst_rows);
+  void scale_halve(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t dst_rows);
+  void scale_three_halves(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t dst_rows);
+  void scale_four_thirds(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t dst_rows);
+  void scale_whole_blocks(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t dst_rows);
 
   detail::ScaleSizes sizes_;
-  Shape shape_ = nullptr;  // null: a size is 0, nothing to do
-  // Source rows and target rows of one group of a fixed shape: each group of
-  // target rows is made from its own group of source rows alone. 0 for the
-  // general shape, whose spans overlap.
+  Shape shape_ = nullptr;  // a fixed shape; null for any other ratio, or when a size is 0
+  // Source rows and target rows of one group of the fixed shape: each group
+  // of target rows is made from its own group of source rows alone.
   std::uint32_t group_src_ = 0, group_dst_ = 0;
   std::uint32_t block_ = 0;  // k of a k:1 reduction on both axes
   std::vector<std::uint16_t> block_sums_;
-  std::optional<detail::Resampler> general_;
+  std::optional<detail::Resampler> general_;  // any other ratio, whose spans overlap
 };
 
 }  // namespace nimbra
