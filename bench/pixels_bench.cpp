@@ -189,6 +189,13 @@ class TableReporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
   using namespace nimbra;
+  // --sse2: our kernels as on a machine without AVX2 (libyuv's own flags
+  // follow LIBYUV_DISABLE_AVX2=1 and the like in the environment).
+  if (argc > 1 && std::string(argv[1]) == "--sse2") {
+    force_simd_level(SimdLevel::sse2);
+    argv[1] = argv[0];
+    ++argv, --argc;
+  }
   for (const Pair& p : pairs()) {
     const std::string label = p.kernel + "/" + size_label(p.dims);
     for (const auto& [who, fn] : {std::pair{"ours/", p.ours}, {"libyuv/", p.theirs}}) {

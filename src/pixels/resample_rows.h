@@ -4,7 +4,7 @@
 // unused A): 16-bit when no target's weights add up to more than 128, else
 // 32-bit. The vertical pass weighs the lines of one target row, divides
 // exactly and writes its pixels, byte 3 at 255. Each kernel has a C row, the
-// byte-exact reference, and an AVX2 row that leaves its tail to the C row;
+// byte-exact reference, and AVX2 and SSE2 rows that leave their tails to it;
 // rows take the first target to do and return the one after the last done.
 // `*_for(level)` gives the row of an instruction set.
 #include <cstddef>
@@ -80,10 +80,13 @@ using HorizontalFloat = std::size_t (*)(const SourceRows<float>& rows, const Col
 
 std::size_t horizontal16_c(const SourceRows<std::int16_t>& rows, const ColumnTaps& columns, std::size_t begin);
 std::size_t horizontal16_avx2(const SourceRows<std::int16_t>& rows, const ColumnTaps& columns, std::size_t begin);
+std::size_t horizontal16_sse2(const SourceRows<std::int16_t>& rows, const ColumnTaps& columns, std::size_t begin);
 std::size_t horizontal32_c(const SourceRows<std::uint32_t>& rows, const ColumnTaps& columns, std::size_t begin);
 std::size_t horizontal32_avx2(const SourceRows<std::uint32_t>& rows, const ColumnTaps& columns, std::size_t begin);
+std::size_t horizontal32_sse2(const SourceRows<std::uint32_t>& rows, const ColumnTaps& columns, std::size_t begin);
 std::size_t horizontal_float_c(const SourceRows<float>& rows, const ColumnTaps& columns, std::size_t begin);
 std::size_t horizontal_float_avx2(const SourceRows<float>& rows, const ColumnTaps& columns, std::size_t begin);
+std::size_t horizontal_float_sse2(const SourceRows<float>& rows, const ColumnTaps& columns, std::size_t begin);
 Horizontal16 horizontal16_for(SimdLevel level);
 Horizontal32 horizontal32_for(SimdLevel level);
 HorizontalFloat horizontal_float_for(SimdLevel level);
@@ -120,18 +123,26 @@ std::size_t vertical16_c(const WeighedLines<std::int16_t>& lines, const RowDivid
                          std::uint8_t* out, std::size_t begin);
 std::size_t vertical16_avx2(const WeighedLines<std::int16_t>& lines, const RowDivide& divide, std::size_t dst_width,
                             std::uint8_t* out, std::size_t begin);
+std::size_t vertical16_sse2(const WeighedLines<std::int16_t>& lines, const RowDivide& divide, std::size_t dst_width,
+                            std::uint8_t* out, std::size_t begin);
 std::size_t vertical16_to32_avx2(const WeighedLines<std::int16_t>& lines, const RowDivide& divide,
+                                 std::size_t dst_width, std::uint8_t* out, std::size_t begin);
+std::size_t vertical16_to32_sse2(const WeighedLines<std::int16_t>& lines, const RowDivide& divide,
                                  std::size_t dst_width, std::uint8_t* out, std::size_t begin);
 std::size_t vertical32_c(const WeighedLines<std::uint32_t>& lines, const RowDivide& divide, std::size_t dst_width,
                          std::uint8_t* out, std::size_t begin);
 std::size_t vertical32_avx2(const WeighedLines<std::uint32_t>& lines, const RowDivide& divide,
                             std::size_t dst_width, std::uint8_t* out, std::size_t begin);
+std::size_t vertical32_sse2(const WeighedLines<std::uint32_t>& lines, const RowDivide& divide, std::size_t dst_width,
+                            std::uint8_t* out, std::size_t begin);
 // Float lines and sums, every sum below 2^24.
 using VerticalFloat = std::size_t (*)(const WeighedLines<float>& lines, const RowDivide& divide,
                                       std::size_t dst_width, std::uint8_t* out, std::size_t begin);
 std::size_t vertical_float_c(const WeighedLines<float>& lines, const RowDivide& divide, std::size_t dst_width,
                              std::uint8_t* out, std::size_t begin);
 std::size_t vertical_float_avx2(const WeighedLines<float>& lines, const RowDivide& divide, std::size_t dst_width,
+                                std::uint8_t* out, std::size_t begin);
+std::size_t vertical_float_sse2(const WeighedLines<float>& lines, const RowDivide& divide, std::size_t dst_width,
                                 std::uint8_t* out, std::size_t begin);
 VerticalFloat vertical_float_for(SimdLevel level);
 
@@ -158,6 +169,8 @@ using BoxVertical = std::size_t (*)(const WeighedLines<std::int16_t>& lines, con
 std::size_t box_vertical_c(const WeighedLines<std::int16_t>& lines, const BoxDivide& divide, std::size_t dst_width,
                            std::uint8_t* out, std::size_t begin);
 std::size_t box_vertical_avx2(const WeighedLines<std::int16_t>& lines, const BoxDivide& divide,
+                              std::size_t dst_width, std::uint8_t* out, std::size_t begin);
+std::size_t box_vertical_sse2(const WeighedLines<std::int16_t>& lines, const BoxDivide& divide,
                               std::size_t dst_width, std::uint8_t* out, std::size_t begin);
 BoxVertical box_vertical_for(SimdLevel level);
 

@@ -75,8 +75,8 @@ inline std::string where(SimdLevel level, const Sizes& s) {
 // either way, 2:1, 3:2, 4:3, k:1 for k = 1..17 (past the 16-bit sums at 16),
 // whole ratios that differ per axis, extreme ratios, capture sizes, and
 // ratios whose area sums need floats (1920 -> 1366; 541 -> 100 in windows of
-// four pixels), 32 bits (257 -> 250 by 261 -> 254) or whose box spans pass
-// 257 pixels (300 x 20 -> 1).
+// four pixels), 32 bits (257 -> 250 by 261 -> 254), whose box sums pass
+// 2^15 (2570 -> 10) or whose box spans pass 257 pixels (300 x 20 -> 1).
 inline std::vector<Sizes> scaling_sizes(std::mt19937& rng) {
   std::vector<Sizes> sizes;
   for (int i = 0; i < 400; ++i) {
@@ -96,7 +96,7 @@ inline std::vector<Sizes> scaling_sizes(std::mt19937& rng) {
   }
   for (const Sizes& s : {Sizes{30, 8, 10, 4}, {40, 9, 20, 6}, {36, 12, 12, 6}, {3840, 2, 160, 1}, {1, 1, 300, 7},
                          {1, 40, 1, 1}, {2, 3, 97, 61}, {1920, 8, 1366, 5}, {7, 1, 1920, 1}, {257, 261, 250, 254},
-                         {300, 20, 1, 1}, {1920, 1080, 1280, 720}, {541, 2, 100, 1}}) {
+                         {300, 20, 1, 1}, {1920, 1080, 1280, 720}, {541, 2, 100, 1}, {2570, 1, 10, 1}}) {
     sizes.push_back(s);
   }
   return sizes;
