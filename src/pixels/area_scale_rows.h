@@ -59,6 +59,8 @@ std::size_t four_thirds_rows_c(const std::uint8_t* const rows[4], std::uint8_t* 
                                bool box);
 std::size_t four_thirds_rows_avx2(const std::uint8_t* const rows[4], std::uint8_t* const out[3],
                                   std::size_t dst_width, bool box);
+std::size_t four_thirds_rows_sse2(const std::uint8_t* const rows[4], std::uint8_t* const out[3],
+                                  std::size_t dst_width, bool box);
 
 // A whole (4 dst_width / 3) x (4 dst_height / 3) BGRA image to
 // dst_width x dst_height, both multiples of 3.
@@ -71,6 +73,8 @@ void four_thirds_bgra(const std::uint8_t* src, std::uint32_t dst_width, std::uin
 std::size_t box_three_halves_rows_c(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c,
                                     std::uint8_t* top, std::uint8_t* bottom, std::size_t dst_width);
 std::size_t box_three_halves_rows_avx2(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c,
+                                       std::uint8_t* top, std::uint8_t* bottom, std::size_t dst_width);
+std::size_t box_three_halves_rows_sse2(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c,
                                        std::uint8_t* top, std::uint8_t* bottom, std::size_t dst_width);
 ThreeHalvesRows box_three_halves_rows_for(SimdLevel level);
 void box_three_halves_bgra(const std::uint8_t* src, std::uint32_t dst_width, std::uint32_t dst_height,

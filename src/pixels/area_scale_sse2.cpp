@@ -1,4 +1,4 @@
-// SSE2 rows of the 2:1 and 3:2 area scales, in 16-bit lanes.
+// SSE2 rows of the 2:1, 3:2 and 4:3 scales, in 16-bit lanes.
 #include <emmintrin.h>
 
 #include "pixels/area_scale_rows.h"
@@ -76,6 +76,92 @@ std::size_t three_halves_rows_sse2(const std::uint8_t* a, const std::uint8_t* b,
     }
     three_to_two(upper, top + x * 4);
     three_to_two(lower, bottom + x * 4);
+  }
+  return x;
+}
+
+std::size_t box_three_halves_rows_sse2(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c,
+                                       std::uint8_t* top, std::uint8_t* bottom, std::size_t dst_width) {
+  const __m128i zero = _mm_setzero_si128();
+  // Of six pixels P0..P5 of a row: [P0 P3] and [P1 + P2, P4 + P5], the parts of targets 0 | 2 and 1 | 3.
+  auto parts = [&](const std::uint8_t* row, __m128i& single, __m128i& pair) {
+    const __m128i v = load(row),
+                  rest = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + 16)), zero);
+    const __m128i p01 = _mm_unpacklo_epi8(v, zero), p23 = _mm_unpackhi_epi8(v, zero);
+    single = _mm_unpacklo_epi64(p01, _mm_unpackhi_epi64(p23, p23));
+    pair = _mm_add_epi16(_mm_unpackhi_epi64(p01, _mm_slli_si128(rest, 8)),
+                         _mm_unpacklo_epi64(p23, _mm_srli_si128(rest, 8)));
+  };
+  // Twice the lone pixel beside the pair's sum, so that one shift finishes both.
+  auto put = [&](std::uint8_t* out, __m128i single, __m128i pair, int shift) {
+    const __m128i twice = _mm_add_epi16(single, single);
+    const __m128i t01 = _mm_srli_epi16(_mm_unpacklo_epi64(twice, pair), shift);
+    const __m128i t23 = _mm_srli_epi16(_mm_unpackhi_epi64(twice, pair), shift);
+    store(out, _mm_or_si128(_mm_packus_epi16(t01, t23), kOpaque));
+  };
+  std::size_t x = 0;
+  for (; x + 4 <= dst_width; x += 4) {
+    const std::size_t s = x / 2 * 12;
+    __m128i sa, pa, sb, pb, sc, pc;
+    parts(a + s, sa, pa), parts(b + s, sb, pb), parts(c + s, sc, pc);
+    put(top + x * 4, sa, pa, 1);
+    put(bottom + x * 4, _mm_add_epi16(sb, sc), _mm_add_epi16(pb, pc), 2);
+  }
+  return x;
+}
+
+std::size_t four_thirds_rows_sse2(const std::uint8_t* const rows[4], std::uint8_t* const out[3], std::size_t dst_width,
+                                  bool box) {
+  const __m128i zero = _mm_setzero_si128(), bias = _mm_set1_epi16(box ? 0 : 8);
+  const __m128i shift = _mm_cvtsi32_si128(box ? 2 : 4);
+  // Each target weighs a pixel and the next, [first x 4, second x 4] by target.
+  auto pair = [](short first, short second) {
+    return _mm_setr_epi16(first, first, first, first, second, second, second, second);
+  };
+  const __m128i weights[3] = {box ? pair(2, 0) : pair(3, 1), box ? pair(2, 0) : pair(2, 2),
+                              box ? pair(1, 1) : pair(1, 3)};
+  // Three targets of a row from its four weighed pixels [P0 P1] and [P2 P3], each in the low half.
+  auto across = [&](__m128i p01, __m128i p23, __m128i t[3]) {
+    const __m128i p12 = _mm_or_si128(_mm_srli_si128(p01, 8), _mm_slli_si128(p23, 8));
+    const __m128i pairs[3] = {p01, p12, p23};
+    for (int k = 0; k < 3; ++k) {
+      const __m128i product = _mm_mullo_epi16(pairs[k], weights[k]);
+      t[k] = _mm_srl_epi16(_mm_add_epi16(_mm_add_epi16(product, _mm_srli_si128(product, 8)), bias), shift);
+    }
+  };
+  std::size_t x = 0;
+  // Eight source pixels, six targets per row and step.
+  for (; x + 6 <= dst_width; x += 6) {
+    const std::size_t s = x / 3 * 16;
+    __m128i t[3][6];
+    for (int half = 0; half < 2; ++half) {
+      __m128i p[4][2];
+      for (int r = 0; r < 4; ++r) {
+        const __m128i v = load(rows[r] + s + half * 16);
+        p[r][0] = _mm_unpacklo_epi8(v, zero), p[r][1] = _mm_unpackhi_epi8(v, zero);
+      }
+      for (int row = 0; row < 3; ++row) {
+        // Target row `row` weighs source rows `row` and `row` + 1: 3, 1 | 2, 2 | 1, 3, or 2, 0 | 2, 0 | 1, 1.
+        __m128i weighed[2];
+        for (int h = 0; h < 2; ++h) {
+          const __m128i a = p[row][h], b = p[row + 1][h], ab = _mm_add_epi16(a, b);
+          if (box) {
+            weighed[h] = row < 2 ? _mm_add_epi16(a, a) : ab;
+          } else {
+            weighed[h] = row == 1 ? _mm_add_epi16(ab, ab)
+                                  : _mm_add_epi16(ab, row == 0 ? _mm_add_epi16(a, a) : _mm_add_epi16(b, b));
+          }
+        }
+        across(weighed[0], weighed[1], t[row] + half * 3);
+      }
+    }
+    for (int row = 0; row < 3; ++row) {
+      const __m128i first =
+          _mm_packus_epi16(_mm_unpacklo_epi64(t[row][0], t[row][1]), _mm_unpacklo_epi64(t[row][2], t[row][3]));
+      store(out[row] + x * 4, _mm_or_si128(first, kOpaque));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out[row] + x * 4 + 16),
+                       _mm_or_si128(_mm_packus_epi16(_mm_unpacklo_epi64(t[row][4], t[row][5]), zero), kOpaque));
+    }
   }
   return x;
 }

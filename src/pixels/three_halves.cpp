@@ -72,7 +72,11 @@ std::size_t box_three_halves_rows_c(const std::uint8_t* a, const std::uint8_t* b
 }
 
 ThreeHalvesRows box_three_halves_rows_for(SimdLevel level) {
-  if (level == SimdLevel::avx2) return three_halves_rows_any<box_three_halves_rows_avx2, box_three_halves_rows_c>;
+  switch (level) {
+    case SimdLevel::avx2: return three_halves_rows_any<box_three_halves_rows_avx2, box_three_halves_rows_c>;
+    case SimdLevel::sse2: return three_halves_rows_any<box_three_halves_rows_sse2, box_three_halves_rows_c>;
+    case SimdLevel::scalar: break;
+  }
   return box_three_halves_rows_c;
 }
 
