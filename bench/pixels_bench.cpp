@@ -189,10 +189,12 @@ class TableReporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
   using namespace nimbra;
-  // --sse2: our kernels as on a machine without AVX2 (libyuv's own flags
-  // follow LIBYUV_DISABLE_AVX2=1 and the like in the environment).
+  // --sse2: as on a processor without AVX (SSE4.2 at most): our SSE2 rows
+  // against libyuv's SSSE3 and SSE4.1 ones.
   if (argc > 1 && std::string(argv[1]) == "--sse2") {
     force_simd_level(SimdLevel::sse2);
+    libyuv::MaskCpuFlags(libyuv::kCpuHasX86 | libyuv::kCpuHasSSE2 | libyuv::kCpuHasSSSE3 | libyuv::kCpuHasSSE41 |
+                         libyuv::kCpuHasSSE42);
     argv[1] = argv[0];
     ++argv, --argc;
   }
