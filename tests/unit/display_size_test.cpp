@@ -13,6 +13,7 @@ TEST(DisplaySize, PicksRequestedSizeMatchingTheCodedSize) {
       {{{1280, 720}}, {640, 368}, Size{640, 368}},
       {{{1280, 720}}, {1280, 1024}, Size{1280, 1024}},
       {{{1280, 720}}, {0, 0}, fail("indecent output size 0x0")},
+      {{{2, 2}}, {16, 16}, Size{2, 2}},
       // The first match wins, and is itself checked.
       {{{1276, 720}, {1280, 720}}, {1280, 720}, Size{1276, 720}},
       {{{1921, 1080}}, {1936, 1088}, fail("indecent output size 1921x1080")},

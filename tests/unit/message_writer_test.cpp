@@ -25,9 +25,12 @@ TEST(MessageWriter, FramesLengthKindPayloadAndFlushesEach) {
   MessageWriter writer(stream);
   writer.write(MessageKind::MainKey, pattern(1000, 3));
   writer.write(0xEE, {});
-  EXPECT_EQ(stream.data, testing::cat({{0xE9, 0x03, 0x00, 0x00, 0x02}, pattern(1000, 3), {1, 0, 0, 0, 0xEE}}));
-  EXPECT_EQ(stream.writes, (std::vector<std::size_t>{1005, 5}));  // a small message goes out in one write
-  EXPECT_EQ(stream.flushed_at, (std::vector<std::size_t>{1005, 1010}));
+  writer.write(3, pattern(70'000, 5));
+  EXPECT_EQ(stream.data, testing::cat({{0xE9, 0x03, 0x00, 0x00, 0x02}, pattern(1000, 3), {1, 0, 0, 0, 0xEE},
+                                       {0x71, 0x11, 0x01, 0x00, 3}, pattern(70'000, 5)}));
+  // A small message goes out in one write, a large payload in its own.
+  EXPECT_EQ(stream.writes, (std::vector<std::size_t>{1005, 5, 5, 70'000}));
+  EXPECT_EQ(stream.flushed_at, (std::vector<std::size_t>{1005, 1010, 71'015}));
 }
 
 TEST(MessageWriter, WriteErrorsLoseOnlyTheirMessage) {
