@@ -71,6 +71,7 @@ TEST(CommandLine, CaptureModeValues) {
        with([](auto& s) { s.source = {false, INT64_MAX}; })},
       {{"--source", "w:-9223372036854775808", "--parent", "4242"},
        with([](auto& s) { s.source = {false, INT64_MIN}; })},
+      {{"--source", "w:-5", "--parent", "4242"}, with([](auto& s) { s.source = {false, -5}; })},
       {{"--source", "s:0", "--parent", "4294967295"}, with([](auto& s) { s.parent_pid = 4294967295u; })},
       {{"--source", "s:0", "--parent", "+00012"}, with([](auto& s) { s.parent_pid = 12; })},
       {capture({"--fps", "10", "--fps", "+20"}), with([](auto& s) { s.fps = 20; })},
