@@ -21,6 +21,8 @@ std::size_t halve_row_c(const std::uint8_t* upper, const std::uint8_t* lower, st
                         std::size_t dst_width, int bias);
 std::size_t halve_row_sse2(const std::uint8_t* upper, const std::uint8_t* lower, std::uint8_t* out,
                            std::size_t dst_width, int bias);
+std::size_t halve_row_ssse3(const std::uint8_t* upper, const std::uint8_t* lower, std::uint8_t* out,
+                            std::size_t dst_width, int bias);
 std::size_t halve_row_avx2(const std::uint8_t* upper, const std::uint8_t* lower, std::uint8_t* out,
                            std::size_t dst_width, int bias);
 HalveRow halve_row_for(SimdLevel level);

@@ -64,6 +64,7 @@ std::size_t bgra_to_nv12_rows_c(const std::uint8_t* row0, const std::uint8_t* ro
 Nv12RowPair bgra_to_nv12_rows_for(SimdLevel level) {
   switch (level) {
     case SimdLevel::avx2: return rows_any<bgra_to_nv12_rows_avx2>;
+    case SimdLevel::ssse3: return rows_any<bgra_to_nv12_rows_ssse3>;
     case SimdLevel::sse2: return rows_any<bgra_to_nv12_rows_sse2>;
     case SimdLevel::scalar: break;
   }

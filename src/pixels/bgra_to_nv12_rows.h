@@ -16,6 +16,8 @@ using Nv12RowPair = std::size_t (*)(const std::uint8_t* row0, const std::uint8_t
 
 std::size_t bgra_to_nv12_rows_sse2(const std::uint8_t* row0, const std::uint8_t* row1, std::uint8_t* luma0,
                                    std::uint8_t* luma1, std::uint8_t* chroma, std::size_t width);
+std::size_t bgra_to_nv12_rows_ssse3(const std::uint8_t* row0, const std::uint8_t* row1, std::uint8_t* luma0,
+                                    std::uint8_t* luma1, std::uint8_t* chroma, std::size_t width);
 std::size_t bgra_to_nv12_rows_avx2(const std::uint8_t* row0, const std::uint8_t* row1, std::uint8_t* luma0,
                                    std::uint8_t* luma1, std::uint8_t* chroma, std::size_t width);
 

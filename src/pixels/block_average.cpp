@@ -33,6 +33,7 @@ std::size_t block_row_any(const std::uint8_t* rows, std::size_t row_bytes, std::
 BlockRow block_row_for(SimdLevel level) {
   switch (level) {
     case SimdLevel::avx2: return block_row_any<block_row_avx2>;
+    case SimdLevel::ssse3: return block_row_any<block_row_ssse3>;
     case SimdLevel::sse2: return block_row_any<block_row_sse2>;
     case SimdLevel::scalar: break;
   }

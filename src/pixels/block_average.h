@@ -24,6 +24,8 @@ std::size_t block_row_c(const std::uint8_t* rows, std::size_t row_bytes, std::ui
                         std::size_t dst_width, std::uint32_t bias, std::uint16_t* column_sums);
 std::size_t block_row_sse2(const std::uint8_t* rows, std::size_t row_bytes, std::uint32_t block, std::uint8_t* out,
                            std::size_t dst_width, std::uint32_t bias, std::uint16_t* column_sums);
+std::size_t block_row_ssse3(const std::uint8_t* rows, std::size_t row_bytes, std::uint32_t block, std::uint8_t* out,
+                            std::size_t dst_width, std::uint32_t bias, std::uint16_t* column_sums);
 std::size_t block_row_avx2(const std::uint8_t* rows, std::size_t row_bytes, std::uint32_t block, std::uint8_t* out,
                            std::size_t dst_width, std::uint32_t bias, std::uint16_t* column_sums);
 BlockRow block_row_for(SimdLevel level);

@@ -27,6 +27,7 @@ std::size_t halve_row_c(const std::uint8_t* upper, const std::uint8_t* lower, st
 HalveRow halve_row_for(SimdLevel level) {
   switch (level) {
     case SimdLevel::avx2: return halve_row_any<halve_row_avx2>;
+    case SimdLevel::ssse3: return halve_row_any<halve_row_ssse3>;
     case SimdLevel::sse2: return halve_row_any<halve_row_sse2>;
     case SimdLevel::scalar: break;
   }

@@ -61,6 +61,7 @@ std::size_t nv12_to_rgba_rows_c(const std::uint8_t* luma0, const std::uint8_t* l
 RgbaRowPair nv12_to_rgba_rows_for(SimdLevel level) {
   switch (level) {
     case SimdLevel::avx2: return rows_any<nv12_to_rgba_rows_avx2>;
+    case SimdLevel::ssse3:
     case SimdLevel::sse2: return rows_any<nv12_to_rgba_rows_sse2>;
     case SimdLevel::scalar: break;
   }

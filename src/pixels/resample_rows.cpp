@@ -47,6 +47,7 @@ template <auto avx2, auto sse2, auto c, class... Args>
 auto row_for(SimdLevel level) -> std::size_t (*)(Args..., std::size_t) {
   switch (level) {
     case SimdLevel::avx2: return any<avx2, c, Args...>;
+    case SimdLevel::ssse3:
     case SimdLevel::sse2: return any<sse2, c, Args...>;
     case SimdLevel::scalar: break;
   }

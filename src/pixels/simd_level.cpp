@@ -9,7 +9,8 @@ SimdLevel detect() {
   // __builtin_cpu_supports also checks that the OS saves the YMM registers.
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx2")) return SimdLevel::avx2;
-  return SimdLevel::sse2;  // part of x86-64 itself
+  if (__builtin_cpu_supports("ssse3")) return SimdLevel::ssse3;
+  return SimdLevel::sse2;
 }
 
 std::atomic<SimdLevel>& active() {
@@ -34,6 +35,7 @@ std::string_view simd_level_name(SimdLevel level) {
   switch (level) {
     case SimdLevel::scalar: return "scalar";
     case SimdLevel::sse2: return "sse2";
+    case SimdLevel::ssse3: return "ssse3";
     case SimdLevel::avx2: return "avx2";
   }
   return "?";

@@ -5,7 +5,9 @@
 
 namespace nimbra {
 
-enum class SimdLevel { scalar, sse2, avx2 };
+// SSE2 is part of x86-64 itself; SSSE3 adds the byte shuffle and the byte
+// multiply-add, which processors without AVX2 mostly have.
+enum class SimdLevel { scalar, sse2, ssse3, avx2 };
 
 // The best level this CPU and operating system support.
 SimdLevel detected_simd_level();

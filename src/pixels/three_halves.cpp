@@ -44,6 +44,7 @@ std::size_t three_halves_rows_c(const std::uint8_t* a, const std::uint8_t* b, co
 ThreeHalvesRows three_halves_rows_for(SimdLevel level) {
   switch (level) {
     case SimdLevel::avx2: return three_halves_rows_any<three_halves_rows_avx2, three_halves_rows_c>;
+    case SimdLevel::ssse3:
     case SimdLevel::sse2: return three_halves_rows_any<three_halves_rows_sse2, three_halves_rows_c>;
     case SimdLevel::scalar: break;
   }
@@ -74,6 +75,7 @@ std::size_t box_three_halves_rows_c(const std::uint8_t* a, const std::uint8_t* b
 ThreeHalvesRows box_three_halves_rows_for(SimdLevel level) {
   switch (level) {
     case SimdLevel::avx2: return three_halves_rows_any<box_three_halves_rows_avx2, box_three_halves_rows_c>;
+    case SimdLevel::ssse3:
     case SimdLevel::sse2: return three_halves_rows_any<box_three_halves_rows_sse2, box_three_halves_rows_c>;
     case SimdLevel::scalar: break;
   }

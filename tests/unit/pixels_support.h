@@ -53,8 +53,10 @@ class ForcedSimdLevel {
 };
 
 inline std::vector<SimdLevel> available_levels() {
-  std::vector<SimdLevel> levels{SimdLevel::scalar, SimdLevel::sse2};
-  if (detected_simd_level() == SimdLevel::avx2) levels.push_back(SimdLevel::avx2);
+  std::vector<SimdLevel> levels;
+  for (SimdLevel level : {SimdLevel::scalar, SimdLevel::sse2, SimdLevel::ssse3, SimdLevel::avx2}) {
+    if (level <= detected_simd_level()) levels.push_back(level);
+  }
   return levels;
 }
 
