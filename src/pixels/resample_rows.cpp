@@ -43,11 +43,11 @@ std::size_t any(Args... args, std::size_t begin) {
 }
 
 // The row of an instruction set.
-template <auto avx2, auto sse2, auto c, class... Args>
+template <auto avx2, auto ssse3, auto sse2, auto c, class... Args>
 auto row_for(SimdLevel level) -> std::size_t (*)(Args..., std::size_t) {
   switch (level) {
     case SimdLevel::avx2: return any<avx2, c, Args...>;
-    case SimdLevel::ssse3:
+    case SimdLevel::ssse3: return any<ssse3, c, Args...>;
     case SimdLevel::sse2: return any<sse2, c, Args...>;
     case SimdLevel::scalar: break;
   }
@@ -185,43 +185,43 @@ std::size_t box_vertical_c(const WeighedLines<std::int16_t>& lines, const BoxDiv
 }
 
 Horizontal16 horizontal16_for(SimdLevel level) {
-  return row_for<horizontal16_avx2, horizontal16_sse2, horizontal16_c, const SourceRows<std::int16_t>&,
-                 const ColumnTaps&>(level);
+  return row_for<horizontal16_avx2, horizontal16_ssse3, horizontal16_sse2, horizontal16_c,
+                 const SourceRows<std::int16_t>&, const ColumnTaps&>(level);
 }
 
 Horizontal32 horizontal32_for(SimdLevel level) {
-  return row_for<horizontal32_avx2, horizontal32_sse2, horizontal32_c, const SourceRows<std::uint32_t>&,
-                 const ColumnTaps&>(level);
+  return row_for<horizontal32_avx2, horizontal32_sse2, horizontal32_sse2, horizontal32_c,
+                 const SourceRows<std::uint32_t>&, const ColumnTaps&>(level);
 }
 
 HorizontalFloat horizontal_float_for(SimdLevel level) {
-  return row_for<horizontal_float_avx2, horizontal_float_sse2, horizontal_float_c, const SourceRows<float>&,
-                 const ColumnTaps&>(level);
+  return row_for<horizontal_float_avx2, horizontal_float_sse2, horizontal_float_sse2, horizontal_float_c,
+                 const SourceRows<float>&, const ColumnTaps&>(level);
 }
 
 VerticalFloat vertical_float_for(SimdLevel level) {
-  return row_for<vertical_float_avx2, vertical_float_sse2, vertical_float_c, const WeighedLines<float>&,
-                 const RowDivide&, std::size_t, std::uint8_t*>(level);
+  return row_for<vertical_float_avx2, vertical_float_sse2, vertical_float_sse2, vertical_float_c,
+                 const WeighedLines<float>&, const RowDivide&, std::size_t, std::uint8_t*>(level);
 }
 
 Vertical16 vertical16_for(SimdLevel level) {
-  return row_for<vertical16_avx2, vertical16_sse2, vertical16_c, const WeighedLines<std::int16_t>&, const RowDivide&,
-                 std::size_t, std::uint8_t*>(level);
-}
-
-Vertical16To32 vertical16_to32_for(SimdLevel level) {
-  return row_for<vertical16_to32_avx2, vertical16_to32_sse2, vertical16_c, const WeighedLines<std::int16_t>&,
+  return row_for<vertical16_avx2, vertical16_sse2, vertical16_sse2, vertical16_c, const WeighedLines<std::int16_t>&,
                  const RowDivide&, std::size_t, std::uint8_t*>(level);
 }
 
+Vertical16To32 vertical16_to32_for(SimdLevel level) {
+  return row_for<vertical16_to32_avx2, vertical16_to32_sse2, vertical16_to32_sse2, vertical16_c,
+                 const WeighedLines<std::int16_t>&, const RowDivide&, std::size_t, std::uint8_t*>(level);
+}
+
 Vertical32 vertical32_for(SimdLevel level) {
-  return row_for<vertical32_avx2, vertical32_sse2, vertical32_c, const WeighedLines<std::uint32_t>&, const RowDivide&,
-                 std::size_t, std::uint8_t*>(level);
+  return row_for<vertical32_avx2, vertical32_sse2, vertical32_sse2, vertical32_c, const WeighedLines<std::uint32_t>&,
+                 const RowDivide&, std::size_t, std::uint8_t*>(level);
 }
 
 BoxVertical box_vertical_for(SimdLevel level) {
-  return row_for<box_vertical_avx2, box_vertical_sse2, box_vertical_c, const WeighedLines<std::int16_t>&,
-                 const BoxDivide&, std::size_t, std::uint8_t*>(level);
+  return row_for<box_vertical_avx2, box_vertical_sse2, box_vertical_sse2, box_vertical_c,
+                 const WeighedLines<std::int16_t>&, const BoxDivide&, std::size_t, std::uint8_t*>(level);
 }
 
 }  // namespace nimbra::detail

@@ -4,7 +4,7 @@
 // unused A): 16-bit when no target's weights add up to more than 128, else
 // 32-bit. The vertical pass weighs the lines of one target row, divides
 // exactly and writes its pixels, byte 3 at 255. Each kernel has a C row, the
-// byte-exact reference, and AVX2 and SSE2 rows that leave their tails to it;
+// byte-exact reference, and SIMD rows that leave their tails to it;
 // rows take the first target to do and return the one after the last done.
 // `*_for(level)` gives the row of an instruction set.
 #include <cstddef>
@@ -81,6 +81,7 @@ using HorizontalFloat = std::size_t (*)(const SourceRows<float>& rows, const Col
 std::size_t horizontal16_c(const SourceRows<std::int16_t>& rows, const ColumnTaps& columns, std::size_t begin);
 std::size_t horizontal16_avx2(const SourceRows<std::int16_t>& rows, const ColumnTaps& columns, std::size_t begin);
 std::size_t horizontal16_sse2(const SourceRows<std::int16_t>& rows, const ColumnTaps& columns, std::size_t begin);
+std::size_t horizontal16_ssse3(const SourceRows<std::int16_t>& rows, const ColumnTaps& columns, std::size_t begin);
 std::size_t horizontal32_c(const SourceRows<std::uint32_t>& rows, const ColumnTaps& columns, std::size_t begin);
 std::size_t horizontal32_avx2(const SourceRows<std::uint32_t>& rows, const ColumnTaps& columns, std::size_t begin);
 std::size_t horizontal32_sse2(const SourceRows<std::uint32_t>& rows, const ColumnTaps& columns, std::size_t begin);

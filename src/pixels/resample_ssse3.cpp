@@ -1,0 +1,58 @@
+// SSSE3 row of the 16-bit horizontal pass: the AVX2 row's byte shuffles and
+// byte multiply-adds, one 128-bit lane at a time.
+#include <tmmintrin.h>
+
+#include "pixels/resample_rows.h"
+
+namespace nimbra::detail {
+namespace {
+
+inline __m128i load(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
+inline void store(void* p, __m128i v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
+
+// Spans of at most two pixels: per half step, two targets from one window.
+std::size_t shared_row(const std::uint8_t* row, std::int16_t* sums, const ColumnTaps& columns, std::size_t begin) {
+  std::size_t g = begin / 4;
+  for (; g < columns.shared.size(); ++g) {
+    const SharedStep& step = columns.shared[g];
+    for (std::size_t h = 0; h < 2; ++h) {
+      const __m128i pixels = _mm_shuffle_epi8(load(row + step.offset[h]), load(step.shuffle + h * 16));
+      store(sums + g * 16 + h * 8, _mm_maddubs_epi16(pixels, load(step.weights + h * 16)));
+    }
+  }
+  return g * 4;
+}
+
+// Any span, in windows of four pixels: each target's pixel pairs per channel
+// weighed, then the two halves of its sums added.
+std::size_t quads_row(const std::uint8_t* row, std::int16_t* sums, const ColumnTaps& columns, std::size_t begin) {
+  // Channel k of pixels 0 and 1, then of pixels 2 and 3.
+  const __m128i pairs = _mm_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
+  const std::size_t windows = columns.axis.taps / 4, groups = columns.quads.size() / windows;
+  std::size_t g = begin / 4;
+  for (; g < groups; ++g) {
+    const QuadStep* step = columns.quads.data() + g * windows;
+    __m128i s[4];  // targets t, t + 2, t + 1, t + 3 of the group, as the steps order them
+    for (std::size_t k = 0; k < 4; ++k) {
+      s[k] = _mm_setzero_si128();
+      for (std::size_t w = 0; w < windows; ++w) {
+        const __m128i pixels = _mm_shuffle_epi8(load(row + step[w].offset[k]), pairs);
+        s[k] = _mm_add_epi16(s[k], _mm_maddubs_epi16(pixels, load(step[w].weights[k / 2] + k % 2 * 16)));
+      }
+    }
+    store(sums + g * 16, _mm_add_epi16(_mm_unpacklo_epi64(s[0], s[2]), _mm_unpackhi_epi64(s[0], s[2])));
+    store(sums + g * 16 + 8, _mm_add_epi16(_mm_unpacklo_epi64(s[1], s[3]), _mm_unpackhi_epi64(s[1], s[3])));
+  }
+  return g * 4;
+}
+
+}  // namespace
+
+std::size_t horizontal16_ssse3(const SourceRows<std::int16_t>& rows, const ColumnTaps& columns, std::size_t begin) {
+  if (begin % 4 != 0 || (columns.shared.empty() && columns.quads.empty())) return begin;
+  const auto row = columns.shared.empty() ? quads_row : shared_row;
+  if (rows.second != nullptr) row(rows.second, rows.second_sums, columns, begin);
+  return row(rows.first, rows.first_sums, columns, begin);
+}
+
+}  // namespace nimbra::detail
