@@ -2,7 +2,8 @@
 // horizontal row widens each window of pixels to 16 bits and pairs the
 // pixels of each channel, so that one multiply-add per window gives a
 // target's four sums; the vertical rows weigh four targets' lines at a time
-// and divide as the AVX2 rows do, in 32-bit lanes where those use floats.
+// and divide exactly as the AVX2 rows do, with the float reciprocal kept to
+// smaller divisors for want of a fused multiply-add.
 #include <emmintrin.h>
 
 #include <type_traits>
