@@ -61,22 +61,13 @@ void bgra_to_nv12_libyuv(benchmark::State& state, Dims d) {
   }
 }
 
-// The capture loop keeps one scaler while the sizes stay the same.
-void area_scale_ours(benchmark::State& state, Dims d) {
+// The capture loop keeps one AreaScaler, the encoder thread one BoxScaler,
+// while the sizes stay the same.
+template <class Scaler>
+void scale_ours(benchmark::State& state, Dims d) {
   const Bytes src = noise(std::size_t(d.sw) * d.sh * 4);
   Bytes dst(std::size_t(d.tw) * d.th * 4);
-  AreaScaler scaler(d.sw, d.sh, d.tw, d.th);
-  for (auto _ : state) {
-    scaler.scale(src, dst);
-    benchmark::DoNotOptimize(dst.data());
-  }
-}
-
-// The encoder thread can keep one scaler while the sizes stay the same.
-void box_downscale_ours(benchmark::State& state, Dims d) {
-  const Bytes src = noise(std::size_t(d.sw) * d.sh * 4);
-  Bytes dst(std::size_t(d.tw) * d.th * 4);
-  BoxScaler scaler(d.sw, d.sh, d.tw, d.th);
+  Scaler scaler(d.sw, d.sh, d.tw, d.th);
   for (auto _ : state) {
     scaler.scale(src, dst);
     benchmark::DoNotOptimize(dst.data());
@@ -150,11 +141,11 @@ const std::vector<Pair>& pairs() {
     for (const Dims d : {Dims{1920, 1080, 1920, 1080}, {1280, 720, 1280, 720}, {640, 360, 640, 360}}) {
       l.push_back({"bgra_to_nv12", d, bgra_to_nv12_ours, bgra_to_nv12_libyuv});
     }
-    for (const Dims& d : kScaleSizes) l.push_back({"area_scale", d, area_scale_ours, scale_libyuv});
+    for (const Dims& d : kScaleSizes) l.push_back({"area_scale", d, scale_ours<AreaScaler>, scale_libyuv});
     for (const Dims d : {Dims{1280, 720, 1280, 720}, {1920, 1080, 1920, 1080}}) {
       l.push_back({"nv12_to_rgba", d, nv12_to_rgba_ours, nv12_to_rgba_libyuv});
     }
-    for (const Dims& d : kScaleSizes) l.push_back({"box_downscale", d, box_downscale_ours, scale_libyuv});
+    for (const Dims& d : kScaleSizes) l.push_back({"box_downscale", d, scale_ours<BoxScaler>, scale_libyuv});
     return l;
   }();
   return list;
