@@ -52,17 +52,16 @@ std::size_t bgra_to_nv12_rows_ssse3(const std::uint8_t* row0, const std::uint8_t
   const Constants k;
   std::size_t x = 0;
   for (; x + 16 <= width; x += 16) {
-    __m128i a[4], b[4];
-    for (int i = 0; i < 4; ++i) {
-      a[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row0 + x * 4) + i);
-      b[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row1 + x * 4) + i);
-    }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(luma0 + x),
-                     _mm_packus_epi16(luma8(k, a[0], a[1]), luma8(k, a[2], a[3])));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(luma1 + x),
-                     _mm_packus_epi16(luma8(k, b[0], b[1]), luma8(k, b[2], b[3])));
-    const __m128i m01 = _mm_packus_epi16(block_means(k, a[0], b[0]), block_means(k, a[1], b[1]));
-    const __m128i m23 = _mm_packus_epi16(block_means(k, a[2], b[2]), block_means(k, a[3], b[3]));
+    const auto* p0 = reinterpret_cast<const __m128i*>(row0 + x * 4);
+    const auto* p1 = reinterpret_cast<const __m128i*>(row1 + x * 4);
+    const __m128i a0 = _mm_loadu_si128(p0), a1 = _mm_loadu_si128(p0 + 1);
+    const __m128i a2 = _mm_loadu_si128(p0 + 2), a3 = _mm_loadu_si128(p0 + 3);
+    const __m128i b0 = _mm_loadu_si128(p1), b1 = _mm_loadu_si128(p1 + 1);
+    const __m128i b2 = _mm_loadu_si128(p1 + 2), b3 = _mm_loadu_si128(p1 + 3);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(luma0 + x), _mm_packus_epi16(luma8(k, a0, a1), luma8(k, a2, a3)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(luma1 + x), _mm_packus_epi16(luma8(k, b0, b1), luma8(k, b2, b3)));
+    const __m128i m01 = _mm_packus_epi16(block_means(k, a0, b0), block_means(k, a1, b1));
+    const __m128i m23 = _mm_packus_epi16(block_means(k, a2, b2), block_means(k, a3, b3));
     const __m128i uv = _mm_packus_epi16(uv_words(k, m01), uv_words(k, m23));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(chroma + x), _mm_shuffle_epi8(uv, k.uv_pairs));
   }

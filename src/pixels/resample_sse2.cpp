@@ -3,7 +3,8 @@
 // pixels of each channel, so that one multiply-add per window gives a
 // target's four sums; the vertical rows weigh four targets' lines at a time
 // and divide exactly as the AVX2 rows do, with the float reciprocal kept to
-// smaller divisors for want of a fused multiply-add.
+// smaller divisors for want of a fused multiply-add. They work from a copy of
+// their lines, which the byte stores to `out` cannot alias.
 #include <emmintrin.h>
 
 #include <type_traits>
@@ -131,19 +132,17 @@ template <class Lanes, class Quotient>
 std::size_t weigh_lines(const WeighedLines<typename Lanes::Sum>& lines, const RowDivide& divide,
                         std::size_t dst_width, std::uint8_t* out, std::size_t begin, Quotient quotient) {
   const auto bias = Lanes::splat(divide.bias);
-  const std::size_t count = lines.count;
-  const typename Lanes::Sum* const* line = lines.lines;
-  const std::uint32_t* weights = lines.weights;
+  const WeighedLines<typename Lanes::Sum> l = lines;
   std::size_t i = begin * 4;
   for (; i + 16 <= dst_width * 4; i += 16) {
     auto s0 = bias, s1 = bias, s2 = bias, s3 = bias;
-    for (std::size_t j = 0; j < count; ++j) {
-      const auto w = Lanes::splat(weights[j]);
-      const typename Lanes::Sum* l = line[j] + i;
-      s0 = Lanes::weigh(s0, l, w);
-      s1 = Lanes::weigh(s1, l + 4, w);
-      s2 = Lanes::weigh(s2, l + 8, w);
-      s3 = Lanes::weigh(s3, l + 12, w);
+    for (std::size_t j = 0; j < l.count; ++j) {
+      const auto w = Lanes::splat(l.weights[j]);
+      const typename Lanes::Sum* at = l.lines[j] + i;
+      s0 = Lanes::weigh(s0, at, w);
+      s1 = Lanes::weigh(s1, at + 4, w);
+      s2 = Lanes::weigh(s2, at + 8, w);
+      s3 = Lanes::weigh(s3, at + 12, w);
     }
     store_four(out + i, quotient(s0), quotient(s1), quotient(s2), quotient(s3));
   }
@@ -169,16 +168,14 @@ std::size_t vertical16_sse2(const WeighedLines<std::int16_t>& lines, const RowDi
   const __m128i bias = _mm_set1_epi16(static_cast<short>(divide.bias));
   const __m128i magic = _mm_set1_epi16(static_cast<short>(divide.words.magic));
   const __m128i shift = _mm_cvtsi32_si128(divide.words.shift);
-  const std::size_t count = lines.count;
-  const std::int16_t* const* line = lines.lines;
-  const std::uint32_t* weights = lines.weights;
+  const WeighedLines<std::int16_t> l = lines;
   std::size_t i = begin * 4;
   for (; i + 16 <= dst_width * 4; i += 16) {
     __m128i a = bias, b = bias;
-    for (std::size_t j = 0; j < count; ++j) {
-      const __m128i w = _mm_set1_epi16(static_cast<short>(weights[j]));
-      a = _mm_add_epi16(a, _mm_mullo_epi16(load(line[j] + i), w));
-      b = _mm_add_epi16(b, _mm_mullo_epi16(load(line[j] + i + 8), w));
+    for (std::size_t j = 0; j < l.count; ++j) {
+      const __m128i w = _mm_set1_epi16(static_cast<short>(l.weights[j]));
+      a = _mm_add_epi16(a, _mm_mullo_epi16(load(l.lines[j] + i), w));
+      b = _mm_add_epi16(b, _mm_mullo_epi16(load(l.lines[j] + i + 8), w));
     }
     const __m128i qa = _mm_srl_epi16(_mm_mulhi_epu16(a, magic), shift);
     const __m128i qb = _mm_srl_epi16(_mm_mulhi_epu16(b, magic), shift);
@@ -191,19 +188,17 @@ std::size_t vertical16_to32_sse2(const WeighedLines<std::int16_t>& lines, const 
                                  std::size_t dst_width, std::uint8_t* out, std::size_t begin) {
   const __m128i bias = _mm_set1_epi32(static_cast<int>(divide.bias));
   const LaneDivide quotient(divide.lanes);
-  const std::size_t count = lines.count;
-  const std::int16_t* const* line = lines.lines;
-  const std::uint32_t* weights = lines.weights;
+  const WeighedLines<std::int16_t> l = lines;
   std::size_t i = begin * 4;
   for (; i + 16 <= dst_width * 4; i += 16) {
     // Lines two at a time, their values interleaved for one multiply-add.
     __m128i s0 = bias, s1 = bias, s2 = bias, s3 = bias;
-    for (std::size_t j = 0; j < count; j += 2) {
-      const bool pair = j + 1 < count;
-      const std::int16_t* a = line[j] + i;
-      const std::int16_t* b = pair ? line[j + 1] + i : a;
-      const std::uint32_t wb = pair ? weights[j + 1] : 0;
-      const __m128i w = _mm_set1_epi32(static_cast<int>(weights[j] | wb << 16));
+    for (std::size_t j = 0; j < l.count; j += 2) {
+      const bool pair = j + 1 < l.count;
+      const std::int16_t* a = l.lines[j] + i;
+      const std::int16_t* b = pair ? l.lines[j + 1] + i : a;
+      const std::uint32_t wb = pair ? l.weights[j + 1] : 0;
+      const __m128i w = _mm_set1_epi32(static_cast<int>(l.weights[j] | wb << 16));
       const __m128i a0 = load(a), b0 = load(b), a1 = load(a + 8), b1 = load(b + 8);
       s0 = _mm_add_epi32(s0, _mm_madd_epi16(_mm_unpacklo_epi16(a0, b0), w));
       s1 = _mm_add_epi32(s1, _mm_madd_epi16(_mm_unpackhi_epi16(a0, b0), w));
@@ -241,8 +236,7 @@ std::size_t vertical_float_sse2(const WeighedLines<float>& lines, const RowDivid
 
 std::size_t box_vertical_sse2(const WeighedLines<std::int16_t>& lines, const BoxDivide& divide,
                               std::size_t dst_width, std::uint8_t* out, std::size_t begin) {
-  const std::size_t count = lines.count;
-  const std::int16_t* const* line = lines.lines;
+  const WeighedLines<std::int16_t> l = lines;
   const std::uint16_t* magics = divide.magics;
   const float* reciprocals = divide.reciprocals;
   // As in the AVX2 row, with the product and the lift rounded apart: the
@@ -257,9 +251,9 @@ std::size_t box_vertical_sse2(const WeighedLines<std::int16_t>& lines, const Box
   std::size_t i = begin * 4;
   for (; i + 16 <= dst_width * 4; i += 16) {
     __m128i a = zero, b = zero;
-    for (std::size_t j = 0; j < count; ++j) {
-      a = _mm_add_epi16(a, load(line[j] + i));
-      b = _mm_add_epi16(b, load(line[j] + i + 8));
+    for (std::size_t j = 0; j < l.count; ++j) {
+      a = _mm_add_epi16(a, load(l.lines[j] + i));
+      b = _mm_add_epi16(b, load(l.lines[j] + i + 8));
     }
     if (magics != nullptr) {
       const __m128i qa = _mm_mulhi_epu16(_mm_add_epi16(a, a), load(magics + i));
