@@ -182,8 +182,9 @@ int main(int argc, char** argv) {
   using namespace nimbra;
   // --ssse3 or --sse2: as on a processor without AVX (SSE4.2 at most), our
   // rows of that level against libyuv's SSSE3 and SSE4.1 ones.
-  if (argc > 1 && (std::string(argv[1]) == "--ssse3" || std::string(argv[1]) == "--sse2")) {
-    force_simd_level(std::string(argv[1]) == "--ssse3" ? SimdLevel::ssse3 : SimdLevel::sse2);
+  const std::string level = argc > 1 ? argv[1] : "";
+  if (level == "--ssse3" || level == "--sse2") {
+    force_simd_level(level == "--ssse3" ? SimdLevel::ssse3 : SimdLevel::sse2);
     libyuv::MaskCpuFlags(libyuv::kCpuHasX86 | libyuv::kCpuHasSSE2 | libyuv::kCpuHasSSSE3 | libyuv::kCpuHasSSE41 |
                          libyuv::kCpuHasSSE42);
     argv[1] = argv[0];

@@ -120,14 +120,16 @@ Result<std::optional<BgraFrame>> WindowSource::grab(std::uint32_t) {
     drawable = pixmap_;
   }
   was_viewable_ = true;
-  // After an image of the same size, DAMAGE tells which rows changed, and
-  // only those are read again.
-  const bool follows = delivered_ && !renamed && width == width_ && height == height_;
+  const bool again = delivered_ && !renamed;  // the last image was read from this drawable
   RowSpan changed = RowSpan::all();
   if (damage_) {
-    if (delivered_ && !renamed && !damage_->take_events()) return std::nullopt;
+    if (again && !damage_->take_events()) return std::nullopt;
     damage_->clear();  // before the read: a change from now on raises a new report
-    if (follows) changed = damage_->cleared_rows(0, static_cast<std::uint32_t>(height));
+    // After an image of the same size, DAMAGE tells which rows changed, and
+    // only those are read again.
+    if (again && width == width_ && height == height_) {
+      changed = damage_->cleared_rows(0, static_cast<std::uint32_t>(height));
+    }
   }
   Result<ByteView> read = read_image(*connection_, drawable, 0, 0, static_cast<std::uint16_t>(width),
                                      static_cast<std::uint16_t>(height), shared_memory_ ? &shm_ : nullptr, image_,
