@@ -357,4 +357,128 @@ std::size_t box_vertical_avx2(const WeighedLines<std::int16_t>& lines, const Box
   return i / 4;
 }
 
+std::size_t weigh_rows_avx2(const WeighedLines<std::uint8_t>& rows, std::size_t width, std::int16_t* line,
+                            std::size_t begin) {
+  const std::size_t end = begin * 4 + (width - begin) / 8 * 32;
+  // Rows two at a time, their bytes interleaved for one byte multiply-add
+  // (each pair's weights add up to less than 128), each pair over the whole
+  // line: lo holds values 0-7 | 16-23, hi 8-15 | 24-31.
+  for (std::size_t j = 0; j < rows.count; j += 2) {
+    const bool pair = j + 1 < rows.count;
+    const std::uint8_t* a = rows.lines[j];
+    const std::uint8_t* b = pair ? rows.lines[j + 1] : a;
+    const __m256i w = _mm256_set1_epi16(static_cast<short>(rows.weights[j] | (pair ? rows.weights[j + 1] : 0) << 8));
+    for (std::size_t i = begin * 4; i < end; i += 32) {
+      const __m256i x = load(a + i), y = load(b + i);
+      __m256i lo = _mm256_maddubs_epi16(_mm256_unpacklo_epi8(x, y), w);
+      __m256i hi = _mm256_maddubs_epi16(_mm256_unpackhi_epi8(x, y), w);
+      __m256i first = _mm256_permute2x128_si256(lo, hi, 0x20), second = _mm256_permute2x128_si256(lo, hi, 0x31);
+      if (j > 0) {
+        first = _mm256_add_epi16(first, load(line + i));
+        second = _mm256_add_epi16(second, load(line + i + 16));
+      }
+      store(line + i, first);
+      store(line + i + 16, second);
+    }
+  }
+  return end / 4;
+}
+
+namespace {
+
+// Eight targets at a time, two per pair step: each lane takes a window's
+// 16-bit pixels 0 and 1 (then 2 and 3), pairs them per channel and weighs
+// them in one multiply-add.
+template <bool kTwoPixels, bool kTwo, class Quotient>
+std::size_t weigh_columns(const Lines16& lines, const ColumnTaps& columns, const RowDivide& divide,
+                          std::size_t begin, Quotient quotient) {
+  const __m256i pairs = _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15,  //
+                                         0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
+  const __m256i bias = _mm256_set1_epi32(static_cast<int>(divide.bias));
+  const auto* a = reinterpret_cast<const std::uint8_t*>(lines.first);
+  const auto* b = reinterpret_cast<const std::uint8_t*>(lines.second);
+  std::uint8_t* out_a = lines.first_out;
+  std::uint8_t* out_b = lines.second_out;
+  const std::size_t windows = kTwoPixels ? 1 : columns.axis.taps / 4, groups = columns.pairs.size() / windows / 4;
+  const PairStep* step = columns.pairs.data() + begin / 2 * windows;
+  const ColumnTaps::ExtraTap* extra = columns.extra_taps.data();
+  const ColumnTaps::ExtraTap* extras_end = extra + columns.extra_taps.size();
+  while (extra != extras_end && extra->target < begin) ++extra;
+  // Targets t and t + 1 by lane, of both lines; kept inline, so that the
+  // sums stay in registers.
+  struct Quotients {
+    __m256i a, b;
+  };
+  auto weigh_pair = [&](std::size_t t) __attribute__((always_inline)) {
+    __m256i sa = bias, sb = bias;
+    for (std::size_t w = 0; w < windows; ++w, ++step) {
+      // Byte offsets into the 16-bit lines: twice the source row's.
+      const std::uint32_t first = step->offset[0] * 2, second = step->offset[1] * 2;
+      const __m256i w0 = load(step->weights[0]);
+      sa = _mm256_add_epi32(sa, _mm256_madd_epi16(_mm256_shuffle_epi8(windows16(a, first, second), pairs), w0));
+      if constexpr (kTwo) {
+        sb = _mm256_add_epi32(sb, _mm256_madd_epi16(_mm256_shuffle_epi8(windows16(b, first, second), pairs), w0));
+      }
+      if constexpr (!kTwoPixels) {
+        const __m256i w1 = load(step->weights[1]);
+        sa = _mm256_add_epi32(
+            sa, _mm256_madd_epi16(_mm256_shuffle_epi8(windows16(a, first + 16, second + 16), pairs), w1));
+        if constexpr (kTwo) {
+          sb = _mm256_add_epi32(
+              sb, _mm256_madd_epi16(_mm256_shuffle_epi8(windows16(b, first + 16, second + 16), pairs), w1));
+        }
+      }
+    }
+    // A third pixel's four values, weighed, into its target's lane.
+    for (; extra != extras_end && extra->target < t + 2; ++extra) {
+      const __m128i weight = _mm_set1_epi32(static_cast<int>(extra->weight));
+      auto third = [&](const std::uint8_t* line) {
+        const auto* at = reinterpret_cast<const __m128i*>(line + extra->offset * 2);
+        const __m128i weighed = _mm_madd_epi16(_mm_cvtepu16_epi32(_mm_loadl_epi64(at)), weight);
+        return extra->target == t ? _mm256_zextsi128_si256(weighed)
+                                  : _mm256_inserti128_si256(_mm256_setzero_si256(), weighed, 1);
+      };
+      sa = _mm256_add_epi32(sa, third(a));
+      if constexpr (kTwo) sb = _mm256_add_epi32(sb, third(b));
+    }
+    return Quotients{quotient(sa), kTwo ? quotient(sb) : sb};
+  };
+  std::size_t g = begin / 8;
+  for (; g < groups; ++g) {
+    const Quotients q0 = weigh_pair(g * 8), q1 = weigh_pair(g * 8 + 2), q2 = weigh_pair(g * 8 + 4);
+    const Quotients q3 = weigh_pair(g * 8 + 6);
+    store_eight(out_a + g * 32, q0.a, q1.a, q2.a, q3.a);
+    if constexpr (kTwo) store_eight(out_b + g * 32, q0.b, q1.b, q2.b, q3.b);
+  }
+  return g * 8;
+}
+
+template <class Quotient>
+std::size_t weigh_columns(const Lines16& lines, const ColumnTaps& columns, const RowDivide& divide,
+                          std::size_t begin, Quotient quotient) {
+  const bool two = lines.second != nullptr;
+  if (columns.two_pixel_pairs) {
+    return two ? weigh_columns<true, true>(lines, columns, divide, begin, quotient)
+               : weigh_columns<true, false>(lines, columns, divide, begin, quotient);
+  }
+  return two ? weigh_columns<false, true>(lines, columns, divide, begin, quotient)
+             : weigh_columns<false, false>(lines, columns, divide, begin, quotient);
+}
+
+}  // namespace
+
+std::size_t weigh_columns_avx2(const Lines16& lines, const ColumnTaps& columns, const RowDivide& divide,
+                               std::size_t begin) {
+  if (begin % 8 != 0 || columns.pairs.empty()) return begin;
+  if (divide.float_quotient) {
+    // As in vertical_float_avx2: sums below 2^24, divisors below 16,000.
+    const auto d = static_cast<float>(divide.divisor);
+    const __m256 reciprocal = _mm256_set1_ps(1.0f / d), lift = _mm256_set1_ps(0.5f / d);
+    return weigh_columns(lines, columns, divide, begin, [=](__m256i sum) {
+      return _mm256_cvttps_epi32(_mm256_fmadd_ps(_mm256_cvtepi32_ps(sum), reciprocal, lift));
+    });
+  }
+  return weigh_columns(lines, columns, divide, begin, LaneDivide(divide.lanes));
+}
+
 }  // namespace nimbra::detail

@@ -184,6 +184,35 @@ std::size_t box_vertical_c(const WeighedLines<std::int16_t>& lines, const BoxDiv
   return dst_width;
 }
 
+std::size_t weigh_rows_c(const WeighedLines<std::uint8_t>& rows, std::size_t width, std::int16_t* line,
+                         std::size_t begin) {
+  for (std::size_t i = begin * 4; i < width * 4; ++i) {
+    std::uint32_t sum = 0;
+    for (std::size_t j = 0; j < rows.count; ++j) sum += rows.weights[j] * rows.lines[j][i];
+    line[i] = static_cast<std::int16_t>(sum);
+  }
+  return width;
+}
+
+std::size_t weigh_columns_c(const Lines16& lines, const ColumnTaps& columns, const RowDivide& divide,
+                            std::size_t begin) {
+  const AxisTaps& axis = columns.axis;
+  const std::size_t targets = axis.start.size();
+  for (const auto& [line, out] : {std::pair{lines.first, lines.first_out}, {lines.second, lines.second_out}}) {
+    for (std::size_t t = begin; line != nullptr && t < targets; ++t) {
+      const std::int16_t* p = line + std::size_t{axis.start[t]} * 4;
+      const std::uint32_t* w = axis.weights.data() + t * axis.taps;
+      for (std::size_t c = 0; c < 3; ++c) {
+        std::uint64_t sum = divide.bias;
+        for (std::size_t j = 0; j < axis.taps; ++j) sum += std::uint64_t{w[j]} * static_cast<std::uint16_t>(p[j * 4 + c]);
+        out[t * 4 + c] = static_cast<std::uint8_t>(sum / divide.divisor);
+      }
+      out[t * 4 + 3] = 255;
+    }
+  }
+  return targets;
+}
+
 Horizontal16 horizontal16_for(SimdLevel level) {
   return row_for<horizontal16_avx2, horizontal16_ssse3, horizontal16_sse2, horizontal16_c,
                  const SourceRows<std::int16_t>&, const ColumnTaps&>(level);
@@ -222,6 +251,16 @@ Vertical32 vertical32_for(SimdLevel level) {
 BoxVertical box_vertical_for(SimdLevel level) {
   return row_for<box_vertical_avx2, box_vertical_sse2, box_vertical_sse2, box_vertical_c,
                  const WeighedLines<std::int16_t>&, const BoxDivide&, std::size_t, std::uint8_t*>(level);
+}
+
+WeighRows weigh_rows_for(SimdLevel level) {
+  return row_for<weigh_rows_avx2, weigh_rows_sse2, weigh_rows_sse2, weigh_rows_c, const WeighedLines<std::uint8_t>&,
+                 std::size_t, std::int16_t*>(level);
+}
+
+WeighColumns weigh_columns_for(SimdLevel level) {
+  return row_for<weigh_columns_avx2, weigh_columns_sse2, weigh_columns_sse2, weigh_columns_c, const Lines16&,
+                 const ColumnTaps&, const RowDivide&>(level);
 }
 
 }  // namespace nimbra::detail

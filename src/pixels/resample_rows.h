@@ -154,6 +154,39 @@ Vertical16 vertical16_for(SimdLevel level);
 Vertical16To32 vertical16_to32_for(SimdLevel level);
 Vertical32 vertical32_for(SimdLevel level);
 
+// Rows first, where the rows' weights add up to less than 128: a target
+// row's source rows weighed into one line of 16-bit values below 2^15, as
+// wide as the source (`width` pixels; rows take and return pixels)...
+using WeighRows = std::size_t (*)(const WeighedLines<std::uint8_t>& rows, std::size_t width, std::int16_t* line,
+                                  std::size_t begin);
+std::size_t weigh_rows_c(const WeighedLines<std::uint8_t>& rows, std::size_t width, std::int16_t* line,
+                         std::size_t begin);
+std::size_t weigh_rows_avx2(const WeighedLines<std::uint8_t>& rows, std::size_t width, std::int16_t* line,
+                            std::size_t begin);
+std::size_t weigh_rows_sse2(const WeighedLines<std::uint8_t>& rows, std::size_t width, std::int16_t* line,
+                            std::size_t begin);
+WeighRows weigh_rows_for(SimdLevel level);
+
+// ...then the columns weighed from that line by the pair steps and extra
+// taps (the SIMD rows need `pairs`), divided and written. Every sum plus
+// the bias stays below 2^30. Two lines, `second` not null, share the loads
+// of the column tables.
+struct Lines16 {
+  const std::int16_t* first;
+  const std::int16_t* second;
+  std::uint8_t* first_out;
+  std::uint8_t* second_out;
+};
+using WeighColumns = std::size_t (*)(const Lines16& lines, const ColumnTaps& columns, const RowDivide& divide,
+                                     std::size_t begin);
+std::size_t weigh_columns_c(const Lines16& lines, const ColumnTaps& columns, const RowDivide& divide,
+                            std::size_t begin);
+std::size_t weigh_columns_avx2(const Lines16& lines, const ColumnTaps& columns, const RowDivide& divide,
+                               std::size_t begin);
+std::size_t weigh_columns_sse2(const Lines16& lines, const ColumnTaps& columns, const RowDivide& divide,
+                               std::size_t begin);
+WeighColumns weigh_columns_for(SimdLevel level);
+
 // Box rows: the plain sum of the lines, divided by each target's own pixel
 // count, column_counts[t] * row_count, truncating. For the AVX2 row, per
 // target four times: `magics`, m = ceil(2^15 / count) where (2 sum * m) >> 16

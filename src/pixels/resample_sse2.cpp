@@ -267,4 +267,87 @@ std::size_t box_vertical_sse2(const WeighedLines<std::int16_t>& lines, const Box
   return i / 4;
 }
 
+std::size_t weigh_rows_sse2(const WeighedLines<std::uint8_t>& rows, std::size_t width, std::int16_t* line,
+                            std::size_t begin) {
+  const WeighedLines<std::uint8_t> r = rows;
+  const __m128i zero = _mm_setzero_si128();
+  std::size_t i = begin * 4;
+  for (; i + 16 <= width * 4; i += 16) {
+    __m128i lo = zero, hi = zero;
+    for (std::size_t j = 0; j < r.count; ++j) {
+      const __m128i v = load(r.lines[j] + i), w = _mm_set1_epi16(static_cast<short>(r.weights[j]));
+      lo = _mm_add_epi16(lo, _mm_mullo_epi16(_mm_unpacklo_epi8(v, zero), w));
+      hi = _mm_add_epi16(hi, _mm_mullo_epi16(_mm_unpackhi_epi8(v, zero), w));
+    }
+    store(line + i, lo);
+    store(line + i + 8, hi);
+  }
+  return i / 4;
+}
+
+namespace {
+
+// Four targets at a time, one per half pair step, from the 16-bit line.
+template <bool kTwoPixels, class Quotient>
+std::size_t weigh_columns(const std::int16_t* line, const ColumnTaps& columns, const RowDivide& divide,
+                          std::uint8_t* out, std::size_t begin, Quotient quotient) {
+  const __m128i bias = _mm_set1_epi32(static_cast<int>(divide.bias));
+  const std::size_t windows = kTwoPixels ? 1 : columns.axis.taps / 4, groups = columns.pairs.size() / windows / 2;
+  const __m128i zero = _mm_setzero_si128();
+  const PairStep* step = columns.pairs.data() + begin / 2 * windows;
+  const ColumnTaps::ExtraTap* extra = columns.extra_taps.data();
+  const ColumnTaps::ExtraTap* extras_end = extra + columns.extra_taps.size();
+  while (extra != extras_end && extra->target < begin) ++extra;
+  std::size_t g = begin / 4;
+  for (; g < groups; ++g) {
+    __m128i q[4];
+    for (std::size_t k = 0; k < 4; k += 2, step += windows) {
+      for (std::size_t h = 0; h < 2; ++h) {
+        __m128i s = bias;
+        for (; extra != extras_end && extra->target == g * 4 + k + h; ++extra) {
+          const __m128i values = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + extra->offset)), zero);
+          s = _mm_add_epi32(s, _mm_madd_epi16(values, _mm_set1_epi32(static_cast<int>(extra->weight))));
+        }
+        for (std::size_t w = 0; w < windows; ++w) {
+          const std::int16_t* pixels = line + step[w].offset[h];
+          s = _mm_add_epi32(s, _mm_madd_epi16(channel_pairs(load(pixels)), load(step[w].weights[0] + h * 8)));
+          if constexpr (!kTwoPixels) {
+            s = _mm_add_epi32(s, _mm_madd_epi16(channel_pairs(load(pixels + 8)), load(step[w].weights[1] + h * 8)));
+          }
+        }
+        q[k + h] = quotient(s);
+      }
+    }
+    store_four(out + g * 16, q[0], q[1], q[2], q[3]);
+  }
+  return g * 4;
+}
+
+template <class Quotient>
+std::size_t weigh_columns(const std::int16_t* line, const ColumnTaps& columns, const RowDivide& divide,
+                          std::uint8_t* out, std::size_t begin, Quotient quotient) {
+  return columns.two_pixel_pairs ? weigh_columns<true>(line, columns, divide, out, begin, quotient)
+                                 : weigh_columns<false>(line, columns, divide, out, begin, quotient);
+}
+
+}  // namespace
+
+std::size_t weigh_columns_sse2(const Lines16& lines, const ColumnTaps& columns, const RowDivide& divide,
+                               std::size_t begin) {
+  if (begin % 4 != 0 || columns.pairs.empty()) return begin;
+  auto both = [&](auto quotient) {
+    if (lines.second != nullptr) weigh_columns(lines.second, columns, divide, lines.second_out, begin, quotient);
+    return weigh_columns(lines.first, columns, divide, lines.first_out, begin, quotient);
+  };
+  if (divide.float_quotient && divide.divisor < 13000) {
+    // As in vertical_float_sse2.
+    const auto d = static_cast<float>(divide.divisor);
+    const __m128 reciprocal = _mm_set1_ps(1.0f / d), lift = _mm_set1_ps(0.5f / d);
+    return both([=](__m128i sum) {
+      return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(sum), reciprocal), lift));
+    });
+  }
+  return both(LaneDivide(divide.lanes));
+}
+
 }  // namespace nimbra::detail

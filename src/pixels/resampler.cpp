@@ -29,10 +29,16 @@ Resampler::Resampler(Kind kind, std::uint32_t src_width, std::uint32_t src_heigh
                                                  static_cast<std::uint32_t>(std::min<std::uint64_t>(largest, 0xFFFF))),
                LaneDivider(divisor, static_cast<int>(std::bit_width(largest)))};
     const bool narrow_lines = columns_.axis.largest_total <= 128;
-    if (rows_.taps > kMaxRing) {
-      path_ = Path::wide64;
-    } else if (narrow_lines && largest <= 0xFFFF && divide_.words.exact) {
+    // Rows first: pairs of rows in byte multiply-adds, into values below 2^15,
+    // then 16-bit multiply-adds over every column tap into 32-bit sums.
+    const bool rows_first = rows_.largest_total < 128 && !columns_.pairs.empty() && divide_.lanes.exact;
+    if (rows_.taps <= kMaxRing && narrow_lines && largest <= 0xFFFF && divide_.words.exact) {
       path_ = Path::narrow16;
+    } else if (rows_first) {
+      path_ = Path::rows_first;
+      divide_.float_quotient = divisor < 16000;  // and so every sum below 2^22
+    } else if (rows_.taps > kMaxRing) {
+      path_ = Path::wide64;
     } else if (narrow_lines && rows_.largest_weight < 0x8000 && divide_.lanes.exact) {
       path_ = Path::narrow32;
     } else if (largest < (1u << 24)) {
@@ -47,6 +53,10 @@ Resampler::Resampler(Kind kind, std::uint32_t src_width, std::uint32_t src_heigh
   const std::size_t ring = rows_.taps + 1;
   ring_rows_.assign(ring, -1);
   switch (path_) {
+    case Path::rows_first:
+      line16_.resize(std::size_t{src_width} * 8);
+      source_rows_.resize(rows_.taps);
+      break;
     case Path::narrow16:
     case Path::narrow32:
     case Path::box:
@@ -110,9 +120,12 @@ WeighedLines<Sum> Resampler::lines_of(std::size_t target_row, const std::uint8_t
     }
     ring.lines[j] = slot(row);
   }
-  const std::uint32_t* weights =
-      rows_.weights.data() + target_row * rows_.taps + (first - rows_.start[target_row]);
-  return {ring.lines.data(), weights, count};
+  return {ring.lines.data(), row_weights(target_row), count};
+}
+
+// The weights of a target row's own source rows, from its first.
+const std::uint32_t* Resampler::row_weights(std::size_t target_row) const {
+  return rows_.weights.data() + target_row * rows_.taps + (rows_.first[target_row] - rows_.start[target_row]);
 }
 
 template <class Sum, class Horizontal, class Vertical, class Divide>
@@ -121,6 +134,29 @@ void Resampler::run_rows(const std::uint8_t* src, std::uint8_t* dst, RowSpan row
   std::fill(ring_rows_.begin(), ring_rows_.end(), -1);
   for (std::size_t y = rows.first; y < rows.end; ++y) {
     vertical(lines_of(y, src, ring, horizontal), divide(y), dst_width_, dst + y * std::size_t{dst_width_} * 4, 0);
+  }
+}
+
+// Two target rows at a time, which share the column tables.
+void Resampler::run_rows_first(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows, SimdLevel level) {
+  const WeighRows weigh_rows = weigh_rows_for(level);
+  const WeighColumns weigh_columns = weigh_columns_for(level);
+  const std::size_t row_bytes = std::size_t{src_width_} * 4, out_bytes = std::size_t{dst_width_} * 4;
+  // A target row's line: the first half of line16_ for y, the second for y + 1.
+  auto weigh = [&](std::size_t y) {
+    for (std::uint32_t j = 0; j < rows_.counts[y]; ++j) source_rows_[j] = src + (rows_.first[y] + j) * row_bytes;
+    std::int16_t* line = line16_.data() + (y - rows.first) % 2 * row_bytes;
+    weigh_rows({source_rows_.data(), row_weights(y), rows_.counts[y]}, src_width_, line, 0);
+    return line;
+  };
+  for (std::size_t y = rows.first; y < rows.end; y += 2) {
+    std::uint8_t* out = dst + y * out_bytes;
+    if (y + 1 < rows.end) {
+      const std::int16_t* first = weigh(y);
+      weigh_columns({first, weigh(y + 1), out, out + out_bytes}, columns_, divide_, 0);
+    } else {
+      weigh_columns({weigh(y), nullptr, out, nullptr}, columns_, divide_, 0);
+    }
   }
 }
 
@@ -157,6 +193,9 @@ void Resampler::run(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t fi
   switch (path_) {
     case Path::narrow16:
       run_rows(src, dst, rows, ring16_, horizontal16_for(level), vertical16_for(level), same);
+      return;
+    case Path::rows_first:
+      run_rows_first(src, dst, rows, level);
       return;
     case Path::narrow32:
       run_rows(src, dst, rows, ring16_, horizontal16_for(level), vertical16_to32_for(level), same);

@@ -3,8 +3,10 @@
 // source row goes once through the horizontal pass into a ring of lines,
 // then each target row is weighed from its lines, divided and written. The
 // plan, chosen once per pair of sizes, picks the narrowest sums that hold:
-// 16-bit lines and sums, 16-bit lines and 32-bit sums, floats (exact below
-// 2^24), 32-bit, or 64-bit in C where nothing narrower does.
+// 16-bit lines and sums; rows first, where each target row's source rows go
+// into one 16-bit line and its columns are weighed and divided from there;
+// 16-bit lines and 32-bit sums; floats (exact below 2^24); 32-bit; or
+// 64-bit in C where nothing narrower does.
 #include <cstdint>
 #include <vector>
 
@@ -33,7 +35,7 @@ class Resampler {
   RowSpan target_rows(std::uint32_t first, std::uint32_t end) const;
 
  private:
-  enum class Path { none, narrow16, narrow32, wide_float, wide32, wide64, box };
+  enum class Path { none, narrow16, rows_first, narrow32, wide_float, wide32, wide64, box };
 
   // Lines a ring holds at most: every row of the tallest span.
   static constexpr std::uint32_t kMaxRing = 64;
@@ -51,7 +53,9 @@ class Resampler {
   template <class Sum, class Horizontal, class Vertical, class Divide>
   void run_rows(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows, Ring<Sum>& ring, Horizontal horizontal,
                 Vertical vertical, const Divide& divide);
+  void run_rows_first(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows, SimdLevel level);
   void run_wide64(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows);
+  const std::uint32_t* row_weights(std::size_t target_row) const;
   void plan_box_magics();
 
   Path path_ = Path::none;
@@ -68,6 +72,8 @@ class Resampler {
   Ring<float> ring_float_;
   Ring<std::uint32_t> ring32_;
   std::vector<std::uint64_t> line64_, sums64_;
+  std::vector<std::int16_t> line16_;             // rows first
+  std::vector<const std::uint8_t*> source_rows_;
   std::vector<std::int64_t> ring_rows_;  // the source row in each slot, -1 for none
 };
 
