@@ -204,7 +204,9 @@ std::size_t weigh_columns_c(const Lines16& lines, const ColumnTaps& columns, con
       const std::uint32_t* w = axis.weights.data() + t * axis.taps;
       for (std::size_t c = 0; c < 3; ++c) {
         std::uint64_t sum = divide.bias;
-        for (std::size_t j = 0; j < axis.taps; ++j) sum += std::uint64_t{w[j]} * static_cast<std::uint16_t>(p[j * 4 + c]);
+        for (std::size_t j = 0; j < axis.taps; ++j) {
+          sum += std::uint64_t{w[j]} * static_cast<std::uint16_t>(p[j * 4 + c]);
+        }
         out[t * 4 + c] = static_cast<std::uint8_t>(sum / divide.divisor);
       }
       out[t * 4 + 3] = 255;

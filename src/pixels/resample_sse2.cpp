@@ -305,7 +305,8 @@ std::size_t weigh_columns(const std::int16_t* line, const ColumnTaps& columns, c
       for (std::size_t h = 0; h < 2; ++h) {
         __m128i s = bias;
         for (; extra != extras_end && extra->target == g * 4 + k + h; ++extra) {
-          const __m128i values = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + extra->offset)), zero);
+          const auto* at = reinterpret_cast<const __m128i*>(line + extra->offset);
+          const __m128i values = _mm_unpacklo_epi16(_mm_loadl_epi64(at), zero);
           s = _mm_add_epi32(s, _mm_madd_epi16(values, _mm_set1_epi32(static_cast<int>(extra->weight))));
         }
         for (std::size_t w = 0; w < windows; ++w) {
