@@ -135,16 +135,19 @@ std::size_t horizontal16(const SourceRows<std::int16_t>& rows, const ColumnTaps&
   std::int16_t* sums_a = rows.first_sums;
   std::int16_t* sums_b = rows.second_sums;
   if (!columns.shared.empty()) {
+    // The table in locals, and each step's offsets read before the stores,
+    // which could otherwise alias them.
+    const SharedStep* shared = columns.shared.data();
+    const std::size_t groups = columns.shared.size();
     std::size_t g = begin / 4;
-    for (; g < columns.shared.size(); ++g) {
-      const SharedStep& step = columns.shared[g];
+    for (; g < groups; ++g) {
+      const SharedStep& step = shared[g];
+      const std::uint32_t first = step.offset[0], second = step.offset[1];
       const __m256i shuffle = load(step.shuffle), weights = load(step.weights);
-      const __m256i pa = _mm256_shuffle_epi8(windows16(a, step.offset[0], step.offset[1]), shuffle);
+      const __m256i pa = _mm256_shuffle_epi8(windows16(a, first, second), shuffle);
+      const __m256i pb = kTwo ? _mm256_shuffle_epi8(windows16(b, first, second), shuffle) : pa;
       store(sums_a + g * 16, _mm256_maddubs_epi16(pa, weights));
-      if constexpr (kTwo) {
-        const __m256i pb = _mm256_shuffle_epi8(windows16(b, step.offset[0], step.offset[1]), shuffle);
-        store(sums_b + g * 16, _mm256_maddubs_epi16(pb, weights));
-      }
+      if constexpr (kTwo) store(sums_b + g * 16, _mm256_maddubs_epi16(pb, weights));
     }
     return g * 4;
   }

@@ -11,14 +11,21 @@ inline __m128i load(const void* p) { return _mm_loadu_si128(static_cast<const __
 inline void store(void* p, __m128i v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
 
 // Spans of at most two pixels: per half step, two targets from one window.
+// The table is taken into locals and each step read before the stores, which
+// could otherwise alias it.
 std::size_t shared_row(const std::uint8_t* row, std::int16_t* sums, const ColumnTaps& columns, std::size_t begin) {
+  const SharedStep* shared = columns.shared.data();
+  const std::size_t groups = columns.shared.size();
   std::size_t g = begin / 4;
-  for (; g < columns.shared.size(); ++g) {
-    const SharedStep& step = columns.shared[g];
+  for (; g < groups; ++g) {
+    const SharedStep& step = shared[g];
+    __m128i weighed[2];
     for (std::size_t h = 0; h < 2; ++h) {
       const __m128i pixels = _mm_shuffle_epi8(load(row + step.offset[h]), load(step.shuffle + h * 16));
-      store(sums + g * 16 + h * 8, _mm_maddubs_epi16(pixels, load(step.weights + h * 16)));
+      weighed[h] = _mm_maddubs_epi16(pixels, load(step.weights + h * 16));
     }
+    store(sums + g * 16, weighed[0]);
+    store(sums + g * 16 + 8, weighed[1]);
   }
   return g * 4;
 }
@@ -29,9 +36,10 @@ std::size_t quads_row(const std::uint8_t* row, std::int16_t* sums, const ColumnT
   // Channel k of pixels 0 and 1, then of pixels 2 and 3.
   const __m128i pairs = _mm_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
   const std::size_t windows = columns.axis.taps / 4, groups = columns.quads.size() / windows;
+  const QuadStep* quads = columns.quads.data();
   std::size_t g = begin / 4;
   for (; g < groups; ++g) {
-    const QuadStep* step = columns.quads.data() + g * windows;
+    const QuadStep* step = quads + g * windows;
     __m128i s[4];  // targets t, t + 2, t + 1, t + 3 of the group, as the steps order them
     for (std::size_t k = 0; k < 4; ++k) {
       s[k] = _mm_setzero_si128();
