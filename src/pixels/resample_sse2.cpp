@@ -269,66 +269,92 @@ std::size_t box_vertical_sse2(const WeighedLines<std::int16_t>& lines, const Box
 
 std::size_t weigh_rows_sse2(const WeighedLines<std::uint8_t>& rows, std::size_t width, std::int16_t* line,
                             std::size_t begin) {
-  const WeighedLines<std::uint8_t> r = rows;
+  const std::size_t end = begin * 4 + (width - begin) / 4 * 16;
   const __m128i zero = _mm_setzero_si128();
-  std::size_t i = begin * 4;
-  for (; i + 16 <= width * 4; i += 16) {
-    __m128i lo = zero, hi = zero;
-    for (std::size_t j = 0; j < r.count; ++j) {
-      const __m128i v = load(r.lines[j] + i), w = _mm_set1_epi16(static_cast<short>(r.weights[j]));
-      lo = _mm_add_epi16(lo, _mm_mullo_epi16(_mm_unpacklo_epi8(v, zero), w));
-      hi = _mm_add_epi16(hi, _mm_mullo_epi16(_mm_unpackhi_epi8(v, zero), w));
+  // Each row over the whole line, into the sums of the rows before it.
+  for (std::size_t j = 0; j < rows.count; ++j) {
+    const std::uint8_t* row = rows.lines[j];
+    const __m128i w = _mm_set1_epi16(static_cast<short>(rows.weights[j]));
+    for (std::size_t i = begin * 4; i < end; i += 16) {
+      const __m128i v = load(row + i);
+      __m128i lo = _mm_mullo_epi16(_mm_unpacklo_epi8(v, zero), w), hi = _mm_mullo_epi16(_mm_unpackhi_epi8(v, zero), w);
+      if (j > 0) {
+        lo = _mm_add_epi16(lo, load(line + i));
+        hi = _mm_add_epi16(hi, load(line + i + 8));
+      }
+      store(line + i, lo);
+      store(line + i + 8, hi);
     }
-    store(line + i, lo);
-    store(line + i + 8, hi);
   }
-  return i / 4;
+  return end / 4;
 }
 
 namespace {
 
-// Four targets at a time, one per half pair step, from the 16-bit line.
-template <bool kTwoPixels, class Quotient>
-std::size_t weigh_columns(const std::int16_t* line, const ColumnTaps& columns, const RowDivide& divide,
-                          std::uint8_t* out, std::size_t begin, Quotient quotient) {
-  const __m128i bias = _mm_set1_epi32(static_cast<int>(divide.bias));
+// Four targets at a time, one per half pair step, from the 16-bit lines.
+template <bool kTwoPixels, bool kTwo, class Quotient>
+std::size_t weigh_columns(const Lines16& lines, const ColumnTaps& columns, const RowDivide& divide,
+                          std::size_t begin, Quotient quotient) {
+  const __m128i bias = _mm_set1_epi32(static_cast<int>(divide.bias)), zero = _mm_setzero_si128();
+  const std::int16_t* a = lines.first;
+  const std::int16_t* b = lines.second;
+  std::uint8_t* out_a = lines.first_out;
+  std::uint8_t* out_b = lines.second_out;
   const std::size_t windows = kTwoPixels ? 1 : columns.axis.taps / 4, groups = columns.pairs.size() / windows / 2;
-  const __m128i zero = _mm_setzero_si128();
   const PairStep* step = columns.pairs.data() + begin / 2 * windows;
   const ColumnTaps::ExtraTap* extra = columns.extra_taps.data();
   const ColumnTaps::ExtraTap* extras_end = extra + columns.extra_taps.size();
   while (extra != extras_end && extra->target < begin) ++extra;
-  std::size_t g = begin / 4;
-  for (; g < groups; ++g) {
-    __m128i q[4];
-    for (std::size_t k = 0; k < 4; k += 2, step += windows) {
-      for (std::size_t h = 0; h < 2; ++h) {
-        __m128i s = bias;
-        for (; extra != extras_end && extra->target == g * 4 + k + h; ++extra) {
-          const auto* at = reinterpret_cast<const __m128i*>(line + extra->offset);
-          const __m128i values = _mm_unpacklo_epi16(_mm_loadl_epi64(at), zero);
-          s = _mm_add_epi32(s, _mm_madd_epi16(values, _mm_set1_epi32(static_cast<int>(extra->weight))));
-        }
-        for (std::size_t w = 0; w < windows; ++w) {
-          const std::int16_t* pixels = line + step[w].offset[h];
-          s = _mm_add_epi32(s, _mm_madd_epi16(channel_pairs(load(pixels)), load(step[w].weights[0] + h * 8)));
-          if constexpr (!kTwoPixels) {
-            s = _mm_add_epi32(s, _mm_madd_epi16(channel_pairs(load(pixels + 8)), load(step[w].weights[1] + h * 8)));
-          }
-        }
-        q[k + h] = quotient(s);
+  struct Quotients {
+    __m128i a, b;
+  };
+  // Target t, half h of the step, of both lines; kept inline, so that the
+  // sums stay in registers.
+  auto weigh = [&](std::size_t t, std::size_t h) __attribute__((always_inline)) {
+    __m128i sa = bias, sb = bias;
+    for (std::size_t w = 0; w < windows; ++w) {
+      const std::uint32_t at = step[w].offset[h];
+      const __m128i w0 = load(step[w].weights[0] + h * 8);
+      sa = _mm_add_epi32(sa, _mm_madd_epi16(channel_pairs(load(a + at)), w0));
+      if constexpr (kTwo) sb = _mm_add_epi32(sb, _mm_madd_epi16(channel_pairs(load(b + at)), w0));
+      if constexpr (!kTwoPixels) {
+        const __m128i w1 = load(step[w].weights[1] + h * 8);
+        sa = _mm_add_epi32(sa, _mm_madd_epi16(channel_pairs(load(a + at + 8)), w1));
+        if constexpr (kTwo) sb = _mm_add_epi32(sb, _mm_madd_epi16(channel_pairs(load(b + at + 8)), w1));
       }
     }
-    store_four(out + g * 16, q[0], q[1], q[2], q[3]);
+    for (; extra != extras_end && extra->target == t; ++extra) {
+      const __m128i weight = _mm_set1_epi32(static_cast<int>(extra->weight));
+      auto third = [&](const std::int16_t* line) {
+        const auto* at = reinterpret_cast<const __m128i*>(line + extra->offset);
+        return _mm_madd_epi16(_mm_unpacklo_epi16(_mm_loadl_epi64(at), zero), weight);
+      };
+      sa = _mm_add_epi32(sa, third(a));
+      if constexpr (kTwo) sb = _mm_add_epi32(sb, third(b));
+    }
+    return Quotients{quotient(sa), kTwo ? quotient(sb) : sb};
+  };
+  std::size_t g = begin / 4;
+  for (; g < groups; ++g, step += windows) {
+    const Quotients q0 = weigh(g * 4, 0), q1 = weigh(g * 4 + 1, 1);
+    step += windows;
+    const Quotients q2 = weigh(g * 4 + 2, 0), q3 = weigh(g * 4 + 3, 1);
+    store_four(out_a + g * 16, q0.a, q1.a, q2.a, q3.a);
+    if constexpr (kTwo) store_four(out_b + g * 16, q0.b, q1.b, q2.b, q3.b);
   }
   return g * 4;
 }
 
 template <class Quotient>
-std::size_t weigh_columns(const std::int16_t* line, const ColumnTaps& columns, const RowDivide& divide,
-                          std::uint8_t* out, std::size_t begin, Quotient quotient) {
-  return columns.two_pixel_pairs ? weigh_columns<true>(line, columns, divide, out, begin, quotient)
-                                 : weigh_columns<false>(line, columns, divide, out, begin, quotient);
+std::size_t weigh_columns(const Lines16& lines, const ColumnTaps& columns, const RowDivide& divide,
+                          std::size_t begin, Quotient quotient) {
+  const bool two = lines.second != nullptr;
+  if (columns.two_pixel_pairs) {
+    return two ? weigh_columns<true, true>(lines, columns, divide, begin, quotient)
+               : weigh_columns<true, false>(lines, columns, divide, begin, quotient);
+  }
+  return two ? weigh_columns<false, true>(lines, columns, divide, begin, quotient)
+             : weigh_columns<false, false>(lines, columns, divide, begin, quotient);
 }
 
 }  // namespace
@@ -336,19 +362,15 @@ std::size_t weigh_columns(const std::int16_t* line, const ColumnTaps& columns, c
 std::size_t weigh_columns_sse2(const Lines16& lines, const ColumnTaps& columns, const RowDivide& divide,
                                std::size_t begin) {
   if (begin % 4 != 0 || columns.pairs.empty()) return begin;
-  auto both = [&](auto quotient) {
-    if (lines.second != nullptr) weigh_columns(lines.second, columns, divide, lines.second_out, begin, quotient);
-    return weigh_columns(lines.first, columns, divide, lines.first_out, begin, quotient);
-  };
   if (divide.float_quotient && divide.divisor < 13000) {
     // As in vertical_float_sse2.
     const auto d = static_cast<float>(divide.divisor);
     const __m128 reciprocal = _mm_set1_ps(1.0f / d), lift = _mm_set1_ps(0.5f / d);
-    return both([=](__m128i sum) {
+    return weigh_columns(lines, columns, divide, begin, [=](__m128i sum) {
       return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(sum), reciprocal), lift));
     });
   }
-  return both(LaneDivide(divide.lanes));
+  return weigh_columns(lines, columns, divide, begin, LaneDivide(divide.lanes));
 }
 
 }  // namespace nimbra::detail
