@@ -18,7 +18,7 @@ inline void store(void* p, __m256i v) { _mm256_storeu_si256(static_cast<__m256i*
 inline __m256i windows16(const std::uint8_t* row, std::uint32_t a, std::uint32_t b) {
   const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + a));
   const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + b));
-  return _mm256_blend_epi32(_mm256_castsi128_si256(first), _mm256_broadcastsi128_si256(second), 0xF0);
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(first), second, 1);
 }
 
 // 8 bytes at `a` in lane 0, 8 at `b` in lane 1 (the rest of each lane unused).
@@ -412,11 +412,10 @@ std::size_t weigh_columns(const Lines16& lines, const ColumnTaps& columns, const
   struct Quotients {
     __m256i a, b;
   };
-  auto weigh_pair = [&](std::size_t t) __attribute__((always_inline)) {
+  auto weigh_pair = [&](std::size_t t, auto extras) __attribute__((always_inline)) {
     __m256i sa = bias, sb = bias;
     for (std::size_t w = 0; w < windows; ++w, ++step) {
-      // Byte offsets into the 16-bit lines: twice the source row's.
-      const std::uint32_t first = step->offset[0] * 2, second = step->offset[1] * 2;
+      const std::uint32_t first = step->line_offset[0], second = step->line_offset[1];
       const __m256i w0 = load(step->weights[0]);
       sa = _mm256_add_epi32(sa, _mm256_madd_epi16(_mm256_shuffle_epi8(windows16(a, first, second), pairs), w0));
       if constexpr (kTwo) {
@@ -433,7 +432,7 @@ std::size_t weigh_columns(const Lines16& lines, const ColumnTaps& columns, const
       }
     }
     // A third pixel's four values, weighed, into its target's lane.
-    for (; extra != extras_end && extra->target < t + 2; ++extra) {
+    for (; extras && extra != extras_end && extra->target < t + 2; ++extra) {
       const __m128i weight = _mm_set1_epi32(static_cast<int>(extra->weight));
       auto third = [&](const std::uint8_t* line) {
         const auto* at = reinterpret_cast<const __m128i*>(line + extra->offset * 2);
@@ -446,12 +445,20 @@ std::size_t weigh_columns(const Lines16& lines, const ColumnTaps& columns, const
     }
     return Quotients{quotient(sa), kTwo ? quotient(sb) : sb};
   };
-  std::size_t g = begin / 8;
-  for (; g < groups; ++g) {
-    const Quotients q0 = weigh_pair(g * 8), q1 = weigh_pair(g * 8 + 2), q2 = weigh_pair(g * 8 + 4);
-    const Quotients q3 = weigh_pair(g * 8 + 6);
+  // Groups without extra taps skip looking for them.
+  auto group = [&](std::size_t g, auto extras) __attribute__((always_inline)) {
+    const Quotients q0 = weigh_pair(g * 8, extras), q1 = weigh_pair(g * 8 + 2, extras);
+    const Quotients q2 = weigh_pair(g * 8 + 4, extras), q3 = weigh_pair(g * 8 + 6, extras);
     store_eight(out_a + g * 32, q0.a, q1.a, q2.a, q3.a);
     if constexpr (kTwo) store_eight(out_b + g * 32, q0.b, q1.b, q2.b, q3.b);
+  };
+  std::size_t g = begin / 8;
+  for (; g < groups; ++g) {
+    if (extra != extras_end && extra->target < g * 8 + 8) {
+      group(g, std::true_type{});
+    } else {
+      group(g, std::false_type{});
+    }
   }
   return g * 8;
 }

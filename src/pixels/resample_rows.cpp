@@ -122,6 +122,7 @@ ColumnTaps column_taps(AxisTaps axis) {
                                             ? std::min(axis.first[t + h], axis.source - window)
                                             : axis.start[t + h] + 4 * static_cast<std::uint32_t>(w);
             step.offset[h] = start * 4;
+            step.line_offset[h] = start * 8;
             for (std::size_t c = 0; c < 4; ++c) {
               for (std::uint32_t j = 0; j < window; ++j) {
                 step.weights[j / 2][h * 8 + c * 2 + j % 2] = static_cast<std::int16_t>(axis.weight(t + h, start + j));

@@ -42,6 +42,7 @@ struct SharedStep {
 struct PairStep {
   alignas(32) std::int16_t weights[2][16];
   std::uint32_t offset[2];
+  std::uint32_t line_offset[2];  // the same windows in a line of 16-bit values
 };
 
 // The horizontal taps, and the same taps in the AVX2 rows' layouts where
