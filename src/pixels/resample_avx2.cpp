@@ -360,6 +360,39 @@ std::size_t box_vertical_avx2(const WeighedLines<std::int16_t>& lines, const Box
   return i / 4;
 }
 
+std::size_t vertical8_avx2(const WeighedLines<std::uint8_t>& rows, const RowDivide& divide, std::size_t dst_width,
+                           std::uint8_t* out, std::size_t begin) {
+  // Rows two at a time, their bytes interleaved for one byte multiply-add;
+  // the pack at the end puts the halves back in order.
+  constexpr std::size_t kMostPairs = 64;
+  const std::size_t pairs = (rows.count + 1) / 2;
+  if (pairs > kMostPairs) return begin;
+  __m256i weights[kMostPairs];
+  const std::uint8_t* row[2 * kMostPairs];
+  for (std::size_t j = 0; j < rows.count; j += 2) {
+    const bool pair = j + 1 < rows.count;
+    row[j] = rows.lines[j];
+    row[j + 1] = pair ? rows.lines[j + 1] : rows.lines[j];
+    weights[j / 2] = _mm256_set1_epi16(static_cast<short>(rows.weights[j] | (pair ? rows.weights[j + 1] : 0) << 8));
+  }
+  const __m256i bias = _mm256_set1_epi16(static_cast<short>(divide.bias));
+  const __m256i magic = _mm256_set1_epi16(static_cast<short>(divide.words.magic));
+  const __m128i shift = _mm_cvtsi32_si128(divide.words.shift);
+  std::size_t i = begin * 4;
+  for (; i + 32 <= dst_width * 4; i += 32) {
+    __m256i lo = bias, hi = bias;
+    for (std::size_t k = 0; k < pairs; ++k) {
+      const __m256i a = load(row[2 * k] + i), b = load(row[2 * k + 1] + i);
+      lo = _mm256_add_epi16(lo, _mm256_maddubs_epi16(_mm256_unpacklo_epi8(a, b), weights[k]));
+      hi = _mm256_add_epi16(hi, _mm256_maddubs_epi16(_mm256_unpackhi_epi8(a, b), weights[k]));
+    }
+    const __m256i qlo = _mm256_srl_epi16(_mm256_mulhi_epu16(lo, magic), shift);
+    const __m256i qhi = _mm256_srl_epi16(_mm256_mulhi_epu16(hi, magic), shift);
+    store(out + i, _mm256_or_si256(_mm256_packus_epi16(qlo, qhi), opaque()));
+  }
+  return i / 4;
+}
+
 std::size_t weigh_rows_avx2(const WeighedLines<std::uint8_t>& rows, std::size_t width, std::int16_t* line,
                             std::size_t begin) {
   const std::size_t end = begin * 4 + (width - begin) / 8 * 32;

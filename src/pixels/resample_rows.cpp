@@ -185,6 +185,11 @@ std::size_t box_vertical_c(const WeighedLines<std::int16_t>& lines, const BoxDiv
   return dst_width;
 }
 
+std::size_t vertical8_c(const WeighedLines<std::uint8_t>& rows, const RowDivide& divide, std::size_t dst_width,
+                        std::uint8_t* out, std::size_t begin) {
+  return vertical_c(rows, divide, dst_width, out, begin);
+}
+
 std::size_t weigh_rows_c(const WeighedLines<std::uint8_t>& rows, std::size_t width, std::int16_t* line,
                          std::size_t begin) {
   for (std::size_t i = begin * 4; i < width * 4; ++i) {
@@ -254,6 +259,11 @@ Vertical32 vertical32_for(SimdLevel level) {
 BoxVertical box_vertical_for(SimdLevel level) {
   return row_for<box_vertical_avx2, box_vertical_sse2, box_vertical_sse2, box_vertical_c,
                  const WeighedLines<std::int16_t>&, const BoxDivide&, std::size_t, std::uint8_t*>(level);
+}
+
+Vertical8 vertical8_for(SimdLevel level) {
+  return row_for<vertical8_avx2, vertical8_sse2, vertical8_sse2, vertical8_c, const WeighedLines<std::uint8_t>&,
+                 const RowDivide&, std::size_t, std::uint8_t*>(level);
 }
 
 WeighRows weigh_rows_for(SimdLevel level) {

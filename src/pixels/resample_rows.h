@@ -155,6 +155,18 @@ Vertical16 vertical16_for(SimdLevel level);
 Vertical16To32 vertical16_to32_for(SimdLevel level);
 Vertical32 vertical32_for(SimdLevel level);
 
+// Rows only, where the width stays: the source rows are the lines, their
+// sums (16-bit) divided as Vertical16 does; weights add up to less than 128.
+using Vertical8 = std::size_t (*)(const WeighedLines<std::uint8_t>& rows, const RowDivide& divide,
+                                  std::size_t dst_width, std::uint8_t* out, std::size_t begin);
+std::size_t vertical8_c(const WeighedLines<std::uint8_t>& rows, const RowDivide& divide, std::size_t dst_width,
+                        std::uint8_t* out, std::size_t begin);
+std::size_t vertical8_avx2(const WeighedLines<std::uint8_t>& rows, const RowDivide& divide, std::size_t dst_width,
+                           std::uint8_t* out, std::size_t begin);
+std::size_t vertical8_sse2(const WeighedLines<std::uint8_t>& rows, const RowDivide& divide, std::size_t dst_width,
+                           std::uint8_t* out, std::size_t begin);
+Vertical8 vertical8_for(SimdLevel level);
+
 // Rows first, where the rows' weights add up to less than 128: a target
 // row's source rows weighed into one line of 16-bit values below 2^15, as
 // wide as the source (`width` pixels; rows take and return pixels)...

@@ -267,6 +267,27 @@ std::size_t box_vertical_sse2(const WeighedLines<std::int16_t>& lines, const Box
   return i / 4;
 }
 
+std::size_t vertical8_sse2(const WeighedLines<std::uint8_t>& rows, const RowDivide& divide, std::size_t dst_width,
+                           std::uint8_t* out, std::size_t begin) {
+  const WeighedLines<std::uint8_t> r = rows;
+  const __m128i bias = _mm_set1_epi16(static_cast<short>(divide.bias)), zero = _mm_setzero_si128();
+  const __m128i magic = _mm_set1_epi16(static_cast<short>(divide.words.magic));
+  const __m128i shift = _mm_cvtsi32_si128(divide.words.shift);
+  std::size_t i = begin * 4;
+  for (; i + 16 <= dst_width * 4; i += 16) {
+    __m128i lo = bias, hi = bias;
+    for (std::size_t j = 0; j < r.count; ++j) {
+      const __m128i v = load(r.lines[j] + i), w = _mm_set1_epi16(static_cast<short>(r.weights[j]));
+      lo = _mm_add_epi16(lo, _mm_mullo_epi16(_mm_unpacklo_epi8(v, zero), w));
+      hi = _mm_add_epi16(hi, _mm_mullo_epi16(_mm_unpackhi_epi8(v, zero), w));
+    }
+    const __m128i qlo = _mm_srl_epi16(_mm_mulhi_epu16(lo, magic), shift);
+    const __m128i qhi = _mm_srl_epi16(_mm_mulhi_epu16(hi, magic), shift);
+    store(out + i, _mm_or_si128(_mm_packus_epi16(qlo, qhi), kOpaque));
+  }
+  return i / 4;
+}
+
 std::size_t weigh_rows_sse2(const WeighedLines<std::uint8_t>& rows, std::size_t width, std::int16_t* line,
                             std::size_t begin) {
   const std::size_t end = begin * 4 + (width - begin) / 4 * 16;

@@ -32,7 +32,9 @@ Resampler::Resampler(Kind kind, std::uint32_t src_width, std::uint32_t src_heigh
     // Rows first: pairs of rows in byte multiply-adds, into values below 2^15,
     // then 16-bit multiply-adds over every column tap into 32-bit sums.
     const bool rows_first = rows_.largest_total < 128 && !columns_.pairs.empty() && divide_.lanes.exact;
-    if (rows_.taps <= kMaxRing && narrow_lines && largest <= 0xFFFF && divide_.words.exact) {
+    if (src_width == dst_width && rows_.largest_total < 128 && divide_.words.exact) {
+      path_ = Path::rows_only;  // each line is the target row's sums
+    } else if (rows_.taps <= kMaxRing && narrow_lines && largest <= 0xFFFF && divide_.words.exact) {
       path_ = Path::narrow16;
     } else if (rows_first) {
       path_ = Path::rows_first;
@@ -53,6 +55,9 @@ Resampler::Resampler(Kind kind, std::uint32_t src_width, std::uint32_t src_heigh
   const std::size_t ring = rows_.taps + 1;
   ring_rows_.assign(ring, -1);
   switch (path_) {
+    case Path::rows_only:
+      source_rows_.resize(rows_.taps);
+      break;
     case Path::rows_first:
       line16_.resize(std::size_t{src_width} * 8);
       source_rows_.resize(rows_.taps);
@@ -160,6 +165,16 @@ void Resampler::run_rows_first(const std::uint8_t* src, std::uint8_t* dst, RowSp
   }
 }
 
+// The same width: each target row straight from its source rows.
+void Resampler::run_rows_only(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows, SimdLevel level) {
+  const Vertical8 vertical = vertical8_for(level);
+  const std::size_t row_bytes = std::size_t{src_width_} * 4;
+  for (std::size_t y = rows.first; y < rows.end; ++y) {
+    for (std::uint32_t j = 0; j < rows_.counts[y]; ++j) source_rows_[j] = src + (rows_.first[y] + j) * row_bytes;
+    vertical({source_rows_.data(), row_weights(y), rows_.counts[y]}, divide_, dst_width_, dst + y * row_bytes, 0);
+  }
+}
+
 // Row by row into one 64-bit sum per value: spans of any height, rows
 // shared by two target rows summed twice.
 void Resampler::run_wide64(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows) {
@@ -193,6 +208,9 @@ void Resampler::run(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t fi
   switch (path_) {
     case Path::narrow16:
       run_rows(src, dst, rows, ring16_, horizontal16_for(level), vertical16_for(level), same);
+      return;
+    case Path::rows_only:
+      run_rows_only(src, dst, rows, level);
       return;
     case Path::rows_first:
       run_rows_first(src, dst, rows, level);

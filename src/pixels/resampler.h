@@ -3,7 +3,7 @@
 // source row goes once through the horizontal pass into a ring of lines,
 // then each target row is weighed from its lines, divided and written. The
 // plan, chosen once per pair of sizes, picks the narrowest sums that hold:
-// 16-bit lines and sums; rows first, where each target row's source rows go
+// rows only, where the width stays; 16-bit lines and sums; rows first, where each target row's source rows go
 // into one 16-bit line and its columns are weighed and divided from there;
 // 16-bit lines and 32-bit sums; floats (exact below 2^24); 32-bit; or
 // 64-bit in C where nothing narrower does.
@@ -35,7 +35,7 @@ class Resampler {
   RowSpan target_rows(std::uint32_t first, std::uint32_t end) const;
 
  private:
-  enum class Path { none, narrow16, rows_first, narrow32, wide_float, wide32, wide64, box };
+  enum class Path { none, rows_only, narrow16, rows_first, narrow32, wide_float, wide32, wide64, box };
 
   // Lines a ring holds at most: every row of the tallest span.
   static constexpr std::uint32_t kMaxRing = 64;
@@ -53,6 +53,7 @@ class Resampler {
   template <class Sum, class Horizontal, class Vertical, class Divide>
   void run_rows(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows, Ring<Sum>& ring, Horizontal horizontal,
                 Vertical vertical, const Divide& divide);
+  void run_rows_only(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows, SimdLevel level);
   void run_rows_first(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows, SimdLevel level);
   void run_wide64(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows);
   const std::uint32_t* row_weights(std::size_t target_row) const;

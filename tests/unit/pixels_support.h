@@ -81,7 +81,8 @@ inline std::string where(SimdLevel level, const Sizes& s) {
 // 2^15 (2570 -> 10) or whose box spans pass 257 pixels (300 x 20 -> 1).
 // Sources of 131 rows keep the column pass first: 32-bit sums of 16-bit
 // lines, floats and 32-bit lines in windows of four pixels; so does a
-// source too narrow for windows (130 -> 1, float quotients).
+// source too narrow for windows (130 -> 1, float quotients). Scaled up,
+// their rows weigh too much for byte weights (131 -> 200).
 inline std::vector<Sizes> scaling_sizes(std::mt19937& rng) {
   std::vector<Sizes> sizes;
   for (int i = 0; i < 400; ++i) {
@@ -102,7 +103,8 @@ inline std::vector<Sizes> scaling_sizes(std::mt19937& rng) {
   for (const Sizes& s : {Sizes{30, 8, 10, 4}, {40, 9, 20, 6}, {36, 12, 12, 6}, {3840, 2, 160, 1}, {1, 1, 300, 7},
                          {1, 40, 1, 1}, {2, 3, 97, 61}, {1920, 8, 1366, 5}, {7, 1, 1920, 1}, {257, 261, 250, 254},
                          {300, 20, 1, 1}, {1920, 1080, 1280, 720}, {541, 2, 100, 1}, {2570, 1, 10, 1},
-                         {100, 131, 30, 3}, {300, 131, 7, 3}, {541, 131, 100, 3}, {130, 8, 1, 5}}) {
+                         {100, 131, 30, 3}, {300, 131, 7, 3}, {541, 131, 100, 3}, {130, 8, 1, 5},
+                         {16, 131, 16, 200}, {100, 131, 30, 200}}) {
     sizes.push_back(s);
   }
   return sizes;
