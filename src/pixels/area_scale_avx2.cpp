@@ -120,8 +120,11 @@ std::size_t box_three_halves_rows_avx2(const std::uint8_t* a, const std::uint8_t
                            });
 }
 
-std::size_t four_thirds_rows_avx2(const std::uint8_t* const rows[4], std::uint8_t* const out[3],
+std::size_t four_thirds_rows_avx2(const std::uint8_t* const source_rows[4], std::uint8_t* const out_rows[3],
                                   std::size_t dst_width, bool box) {
+  // The row addresses in locals: the stores could otherwise alias them.
+  const std::uint8_t* const rows[4] = {source_rows[0], source_rows[1], source_rows[2], source_rows[3]};
+  std::uint8_t* const out[3] = {out_rows[0], out_rows[1], out_rows[2]};
   // Four source pixels widened to 16 bits, one per 64-bit element: the rows
   // are weighed first, then each target takes an element and the next.
   const __m256i first = box ? _mm256_setr_epi16(2, 2, 2, 2, 2, 2, 2, 2, 1, 1, 1, 1, 0, 0, 0, 0)

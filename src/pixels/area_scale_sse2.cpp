@@ -110,8 +110,11 @@ std::size_t box_three_halves_rows_sse2(const std::uint8_t* a, const std::uint8_t
   return x;
 }
 
-std::size_t four_thirds_rows_sse2(const std::uint8_t* const rows[4], std::uint8_t* const out[3], std::size_t dst_width,
-                                  bool box) {
+std::size_t four_thirds_rows_sse2(const std::uint8_t* const source_rows[4], std::uint8_t* const out_rows[3],
+                                  std::size_t dst_width, bool box) {
+  // The row addresses in locals: the stores could otherwise alias them.
+  const std::uint8_t* const rows[4] = {source_rows[0], source_rows[1], source_rows[2], source_rows[3]};
+  std::uint8_t* const out[3] = {out_rows[0], out_rows[1], out_rows[2]};
   const __m128i zero = _mm_setzero_si128(), bias = _mm_set1_epi16(box ? 0 : 8);
   const __m128i shift = _mm_cvtsi32_si128(box ? 2 : 4);
   // Each target weighs a pixel and the next, [first x 4, second x 4] by target.
