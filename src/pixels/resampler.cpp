@@ -33,7 +33,7 @@ Resampler::Resampler(Kind kind, std::uint32_t src_width, std::uint32_t src_heigh
     // then 16-bit multiply-adds over every column tap into 32-bit sums.
     const bool rows_first = rows_.largest_total < 128 && !columns_.pairs.empty() && divide_.lanes.exact;
     if (src_width == dst_width && rows_.largest_total < 128 && divide_.words.exact) {
-      path_ = Path::rows_only;  // each line is the target row's sums
+      path_ = Path::rows_only;  // no column pass
     } else if (rows_.taps <= kMaxRing && narrow_lines && largest <= 0xFFFF && divide_.words.exact) {
       path_ = Path::narrow16;
     } else if (rows_first) {
@@ -133,6 +133,15 @@ const std::uint32_t* Resampler::row_weights(std::size_t target_row) const {
   return rows_.weights.data() + target_row * rows_.taps + (rows_.first[target_row] - rows_.start[target_row]);
 }
 
+// A target row's own source rows and their weights.
+WeighedLines<std::uint8_t> Resampler::source_rows(const std::uint8_t* src, std::size_t target_row) {
+  const std::size_t row_bytes = std::size_t{src_width_} * 4;
+  for (std::uint32_t j = 0; j < rows_.counts[target_row]; ++j) {
+    source_rows_[j] = src + (rows_.first[target_row] + j) * row_bytes;
+  }
+  return {source_rows_.data(), row_weights(target_row), rows_.counts[target_row]};
+}
+
 template <class Sum, class Horizontal, class Vertical, class Divide>
 void Resampler::run_rows(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows, Ring<Sum>& ring,
                          Horizontal horizontal, Vertical vertical, const Divide& divide) {
@@ -146,12 +155,11 @@ void Resampler::run_rows(const std::uint8_t* src, std::uint8_t* dst, RowSpan row
 void Resampler::run_rows_first(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows, SimdLevel level) {
   const WeighRows weigh_rows = weigh_rows_for(level);
   const WeighColumns weigh_columns = weigh_columns_for(level);
-  const std::size_t row_bytes = std::size_t{src_width_} * 4, out_bytes = std::size_t{dst_width_} * 4;
+  const std::size_t line_values = std::size_t{src_width_} * 4, out_bytes = std::size_t{dst_width_} * 4;
   // A target row's line: the first half of line16_ for y, the second for y + 1.
   auto weigh = [&](std::size_t y) {
-    for (std::uint32_t j = 0; j < rows_.counts[y]; ++j) source_rows_[j] = src + (rows_.first[y] + j) * row_bytes;
-    std::int16_t* line = line16_.data() + (y - rows.first) % 2 * row_bytes;
-    weigh_rows({source_rows_.data(), row_weights(y), rows_.counts[y]}, src_width_, line, 0);
+    std::int16_t* line = line16_.data() + (y - rows.first) % 2 * line_values;
+    weigh_rows(source_rows(src, y), src_width_, line, 0);
     return line;
   };
   for (std::size_t y = rows.first; y < rows.end; y += 2) {
@@ -168,10 +176,8 @@ void Resampler::run_rows_first(const std::uint8_t* src, std::uint8_t* dst, RowSp
 // The same width: each target row straight from its source rows.
 void Resampler::run_rows_only(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows, SimdLevel level) {
   const Vertical8 vertical = vertical8_for(level);
-  const std::size_t row_bytes = std::size_t{src_width_} * 4;
   for (std::size_t y = rows.first; y < rows.end; ++y) {
-    for (std::uint32_t j = 0; j < rows_.counts[y]; ++j) source_rows_[j] = src + (rows_.first[y] + j) * row_bytes;
-    vertical({source_rows_.data(), row_weights(y), rows_.counts[y]}, divide_, dst_width_, dst + y * row_bytes, 0);
+    vertical(source_rows(src, y), divide_, dst_width_, dst + y * std::size_t{dst_width_} * 4, 0);
   }
 }
 

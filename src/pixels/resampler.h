@@ -3,10 +3,11 @@
 // source row goes once through the horizontal pass into a ring of lines,
 // then each target row is weighed from its lines, divided and written. The
 // plan, chosen once per pair of sizes, picks the narrowest sums that hold:
-// rows only, where the width stays; 16-bit lines and sums; rows first, where each target row's source rows go
-// into one 16-bit line and its columns are weighed and divided from there;
-// 16-bit lines and 32-bit sums; floats (exact below 2^24); 32-bit; or
-// 64-bit in C where nothing narrower does.
+// rows only, where the width stays; 16-bit lines and sums; rows first,
+// where each target row's source rows go into one 16-bit line and its
+// columns are weighed and divided from there; 16-bit lines and 32-bit sums;
+// floats (exact below 2^24); 32-bit; or 64-bit in C where nothing narrower
+// does.
 #include <cstdint>
 #include <vector>
 
@@ -57,6 +58,7 @@ class Resampler {
   void run_rows_first(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows, SimdLevel level);
   void run_wide64(const std::uint8_t* src, std::uint8_t* dst, RowSpan rows);
   const std::uint32_t* row_weights(std::size_t target_row) const;
+  WeighedLines<std::uint8_t> source_rows(const std::uint8_t* src, std::size_t target_row);
   void plan_box_magics();
 
   Path path_ = Path::none;
