@@ -9,6 +9,7 @@
 // `*_for(level)` gives the row of an instruction set.
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #include "pixels/exact_divider.h"
@@ -192,6 +193,16 @@ struct Lines16 {
 };
 using WeighColumns = std::size_t (*)(const Lines16& lines, const ColumnTaps& columns, const RowDivide& divide,
                                      std::size_t begin);
+// row(two_pixel_pairs, two lines), both as std::bool_constant, for the SIMD
+// rows compiled once per layout and line count.
+template <class Row>
+std::size_t by_layout(const ColumnTaps& columns, const Lines16& lines, Row row) {
+  const bool two = lines.second != nullptr;
+  if (columns.two_pixel_pairs) {
+    return two ? row(std::true_type{}, std::true_type{}) : row(std::true_type{}, std::false_type{});
+  }
+  return two ? row(std::false_type{}, std::true_type{}) : row(std::false_type{}, std::false_type{});
+}
 std::size_t weigh_columns_c(const Lines16& lines, const ColumnTaps& columns, const RowDivide& divide,
                             std::size_t begin);
 std::size_t weigh_columns_avx2(const Lines16& lines, const ColumnTaps& columns, const RowDivide& divide,

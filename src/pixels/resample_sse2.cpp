@@ -369,13 +369,9 @@ std::size_t weigh_columns(const Lines16& lines, const ColumnTaps& columns, const
 template <class Quotient>
 std::size_t weigh_columns(const Lines16& lines, const ColumnTaps& columns, const RowDivide& divide,
                           std::size_t begin, Quotient quotient) {
-  const bool two = lines.second != nullptr;
-  if (columns.two_pixel_pairs) {
-    return two ? weigh_columns<true, true>(lines, columns, divide, begin, quotient)
-               : weigh_columns<true, false>(lines, columns, divide, begin, quotient);
-  }
-  return two ? weigh_columns<false, true>(lines, columns, divide, begin, quotient)
-             : weigh_columns<false, false>(lines, columns, divide, begin, quotient);
+  return by_layout(columns, lines, [&](auto two_pixels, auto two) {
+    return weigh_columns<two_pixels, two>(lines, columns, divide, begin, quotient);
+  });
 }
 
 }  // namespace
