@@ -48,6 +48,40 @@ struct LaneDivide {
   }
 };
 
+// floor(n / d) of sixteen 16-bit lanes by WordDivider constants: the high
+// half of one product, shifted.
+struct WordDivide {
+  __m256i magic;
+  __m128i shift;
+
+  explicit WordDivide(const WordDivider& d)
+      : magic(_mm256_set1_epi16(static_cast<short>(d.magic))), shift(_mm_cvtsi32_si128(d.shift)) {}
+
+  __m256i operator()(__m256i n) const { return _mm256_srl_epi16(_mm256_mulhi_epu16(n, magic), shift); }
+};
+
+// floor(n / d) of eight whole-number float sums below 2^24, for a divisor
+// below 16,000: the product with the rounded reciprocal is within 2^-15 of
+// the quotient, whose fraction when not 0 is at least 1 / divisor; adding
+// 1 / (2 divisor) lifts exact quotients that came out just below without
+// reaching the next one.
+struct FloatDivide {
+  __m256 reciprocal, lift;
+
+  explicit FloatDivide(std::uint64_t divisor)
+      : reciprocal(_mm256_set1_ps(1.0f / static_cast<float>(divisor))),
+        lift(_mm256_set1_ps(0.5f / static_cast<float>(divisor))) {}
+
+  __m256i operator()(__m256 n) const { return _mm256_cvttps_epi32(_mm256_fmadd_ps(n, reciprocal, lift)); }
+};
+
+// Rows j and j + 1 (or j alone, the second weight 0) as a pair of byte
+// weights, for multiply-adds of their bytes interleaved.
+inline __m256i byte_pair_weights(const WeighedLines<std::uint8_t>& rows, std::size_t j) {
+  const std::uint32_t second = j + 1 < rows.count ? rows.weights[j + 1] : 0;
+  return _mm256_set1_epi16(static_cast<short>(rows.weights[j] | second << 8));
+}
+
 // Eight targets from four registers of 32-bit quotients, targets (0 | 1),
 // (2 | 3), (4 | 5), (6 | 7) by 128-bit lane.
 inline void store_eight(std::uint8_t* out, __m256i q0, __m256i q1, __m256i q2, __m256i q3) {
@@ -202,10 +236,9 @@ std::size_t horizontal_float_avx2(const SourceRows<float>& rows, const ColumnTap
 std::size_t vertical16_avx2(const WeighedLines<std::int16_t>& lines, const RowDivide& divide, std::size_t dst_width,
                             std::uint8_t* out, std::size_t begin) {
   // Sums stay below 2^16 (the plan checks), so 16-bit products and adds
-  // wrap nowhere; the quotient is the high half of one product, shifted.
+  // wrap nowhere.
   const __m256i bias = _mm256_set1_epi16(static_cast<short>(divide.bias));
-  const __m256i magic = _mm256_set1_epi16(static_cast<short>(divide.words.magic));
-  const __m128i shift = _mm_cvtsi32_si128(divide.words.shift);
+  const WordDivide quotient(divide.words);
   const std::size_t count = lines.count;
   const std::int16_t* const* line = lines.lines;
   const std::uint32_t* weights = lines.weights;
@@ -217,8 +250,7 @@ std::size_t vertical16_avx2(const WeighedLines<std::int16_t>& lines, const RowDi
       a = _mm256_add_epi16(a, _mm256_mullo_epi16(load(line[j] + i), w));
       b = _mm256_add_epi16(b, _mm256_mullo_epi16(load(line[j] + i + 16), w));
     }
-    store_eight(out + i, _mm256_srl_epi16(_mm256_mulhi_epu16(a, magic), shift),
-                _mm256_srl_epi16(_mm256_mulhi_epu16(b, magic), shift));
+    store_eight(out + i, quotient(a), quotient(b));
   }
   return i / 4;
 }
@@ -308,17 +340,9 @@ std::size_t vertical32_avx2(const WeighedLines<std::uint32_t>& lines, const RowD
 
 std::size_t vertical_float_avx2(const WeighedLines<float>& lines, const RowDivide& divide, std::size_t dst_width,
                                 std::uint8_t* out, std::size_t begin) {
-  // Below a divisor of 16,000 the product with the rounded reciprocal is
-  // within 2^-15 of the quotient, whose fraction when not 0 is at least
-  // 1 / divisor: adding 1 / (2 divisor) lifts exact quotients that came out
-  // just below without reaching the next one. Larger divisors divide in
-  // 32-bit lanes.
+  // Larger divisors divide in 32-bit lanes.
   if (divide.float_quotient) {
-    const auto d = static_cast<float>(divide.divisor);
-    const __m256 reciprocal = _mm256_set1_ps(1.0f / d), lift = _mm256_set1_ps(0.5f / d);
-    return weigh_lines<FloatLanes>(lines, divide, dst_width, out, begin, [=](__m256 sum) {
-      return _mm256_cvttps_epi32(_mm256_fmadd_ps(sum, reciprocal, lift));
-    });
+    return weigh_lines<FloatLanes>(lines, divide, dst_width, out, begin, FloatDivide(divide.divisor));
   }
   const LaneDivide quotient(divide.lanes);
   return weigh_lines<FloatLanes>(lines, divide, dst_width, out, begin,
@@ -370,14 +394,12 @@ std::size_t vertical8_avx2(const WeighedLines<std::uint8_t>& rows, const RowDivi
   __m256i weights[kMostPairs];
   const std::uint8_t* row[2 * kMostPairs];
   for (std::size_t j = 0; j < rows.count; j += 2) {
-    const bool pair = j + 1 < rows.count;
     row[j] = rows.lines[j];
-    row[j + 1] = pair ? rows.lines[j + 1] : rows.lines[j];
-    weights[j / 2] = _mm256_set1_epi16(static_cast<short>(rows.weights[j] | (pair ? rows.weights[j + 1] : 0) << 8));
+    row[j + 1] = rows.lines[j + 1 < rows.count ? j + 1 : j];
+    weights[j / 2] = byte_pair_weights(rows, j);
   }
   const __m256i bias = _mm256_set1_epi16(static_cast<short>(divide.bias));
-  const __m256i magic = _mm256_set1_epi16(static_cast<short>(divide.words.magic));
-  const __m128i shift = _mm_cvtsi32_si128(divide.words.shift);
+  const WordDivide quotient(divide.words);
   std::size_t i = begin * 4;
   for (; i + 32 <= dst_width * 4; i += 32) {
     __m256i lo = bias, hi = bias;
@@ -386,9 +408,7 @@ std::size_t vertical8_avx2(const WeighedLines<std::uint8_t>& rows, const RowDivi
       lo = _mm256_add_epi16(lo, _mm256_maddubs_epi16(_mm256_unpacklo_epi8(a, b), weights[k]));
       hi = _mm256_add_epi16(hi, _mm256_maddubs_epi16(_mm256_unpackhi_epi8(a, b), weights[k]));
     }
-    const __m256i qlo = _mm256_srl_epi16(_mm256_mulhi_epu16(lo, magic), shift);
-    const __m256i qhi = _mm256_srl_epi16(_mm256_mulhi_epu16(hi, magic), shift);
-    store(out + i, _mm256_or_si256(_mm256_packus_epi16(qlo, qhi), opaque()));
+    store(out + i, _mm256_or_si256(_mm256_packus_epi16(quotient(lo), quotient(hi)), opaque()));
   }
   return i / 4;
 }
@@ -400,10 +420,9 @@ std::size_t weigh_rows_avx2(const WeighedLines<std::uint8_t>& rows, std::size_t 
   // (each pair's weights add up to less than 128), each pair over the whole
   // line: lo holds values 0-7 | 16-23, hi 8-15 | 24-31.
   for (std::size_t j = 0; j < rows.count; j += 2) {
-    const bool pair = j + 1 < rows.count;
     const std::uint8_t* a = rows.lines[j];
-    const std::uint8_t* b = pair ? rows.lines[j + 1] : a;
-    const __m256i w = _mm256_set1_epi16(static_cast<short>(rows.weights[j] | (pair ? rows.weights[j + 1] : 0) << 8));
+    const std::uint8_t* b = rows.lines[j + 1 < rows.count ? j + 1 : j];
+    const __m256i w = byte_pair_weights(rows, j);
     for (std::size_t i = begin * 4; i < end; i += 32) {
       const __m256i x = load(a + i), y = load(b + i);
       __m256i lo = _mm256_maddubs_epi16(_mm256_unpacklo_epi8(x, y), w);
@@ -510,12 +529,8 @@ std::size_t weigh_columns_avx2(const Lines16& lines, const ColumnTaps& columns, 
                                std::size_t begin) {
   if (begin % 8 != 0 || columns.pairs.empty()) return begin;
   if (divide.float_quotient) {
-    // As in vertical_float_avx2: sums below 2^24, divisors below 16,000.
-    const auto d = static_cast<float>(divide.divisor);
-    const __m256 reciprocal = _mm256_set1_ps(1.0f / d), lift = _mm256_set1_ps(0.5f / d);
-    return weigh_columns(lines, columns, divide, begin, [=](__m256i sum) {
-      return _mm256_cvttps_epi32(_mm256_fmadd_ps(_mm256_cvtepi32_ps(sum), reciprocal, lift));
-    });
+    const FloatDivide quotient(divide.divisor);
+    return weigh_columns(lines, columns, divide, begin, [=](__m256i sum) { return quotient(_mm256_cvtepi32_ps(sum)); });
   }
   return weigh_columns(lines, columns, divide, begin, LaneDivide(divide.lanes));
 }

@@ -103,6 +103,35 @@ struct LaneDivide {
   }
 };
 
+// floor(n / d) of eight 16-bit lanes by WordDivider constants.
+struct WordDivide {
+  __m128i magic;
+  __m128i shift;
+
+  explicit WordDivide(const WordDivider& d)
+      : magic(_mm_set1_epi16(static_cast<short>(d.magic))), shift(_mm_cvtsi32_si128(d.shift)) {}
+
+  __m128i operator()(__m128i n) const { return _mm_srl_epi16(_mm_mulhi_epu16(n, magic), shift); }
+};
+
+// floor(n / d) of four whole-number float sums below 2^24 by the AVX2 rows'
+// product with the reciprocal, rounded once more without a fused
+// multiply-add: within 2^-15 of the quotient, then at most 2^-17 more for the
+// lift. Below a divisor of 13,000 the lift 1 / (2 divisor) still outweighs
+// both, so whole quotients stay whole and fractions of at least 1 / divisor
+// do not reach the next one.
+struct FloatDivide {
+  __m128 reciprocal, lift;
+
+  static bool fits(const RowDivide& divide) { return divide.float_quotient && divide.divisor < 13000; }
+
+  explicit FloatDivide(std::uint64_t divisor)
+      : reciprocal(_mm_set1_ps(1.0f / static_cast<float>(divisor))),
+        lift(_mm_set1_ps(0.5f / static_cast<float>(divisor))) {}
+
+  __m128i operator()(__m128 n) const { return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(n, reciprocal), lift)); }
+};
+
 // 32-bit lines weighed in integer lanes; SSE2 multiplies 32-bit lanes only
 // in pairs, to 64 bits.
 struct IntegerLanes {
@@ -166,8 +195,7 @@ std::size_t horizontal_float_sse2(const SourceRows<float>& rows, const ColumnTap
 std::size_t vertical16_sse2(const WeighedLines<std::int16_t>& lines, const RowDivide& divide, std::size_t dst_width,
                             std::uint8_t* out, std::size_t begin) {
   const __m128i bias = _mm_set1_epi16(static_cast<short>(divide.bias));
-  const __m128i magic = _mm_set1_epi16(static_cast<short>(divide.words.magic));
-  const __m128i shift = _mm_cvtsi32_si128(divide.words.shift);
+  const WordDivide quotient(divide.words);
   const WeighedLines<std::int16_t> l = lines;
   std::size_t i = begin * 4;
   for (; i + 16 <= dst_width * 4; i += 16) {
@@ -177,9 +205,7 @@ std::size_t vertical16_sse2(const WeighedLines<std::int16_t>& lines, const RowDi
       a = _mm_add_epi16(a, _mm_mullo_epi16(load(l.lines[j] + i), w));
       b = _mm_add_epi16(b, _mm_mullo_epi16(load(l.lines[j] + i + 8), w));
     }
-    const __m128i qa = _mm_srl_epi16(_mm_mulhi_epu16(a, magic), shift);
-    const __m128i qb = _mm_srl_epi16(_mm_mulhi_epu16(b, magic), shift);
-    store(out + i, _mm_or_si128(_mm_packus_epi16(qa, qb), kOpaque));
+    store(out + i, _mm_or_si128(_mm_packus_epi16(quotient(a), quotient(b)), kOpaque));
   }
   return i / 4;
 }
@@ -217,17 +243,8 @@ std::size_t vertical32_sse2(const WeighedLines<std::uint32_t>& lines, const RowD
 
 std::size_t vertical_float_sse2(const WeighedLines<float>& lines, const RowDivide& divide, std::size_t dst_width,
                                 std::uint8_t* out, std::size_t begin) {
-  // The AVX2 row's product with the reciprocal, rounded once more without a
-  // fused multiply-add: within 2^-15 of the quotient, then at most 2^-17 more
-  // for the lift. Below a divisor of 13,000 the lift 1 / (2 divisor) still
-  // outweighs both, so whole quotients stay whole and fractions of at least
-  // 1 / divisor do not reach the next one.
-  if (divide.float_quotient && divide.divisor < 13000) {
-    const auto d = static_cast<float>(divide.divisor);
-    const __m128 reciprocal = _mm_set1_ps(1.0f / d), lift = _mm_set1_ps(0.5f / d);
-    return weigh_lines<FloatLanes>(lines, divide, dst_width, out, begin, [=](__m128 sum) {
-      return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(sum, reciprocal), lift));
-    });
+  if (FloatDivide::fits(divide)) {
+    return weigh_lines<FloatLanes>(lines, divide, dst_width, out, begin, FloatDivide(divide.divisor));
   }
   const LaneDivide quotient(divide.lanes);
   return weigh_lines<FloatLanes>(lines, divide, dst_width, out, begin,
@@ -271,8 +288,7 @@ std::size_t vertical8_sse2(const WeighedLines<std::uint8_t>& rows, const RowDivi
                            std::uint8_t* out, std::size_t begin) {
   const WeighedLines<std::uint8_t> r = rows;
   const __m128i bias = _mm_set1_epi16(static_cast<short>(divide.bias)), zero = _mm_setzero_si128();
-  const __m128i magic = _mm_set1_epi16(static_cast<short>(divide.words.magic));
-  const __m128i shift = _mm_cvtsi32_si128(divide.words.shift);
+  const WordDivide quotient(divide.words);
   std::size_t i = begin * 4;
   for (; i + 16 <= dst_width * 4; i += 16) {
     __m128i lo = bias, hi = bias;
@@ -281,9 +297,7 @@ std::size_t vertical8_sse2(const WeighedLines<std::uint8_t>& rows, const RowDivi
       lo = _mm_add_epi16(lo, _mm_mullo_epi16(_mm_unpacklo_epi8(v, zero), w));
       hi = _mm_add_epi16(hi, _mm_mullo_epi16(_mm_unpackhi_epi8(v, zero), w));
     }
-    const __m128i qlo = _mm_srl_epi16(_mm_mulhi_epu16(lo, magic), shift);
-    const __m128i qhi = _mm_srl_epi16(_mm_mulhi_epu16(hi, magic), shift);
-    store(out + i, _mm_or_si128(_mm_packus_epi16(qlo, qhi), kOpaque));
+    store(out + i, _mm_or_si128(_mm_packus_epi16(quotient(lo), quotient(hi)), kOpaque));
   }
   return i / 4;
 }
@@ -329,17 +343,17 @@ std::size_t weigh_columns(const Lines16& lines, const ColumnTaps& columns, const
   struct Quotients {
     __m128i a, b;
   };
-  // Target t, half h of the step, of both lines; kept inline, so that the
+  // Target t, half h of `steps`, of both lines; kept inline, so that the
   // sums stay in registers.
-  auto weigh = [&](std::size_t t, std::size_t h) __attribute__((always_inline)) {
+  auto weigh = [&](const PairStep* steps, std::size_t t, std::size_t h) __attribute__((always_inline)) {
     __m128i sa = bias, sb = bias;
     for (std::size_t w = 0; w < windows; ++w) {
-      const std::uint32_t at = step[w].offset[h];
-      const __m128i w0 = load(step[w].weights[0] + h * 8);
+      const std::uint32_t at = steps[w].offset[h];
+      const __m128i w0 = load(steps[w].weights[0] + h * 8);
       sa = _mm_add_epi32(sa, _mm_madd_epi16(channel_pairs(load(a + at)), w0));
       if constexpr (kTwo) sb = _mm_add_epi32(sb, _mm_madd_epi16(channel_pairs(load(b + at)), w0));
       if constexpr (!kTwoPixels) {
-        const __m128i w1 = load(step[w].weights[1] + h * 8);
+        const __m128i w1 = load(steps[w].weights[1] + h * 8);
         sa = _mm_add_epi32(sa, _mm_madd_epi16(channel_pairs(load(a + at + 8)), w1));
         if constexpr (kTwo) sb = _mm_add_epi32(sb, _mm_madd_epi16(channel_pairs(load(b + at + 8)), w1));
       }
@@ -356,10 +370,9 @@ std::size_t weigh_columns(const Lines16& lines, const ColumnTaps& columns, const
     return Quotients{quotient(sa), kTwo ? quotient(sb) : sb};
   };
   std::size_t g = begin / 4;
-  for (; g < groups; ++g, step += windows) {
-    const Quotients q0 = weigh(g * 4, 0), q1 = weigh(g * 4 + 1, 1);
-    step += windows;
-    const Quotients q2 = weigh(g * 4 + 2, 0), q3 = weigh(g * 4 + 3, 1);
+  for (; g < groups; ++g, step += 2 * windows) {
+    const Quotients q0 = weigh(step, g * 4, 0), q1 = weigh(step, g * 4 + 1, 1);
+    const Quotients q2 = weigh(step + windows, g * 4 + 2, 0), q3 = weigh(step + windows, g * 4 + 3, 1);
     store_four(out_a + g * 16, q0.a, q1.a, q2.a, q3.a);
     if constexpr (kTwo) store_four(out_b + g * 16, q0.b, q1.b, q2.b, q3.b);
   }
@@ -379,13 +392,9 @@ std::size_t weigh_columns(const Lines16& lines, const ColumnTaps& columns, const
 std::size_t weigh_columns_sse2(const Lines16& lines, const ColumnTaps& columns, const RowDivide& divide,
                                std::size_t begin) {
   if (begin % 4 != 0 || columns.pairs.empty()) return begin;
-  if (divide.float_quotient && divide.divisor < 13000) {
-    // As in vertical_float_sse2.
-    const auto d = static_cast<float>(divide.divisor);
-    const __m128 reciprocal = _mm_set1_ps(1.0f / d), lift = _mm_set1_ps(0.5f / d);
-    return weigh_columns(lines, columns, divide, begin, [=](__m128i sum) {
-      return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(sum), reciprocal), lift));
-    });
+  if (FloatDivide::fits(divide)) {
+    const FloatDivide quotient(divide.divisor);
+    return weigh_columns(lines, columns, divide, begin, [=](__m128i sum) { return quotient(_mm_cvtepi32_ps(sum)); });
   }
   return weigh_columns(lines, columns, divide, begin, LaneDivide(divide.lanes));
 }
