@@ -11,12 +11,14 @@ namespace {
 inline __m256i load(const std::uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
 inline void store(std::uint8_t* p, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
 
-// Two 128-bit loads, 12 bytes apart: three source pixels (and one spare) per lane.
-inline __m256i load_threes(const std::uint8_t* p) {
-  const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12));
-  return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+// Two 128-bit loads, one per lane.
+inline __m256i load_pair(const std::uint8_t* lo, const std::uint8_t* hi) {
+  const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lo));
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(low), _mm_loadu_si128(reinterpret_cast<const __m128i*>(hi)), 1);
 }
+
+// Three source pixels (and one spare) per lane.
+inline __m256i load_threes(const std::uint8_t* p) { return load_pair(p, p + 12); }
 
 }  // namespace
 
@@ -120,52 +122,81 @@ std::size_t box_three_halves_rows_avx2(const std::uint8_t* a, const std::uint8_t
                            });
 }
 
-std::size_t four_thirds_rows_avx2(const std::uint8_t* const source_rows[4], std::uint8_t* const out_rows[3],
-                                  std::size_t dst_width, bool box) {
-  // The row addresses in locals: the stores could otherwise alias them.
-  const std::uint8_t* const rows[4] = {source_rows[0], source_rows[1], source_rows[2], source_rows[3]};
-  std::uint8_t* const out[3] = {out_rows[0], out_rows[1], out_rows[2]};
-  // Four source pixels widened to 16 bits, one per 64-bit element: the rows
-  // are weighed first, then each target takes an element and the next.
-  const __m256i first = box ? _mm256_setr_epi16(2, 2, 2, 2, 2, 2, 2, 2, 1, 1, 1, 1, 0, 0, 0, 0)
-                            : _mm256_setr_epi16(3, 3, 3, 3, 2, 2, 2, 2, 1, 1, 1, 1, 0, 0, 0, 0);
-  const __m256i second = box ? _mm256_setr_epi16(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 0, 0, 0, 0)
-                             : _mm256_setr_epi16(1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 0, 0, 0, 0);
-  const __m256i bias = _mm256_set1_epi16(box ? 0 : 8), order = _mm256_setr_epi32(0, 1, 4, 2, 3, 6, 5, 7);
-  const __m128i shift = _mm_cvtsi32_si128(box ? 2 : 4);
-  const __m256i opaque = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
-  auto wide = [](const std::uint8_t* p) {
-    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+namespace {
+
+template <bool kBox>
+std::size_t four_thirds_rows(const std::uint8_t* const rows[4], std::uint8_t* const out[3], std::size_t dst_width) {
+  const std::uint8_t* const a = rows[0];
+  const std::uint8_t* const b = rows[1];
+  const std::uint8_t* const c = rows[2];
+  const std::uint8_t* const d = rows[3];
+  std::uint8_t* const top = out[0];
+  std::uint8_t* const middle = out[1];
+  std::uint8_t* const bottom = out[2];
+  // Twelve targets from source pixels 0..15, read as windows of four
+  // pixels: 0..3 and 4..7 in one register, 8..11 and 12..15 in the next,
+  // 2..5 and 10..13 in the third. Each window holds the pixel pairs of two
+  // targets (0 1, 4 5 | 6 7, 10 11 | 2 3, 8 9), channel k of a pair side by side.
+  const __m256i outer = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 4, 8, 5, 9, 6, 10, 7, 11,  //
+                                         4, 8, 5, 9, 6, 10, 7, 11, 8, 12, 9, 13, 10, 14, 11, 15);
+  const __m256i inner = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15,  //
+                                         0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
+  // The targets' horizontal weights: 3, 1 | 2, 2 | 1, 3 (area) or 2, 0 |
+  // 2, 0 | 1, 1 (box), repeating.
+  auto weights = [](char f0, char s0, char f1, char s1, char f2, char s2, char f3, char s3) {
+    return _mm256_setr_epi8(f0, s0, f0, s0, f0, s0, f0, s0, f1, s1, f1, s1, f1, s1, f1, s1,  //
+                            f2, s2, f2, s2, f2, s2, f2, s2, f3, s3, f3, s3, f3, s3, f3, s3);
   };
-  auto across = [&](__m256i v) {  // elements 0, 1 and 2 from elements 0 and 1, 1 and 2, 2 and 3
-    const __m256i next = _mm256_permute4x64_epi64(v, _MM_SHUFFLE(3, 3, 2, 1));
-    const __m256i sum = _mm256_add_epi16(_mm256_mullo_epi16(v, first), _mm256_mullo_epi16(next, second));
-    return _mm256_srl_epi16(_mm256_add_epi16(sum, bias), shift);
+  const __m256i outer_weights = kBox ? weights(2, 0, 2, 0, 2, 0, 1, 1) : weights(3, 1, 2, 2, 2, 2, 1, 3);
+  const __m256i inner_weights = kBox ? weights(1, 1, 2, 0, 1, 1, 2, 0) : weights(1, 3, 3, 1, 1, 3, 3, 1);
+  const __m256i sixteenth = _mm256_set1_epi16(1 << 11);  // (sum * 2^11 + 2^14) >> 15 is (sum + 8) >> 4
+  const __m256i opaque = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+  auto finish = [&](__m256i sum) { return kBox ? _mm256_srli_epi16(sum, 2) : _mm256_mulhrs_epi16(sum, sixteenth); };
+  // [0 1 4 5 | 6 7 10 11] and [2 3 8 9] to targets 0..11.
+  auto put = [&](std::uint8_t* row, __m256i t05, __m256i t611, __m256i t29) {
+    const __m256i p = _mm256_or_si256(_mm256_packus_epi16(t05, t29), opaque);   // 0 1 2 3 | 4 5 8 9
+    const __m256i q = _mm256_or_si256(_mm256_packus_epi16(t611, t611), opaque);  // 6 7 6 7 | 10 11 10 11
+    store(row, _mm256_blend_epi32(p, _mm256_permute4x64_epi64(q, _MM_SHUFFLE(0, 0, 0, 0)), 0xC0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 32), _mm256_extracti128_si256(_mm256_unpackhi_epi64(p, q), 1));
   };
   std::size_t x = 0;
-  // Six targets per step, stored as eight: the last two stay inside the row.
-  for (; x + 8 <= dst_width; x += 6) {
+  for (; x + 12 <= dst_width; x += 12) {
     const std::size_t s = x / 3 * 16;
-    __m256i target[3][2];
-    for (int half = 0; half < 2; ++half) {
-      const __m256i a = wide(rows[0] + s + half * 16), b = wide(rows[1] + s + half * 16);
-      const __m256i c = wide(rows[2] + s + half * 16), d = wide(rows[3] + s + half * 16);
-      if (box) {
-        target[0][half] = across(_mm256_add_epi16(a, a));
-        target[1][half] = across(_mm256_add_epi16(b, b));
-        target[2][half] = across(_mm256_add_epi16(c, d));
+    __m256i t[3][3];  // target row, then registers as above
+    for (int r = 0; r < 3; ++r) {
+      auto across = [&](const std::uint8_t* row) {
+        const std::uint8_t* p = row + s;
+        switch (r) {
+          case 0: return _mm256_maddubs_epi16(_mm256_shuffle_epi8(load(p), outer), outer_weights);
+          case 1: return _mm256_maddubs_epi16(_mm256_shuffle_epi8(load(p + 32), outer), outer_weights);
+          default: return _mm256_maddubs_epi16(_mm256_shuffle_epi8(load_pair(p + 8, p + 40), inner), inner_weights);
+        }
+      };
+      const __m256i ha = across(a), hb = across(b), hc = across(c), hd = across(d);
+      // Vertical weights 3, 1 | 2, 2 | 1, 3 (area) or 2, 0 | 2, 0 | 1, 1 (box).
+      if (kBox) {
+        t[0][r] = finish(_mm256_add_epi16(ha, ha));
+        t[1][r] = finish(_mm256_add_epi16(hb, hb));
+        t[2][r] = finish(_mm256_add_epi16(hc, hd));
       } else {
-        target[0][half] = across(_mm256_add_epi16(_mm256_add_epi16(a, a), _mm256_add_epi16(a, b)));
-        target[1][half] = across(_mm256_slli_epi16(_mm256_add_epi16(b, c), 1));
-        target[2][half] = across(_mm256_add_epi16(_mm256_add_epi16(d, d), _mm256_add_epi16(d, c)));
+        const __m256i bc = _mm256_add_epi16(hb, hc);
+        t[0][r] = finish(_mm256_add_epi16(_mm256_add_epi16(ha, ha), _mm256_add_epi16(ha, hb)));
+        t[1][r] = finish(_mm256_add_epi16(bc, bc));
+        t[2][r] = finish(_mm256_add_epi16(_mm256_add_epi16(hd, hd), _mm256_add_epi16(hd, hc)));
       }
     }
-    for (int row = 0; row < 3; ++row) {
-      const __m256i packed = _mm256_packus_epi16(target[row][0], target[row][1]);
-      store(out[row] + x * 4, _mm256_or_si256(_mm256_permutevar8x32_epi32(packed, order), opaque));
-    }
+    put(top + x * 4, t[0][0], t[0][1], t[0][2]);
+    put(middle + x * 4, t[1][0], t[1][1], t[1][2]);
+    put(bottom + x * 4, t[2][0], t[2][1], t[2][2]);
   }
   return x;
+}
+
+}  // namespace
+
+std::size_t four_thirds_rows_avx2(const std::uint8_t* const rows[4], std::uint8_t* const out[3],
+                                  std::size_t dst_width, bool box) {
+  return box ? four_thirds_rows<true>(rows, out, dst_width) : four_thirds_rows<false>(rows, out, dst_width);
 }
 
 }  // namespace nimbra::detail

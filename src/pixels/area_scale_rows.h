@@ -63,6 +63,8 @@ std::size_t four_thirds_rows_avx2(const std::uint8_t* const rows[4], std::uint8_
                                   std::size_t dst_width, bool box);
 std::size_t four_thirds_rows_sse2(const std::uint8_t* const rows[4], std::uint8_t* const out[3],
                                   std::size_t dst_width, bool box);
+std::size_t four_thirds_rows_ssse3(const std::uint8_t* const rows[4], std::uint8_t* const out[3],
+                                   std::size_t dst_width, bool box);
 
 // A whole (4 dst_width / 3) x (4 dst_height / 3) BGRA image to
 // dst_width x dst_height, both multiples of 3.

@@ -34,9 +34,10 @@ void four_thirds_bgra(const std::uint8_t* src, std::uint32_t dst_width, std::uin
     const std::uint8_t* a = src + y / 3 * 4 * src_row;
     const std::uint8_t* const rows[4] = {a, a + src_row, a + 2 * src_row, a + 3 * src_row};
     std::uint8_t* const out[3] = {dst + y * dst_row, dst + (y + 1) * dst_row, dst + (y + 2) * dst_row};
-    const std::size_t done = level == SimdLevel::avx2     ? four_thirds_rows_avx2(rows, out, dst_width, box)
-                             : level != SimdLevel::scalar ? four_thirds_rows_sse2(rows, out, dst_width, box)
-                                                          : 0;
+    const std::size_t done = level == SimdLevel::avx2    ? four_thirds_rows_avx2(rows, out, dst_width, box)
+                             : level == SimdLevel::ssse3 ? four_thirds_rows_ssse3(rows, out, dst_width, box)
+                             : level == SimdLevel::sse2  ? four_thirds_rows_sse2(rows, out, dst_width, box)
+                                                         : 0;
     const std::size_t skip = done / 3 * 16;
     const std::uint8_t* const rest[4] = {rows[0] + skip, rows[1] + skip, rows[2] + skip, rows[3] + skip};
     std::uint8_t* const tail[3] = {out[0] + done * 4, out[1] + done * 4, out[2] + done * 4};
