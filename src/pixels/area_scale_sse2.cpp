@@ -117,53 +117,52 @@ std::size_t four_thirds_rows_sse2(const std::uint8_t* const source_rows[4], std:
   std::uint8_t* const out[3] = {out_rows[0], out_rows[1], out_rows[2]};
   const __m128i zero = _mm_setzero_si128(), bias = _mm_set1_epi16(box ? 0 : 8);
   const __m128i shift = _mm_cvtsi32_si128(box ? 2 : 4);
-  // Each target weighs a pixel and the next, [first x 4, second x 4] by target.
+  // Targets two at a time, [first x 4, second x 4]: each weighs a pixel of
+  // `near` and the next, in `far`.
   auto pair = [](short first, short second) {
     return _mm_setr_epi16(first, first, first, first, second, second, second, second);
   };
-  const __m128i weights[3] = {box ? pair(2, 0) : pair(3, 1), box ? pair(2, 0) : pair(2, 2),
-                              box ? pair(1, 1) : pair(1, 3)};
-  // Three targets of a row from its four weighed pixels [P0 P1] and [P2 P3], each in the low half.
-  auto across = [&](__m128i p01, __m128i p23, __m128i t[3]) {
-    const __m128i p12 = _mm_or_si128(_mm_srli_si128(p01, 8), _mm_slli_si128(p23, 8));
-    const __m128i pairs[3] = {p01, p12, p23};
-    for (int k = 0; k < 3; ++k) {
-      const __m128i product = _mm_mullo_epi16(pairs[k], weights[k]);
-      t[k] = _mm_srl_epi16(_mm_add_epi16(_mm_add_epi16(product, _mm_srli_si128(product, 8)), bias), shift);
-    }
+  const __m128i near01 = box ? pair(2, 2) : pair(3, 2), far01 = box ? pair(0, 0) : pair(1, 2);
+  const __m128i near23 = box ? pair(1, 2) : pair(1, 3), far23 = box ? pair(1, 0) : pair(3, 1);
+  const __m128i near45 = box ? pair(2, 1) : pair(2, 1), far45 = box ? pair(0, 1) : pair(2, 3);
+  auto weigh = [&](__m128i near, __m128i far, __m128i near_weights, __m128i far_weights) {
+    const __m128i sum = _mm_add_epi16(_mm_mullo_epi16(near, near_weights), _mm_mullo_epi16(far, far_weights));
+    return _mm_srl_epi16(_mm_add_epi16(sum, bias), shift);
+  };
+  // [P0 P1] [P2 P3] [P4 P5] [P6 P7] of one weighed row to its six targets.
+  auto across = [&](const __m128i p[4], std::uint8_t* row) {
+    auto swap = [](__m128i lo, __m128i hi) {  // [lo.hi, hi.lo]
+      return _mm_castpd_si128(_mm_shuffle_pd(_mm_castsi128_pd(lo), _mm_castsi128_pd(hi), 1));
+    };
+    const __m128i t01 = weigh(p[0], swap(p[0], p[1]), near01, far01);
+    const __m128i t23 = weigh(_mm_unpacklo_epi64(p[1], p[2]), _mm_unpackhi_epi64(p[1], p[2]), near23, far23);
+    const __m128i t45 = weigh(swap(p[2], p[3]), p[3], near45, far45);
+    store(row, _mm_or_si128(_mm_packus_epi16(t01, t23), kOpaque));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(row + 16), _mm_or_si128(_mm_packus_epi16(t45, t45), kOpaque));
   };
   std::size_t x = 0;
   // Eight source pixels, six targets per row and step.
   for (; x + 6 <= dst_width; x += 6) {
     const std::size_t s = x / 3 * 16;
-    __m128i t[3][6];
-    for (int half = 0; half < 2; ++half) {
-      __m128i p[4][2];
-      for (int r = 0; r < 4; ++r) {
-        const __m128i v = load(rows[r] + s + half * 16);
-        p[r][0] = _mm_unpacklo_epi8(v, zero), p[r][1] = _mm_unpackhi_epi8(v, zero);
-      }
-      for (int row = 0; row < 3; ++row) {
-        // Target row `row` weighs source rows `row` and `row` + 1: 3, 1 | 2, 2 | 1, 3, or 2, 0 | 2, 0 | 1, 1.
-        __m128i weighed[2];
-        for (int h = 0; h < 2; ++h) {
-          const __m128i a = p[row][h], b = p[row + 1][h], ab = _mm_add_epi16(a, b);
-          if (box) {
-            weighed[h] = row < 2 ? _mm_add_epi16(a, a) : ab;
-          } else {
-            weighed[h] = row == 1 ? _mm_add_epi16(ab, ab)
-                                  : _mm_add_epi16(ab, row == 0 ? _mm_add_epi16(a, a) : _mm_add_epi16(b, b));
-          }
-        }
-        across(weighed[0], weighed[1], t[row] + half * 3);
-      }
+    __m128i p[4][4];  // source row, then pixels [0 1] [2 3] [4 5] [6 7] in 16 bits
+    for (int r = 0; r < 4; ++r) {
+      const __m128i lo = load(rows[r] + s), hi = load(rows[r] + s + 16);
+      p[r][0] = _mm_unpacklo_epi8(lo, zero), p[r][1] = _mm_unpackhi_epi8(lo, zero);
+      p[r][2] = _mm_unpacklo_epi8(hi, zero), p[r][3] = _mm_unpackhi_epi8(hi, zero);
     }
     for (int row = 0; row < 3; ++row) {
-      const __m128i first =
-          _mm_packus_epi16(_mm_unpacklo_epi64(t[row][0], t[row][1]), _mm_unpacklo_epi64(t[row][2], t[row][3]));
-      store(out[row] + x * 4, _mm_or_si128(first, kOpaque));
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(out[row] + x * 4 + 16),
-                       _mm_or_si128(_mm_packus_epi16(_mm_unpacklo_epi64(t[row][4], t[row][5]), zero), kOpaque));
+      // Target row `row` weighs source rows `row` and `row` + 1: 3, 1 | 2, 2 | 1, 3, or 2, 0 | 2, 0 | 1, 1.
+      __m128i weighed[4];
+      for (int h = 0; h < 4; ++h) {
+        const __m128i a = p[row][h], b = p[row + 1][h], ab = _mm_add_epi16(a, b);
+        if (box) {
+          weighed[h] = row < 2 ? _mm_add_epi16(a, a) : ab;
+        } else {
+          weighed[h] = row == 1 ? _mm_add_epi16(ab, ab)
+                                : _mm_add_epi16(ab, row == 0 ? _mm_add_epi16(a, a) : _mm_add_epi16(b, b));
+        }
+      }
+      across(weighed, out[row] + x * 4);
     }
   }
   return x;
