@@ -267,7 +267,7 @@ Vertical8 vertical8_for(SimdLevel level) {
 }
 
 WeighRows weigh_rows_for(SimdLevel level) {
-  return row_for<weigh_rows_avx2, weigh_rows_sse2, weigh_rows_sse2, weigh_rows_c, const WeighedLines<std::uint8_t>&,
+  return row_for<weigh_rows_avx2, weigh_rows_ssse3, weigh_rows_sse2, weigh_rows_c, const WeighedLines<std::uint8_t>&,
                  std::size_t, std::int16_t*>(level);
 }
 

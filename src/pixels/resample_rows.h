@@ -179,6 +179,8 @@ std::size_t weigh_rows_avx2(const WeighedLines<std::uint8_t>& rows, std::size_t 
                             std::size_t begin);
 std::size_t weigh_rows_sse2(const WeighedLines<std::uint8_t>& rows, std::size_t width, std::int16_t* line,
                             std::size_t begin);
+std::size_t weigh_rows_ssse3(const WeighedLines<std::uint8_t>& rows, std::size_t width, std::int16_t* line,
+                             std::size_t begin);
 WeighRows weigh_rows_for(SimdLevel level);
 
 // ...then the columns weighed from that line by the pair steps and extra

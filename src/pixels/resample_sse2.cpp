@@ -306,13 +306,17 @@ std::size_t weigh_rows_sse2(const WeighedLines<std::uint8_t>& rows, std::size_t 
                             std::size_t begin) {
   const std::size_t end = begin * 4 + (width - begin) / 4 * 16;
   const __m128i zero = _mm_setzero_si128();
-  // Each row over the whole line, into the sums of the rows before it.
-  for (std::size_t j = 0; j < rows.count; ++j) {
-    const std::uint8_t* row = rows.lines[j];
-    const __m128i w = _mm_set1_epi16(static_cast<short>(rows.weights[j]));
+  // Rows two at a time, each pair over the whole line, into the sums of the rows before it.
+  for (std::size_t j = 0; j < rows.count; j += 2) {
+    const std::uint8_t* a = rows.lines[j];
+    const std::uint8_t* b = rows.lines[j + 1 < rows.count ? j + 1 : j];
+    const __m128i wa = _mm_set1_epi16(static_cast<short>(rows.weights[j]));
+    const __m128i wb = _mm_set1_epi16(static_cast<short>(j + 1 < rows.count ? rows.weights[j + 1] : 0));
+    auto weigh = [&](__m128i x, __m128i y) { return _mm_add_epi16(_mm_mullo_epi16(x, wa), _mm_mullo_epi16(y, wb)); };
     for (std::size_t i = begin * 4; i < end; i += 16) {
-      const __m128i v = load(row + i);
-      __m128i lo = _mm_mullo_epi16(_mm_unpacklo_epi8(v, zero), w), hi = _mm_mullo_epi16(_mm_unpackhi_epi8(v, zero), w);
+      const __m128i x = load(a + i), y = load(b + i);
+      __m128i lo = weigh(_mm_unpacklo_epi8(x, zero), _mm_unpacklo_epi8(y, zero));
+      __m128i hi = weigh(_mm_unpackhi_epi8(x, zero), _mm_unpackhi_epi8(y, zero));
       if (j > 0) {
         lo = _mm_add_epi16(lo, load(line + i));
         hi = _mm_add_epi16(hi, load(line + i + 8));

@@ -1,5 +1,6 @@
-// SSSE3 row of the 16-bit horizontal pass: the AVX2 row's byte shuffles and
-// byte multiply-adds, one 128-bit lane at a time.
+// SSSE3 rows of the 16-bit horizontal pass and of the rows-first row
+// weighing: the AVX2 rows' byte shuffles and byte multiply-adds, one 128-bit
+// lane at a time.
 #include <tmmintrin.h>
 
 #include "pixels/resample_rows.h"
@@ -61,6 +62,30 @@ std::size_t horizontal16_ssse3(const SourceRows<std::int16_t>& rows, const Colum
   const auto row = columns.shared.empty() ? quads_row : shared_row;
   if (rows.second != nullptr) row(rows.second, rows.second_sums, columns, begin);
   return row(rows.first, rows.first_sums, columns, begin);
+}
+
+std::size_t weigh_rows_ssse3(const WeighedLines<std::uint8_t>& rows, std::size_t width, std::int16_t* line,
+                             std::size_t begin) {
+  const std::size_t end = begin * 4 + (width - begin) / 4 * 16;
+  // Rows two at a time, their bytes interleaved for one byte multiply-add
+  // (each pair's weights add up to less than 128), each pair over the whole line.
+  for (std::size_t j = 0; j < rows.count; j += 2) {
+    const std::uint8_t* a = rows.lines[j];
+    const std::uint8_t* b = rows.lines[j + 1 < rows.count ? j + 1 : j];
+    const std::uint32_t second = j + 1 < rows.count ? rows.weights[j + 1] : 0;
+    const __m128i w = _mm_set1_epi16(static_cast<short>(rows.weights[j] | second << 8));
+    for (std::size_t i = begin * 4; i < end; i += 16) {
+      const __m128i x = load(a + i), y = load(b + i);
+      __m128i lo = _mm_maddubs_epi16(_mm_unpacklo_epi8(x, y), w), hi = _mm_maddubs_epi16(_mm_unpackhi_epi8(x, y), w);
+      if (j > 0) {
+        lo = _mm_add_epi16(lo, load(line + i));
+        hi = _mm_add_epi16(hi, load(line + i + 8));
+      }
+      store(line + i, lo);
+      store(line + i + 8, hi);
+    }
+  }
+  return end / 4;
 }
 
 }  // namespace nimbra::detail
