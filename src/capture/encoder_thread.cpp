@@ -6,7 +6,6 @@
 #include <variant>
 
 #include "pixels/bgra_to_nv12.h"
-#include "pixels/box_downscale.h"
 #include "wire/handshake.h"
 
 namespace nimbra {
@@ -17,8 +16,7 @@ LowEncoder::LowEncoder(const LowSettings& settings, const ControlFlags& flags, M
       flags_(flags),
       writer_(writer),
       create_encoder_(std::move(create_encoder)),
-      diagnostic_(std::move(diagnostic)),
-      scratch_(std::size_t{settings.width} * settings.height * 4, 0) {}
+      diagnostic_(std::move(diagnostic)) {}
 
 void LowEncoder::on_timeout() {
   if (!flags_.low_enabled.load()) encoder_.reset();
@@ -63,14 +61,14 @@ Bytes LowEncoder::on_frame(LowFrame frame) {
 
 Result<Chunks> LowEncoder::encode(const LowFrame& frame, bool force_key) {
   const std::uint32_t w = settings_.width, h = settings_.height;
-  if (frame.width == w && frame.height == h && frame.pixels.size() == std::size_t{w} * h * 3 / 2) {
+  const std::size_t pixels = std::size_t{w} * h;
+  if (frame.width == w && frame.height == h && frame.pixels.size() == pixels * 3 / 2) {
     return encoder_->encode_nv12(frame.pixels, force_key);
   }
-  // Anything else is a BGRA picture; one that cannot be scaled repeats the
-  // previous scratch picture.
-  if (!scaler_ || !scaler_->has_sizes(frame.width, frame.height, w, h)) scaler_.emplace(frame.width, frame.height, w, h);
-  scaler_->scale(frame.pixels, scratch_);
-  bgra_to_nv12(scratch_, w, h, encoder_->staging());
+  // A BGRA picture; any other frame repeats the previous picture.
+  if (frame.width == w && frame.height == h && frame.pixels.size() == pixels * 4) {
+    bgra_to_nv12(frame.pixels, w, h, encoder_->staging());
+  }
   return encoder_->encode_staged(force_key);
 }
 

@@ -4,14 +4,12 @@
 // start_encoder_thread puts it behind the LowLink channels on its own thread.
 #include <cstdint>
 #include <memory>
-#include <optional>
 
 #include "capture/control_flags.h"
 #include "capture/diagnostics.h"
 #include "capture/low_link.h"
 #include "cli/command_line.h"
 #include "codec/h264_encoder.h"
-#include "pixels/box_downscale.h"
 #include "sys/clock.h"
 #include "wire/message_writer.h"
 
@@ -42,8 +40,6 @@ class LowEncoder {
   DiagnosticSink diagnostic_;
   std::unique_ptr<H264Encoder> encoder_;
   std::uint32_t failures_ = 0;
-  std::optional<BoxScaler> scaler_;  // kept while the frame size stays the same
-  Bytes scratch_;
 };
 
 inline constexpr Duration kLowReceiveTimeout = 500ms;

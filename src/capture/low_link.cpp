@@ -9,18 +9,21 @@ LowFeeder::LowFeeder(LowLink link, std::uint32_t fps, Clock& clock)
     : link_(std::move(link)), interval_(Duration(std::chrono::seconds(1)) / std::max<std::uint32_t>(fps, 1)),
       clock_(clock) {}
 
-bool LowFeeder::offer(ByteView pixels, Size size, bool key_request) {
+std::optional<Bytes> LowFeeder::buffer_if_due(bool key_request) {
   const bool due = !last_sent_ || clock_.now() - *last_sent_ + kTolerance >= interval_;
-  if (!due && !key_request) return false;
+  if (!due && !key_request) return std::nullopt;
 
   std::optional<Bytes> buffer = link_.returned.try_receive();
   if (!buffer) {
-    if (outstanding_ >= kMaxBuffers) return false;
+    if (outstanding_ >= kMaxBuffers) return std::nullopt;
     ++outstanding_;
     buffer.emplace();
   }
-  buffer->assign(pixels.begin(), pixels.end());
-  switch (link_.frames.try_send(LowFrame{std::move(*buffer), size.width, size.height, key_request})) {
+  return buffer;
+}
+
+bool LowFeeder::hand_over(LowFrame frame) {
+  switch (link_.frames.try_send(std::move(frame))) {
     case SendResult::Sent:
       last_sent_ = clock_.now();
       return true;

@@ -14,6 +14,7 @@ namespace {
 std::string size_text(Size size) { return std::to_string(size.width) + "×" + std::to_string(size.height); }
 
 std::size_t nv12_bytes(Size size) { return std::size_t{size.width} * size.height * 3 / 2; }
+std::size_t bgra_bytes(Size size) { return std::size_t{size.width} * size.height * 4; }
 
 }  // namespace
 
@@ -40,7 +41,7 @@ std::optional<int> CaptureSession::start() {
     send_error(ports_.writer, made.error());
     return kExitNoEncoder;
   }
-  scaled_.assign(std::size_t{size_.width} * size_.height * 4, 0);
+  scaled_.assign(bgra_bytes(size_), 0);
   gpu_check_pending_ = env("NIMBRA_GPU_CHECK");
   choose_conversion_path();
   pacer_.emplace(settings_.fps, source_->waits_for_change(), ports_.clock);
@@ -199,7 +200,12 @@ std::optional<int> CaptureSession::encode_frame(Instant t0, GpuConversion* gpu, 
 void CaptureSession::feed_low_layer(bool use_gpu, bool second_requested, bool key_request) {
   bool handed = false;
   if (!use_gpu) {
-    handed = low_->offer(scaled_, size_, key_request);  // the encoder thread scales it down
+    // Scaled down here, into the buffer handed over: a quarter of the bytes to copy or keep.
+    const Size low = low_->size();
+    if (!low_scaler_ || !low_scaler_->has_sizes(size_.width, size_.height, low.width, low.height)) {
+      low_scaler_.emplace(size_.width, size_.height, low.width, low.height);
+    }
+    handed = low_->offer(low, bgra_bytes(low), key_request, [&](MutableBytes out) { low_scaler_->scale(scaled_, out); });
   } else if (second_requested && low_nv12_.size() == nv12_bytes(low_->size())) {
     handed = low_->offer(low_nv12_, low_->size(), key_request);
   }

@@ -21,6 +21,7 @@
 #include "cli/command_line.h"
 #include "codec/h264_encoder.h"
 #include "pixels/area_scaler.h"
+#include "pixels/box_downscale.h"
 #include "sys/clock.h"
 #include "wire/message_writer.h"
 
@@ -99,6 +100,7 @@ class CaptureSession {
   std::unique_ptr<CaptureSource> source_;
   std::optional<EncoderKeeper> encoder_;
   std::optional<LowFeeder> low_;
+  std::optional<BoxScaler> low_scaler_;  // kept while the sizes stay the same
   std::optional<PreviewPacer> previews_;
   std::optional<FramePacer> pacer_;
   UnchangedFilter unchanged_;

@@ -6,7 +6,6 @@
 #include "fakes/fake_encoder.h"
 #include "memory_streams.h"
 #include "pixels/bgra_to_nv12.h"
-#include "pixels/box_downscale.h"
 
 namespace nimbra {
 namespace {
@@ -76,17 +75,18 @@ TEST(LowEncoder, FiveFailuresInARowStopTheLayerAndOnlyFailedCreationsWriteALowEr
   EXPECT_EQ(failing.kinds(), Kinds{5});
 }
 
-TEST(LowEncoder, BgraFramesAreBoxScaledAndOthersRepeatThePreviousPicture) {
+TEST(LowEncoder, BgraFramesAreConvertedAndOthersRepeatThePreviousPicture) {
   LowRig rig;
-  Bytes big(48 * 24 * 4), scratch(16 * 8 * 4), nv12(16 * 8 * 3 / 2);
-  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 7);
-  rig.low.on_frame({big, 48, 24, false});
-  box_downscale_reference(big, 48, 24, scratch, 16, 8);
-  bgra_to_nv12_reference(scratch, 16, 8, nv12);
+  Bytes bgra(16 * 8 * 4), nv12(16 * 8 * 3 / 2);
+  for (std::size_t i = 0; i < bgra.size(); ++i) bgra[i] = static_cast<std::uint8_t>(i * 7);
+  rig.low.on_frame({bgra, 16, 8, false});
+  bgra_to_nv12_reference(bgra, 16, 8, nv12);
   EXPECT_EQ(rig.encoders.encodes.back().digest, frame_digest(nv12));
-  // An NV12 frame of another size counts as BGRA; too short, it repeats the picture.
-  rig.low.on_frame({Bytes(8 * 4 * 3 / 2, 1), 8, 4, false});
+  // A frame of another size or length repeats the picture.
+  rig.low.on_frame({Bytes(8 * 4 * 4, 1), 8, 4, false});
+  rig.low.on_frame({Bytes(16 * 8 * 2, 1), 16, 8, false});
   EXPECT_EQ(rig.encoders.encodes.back().digest, frame_digest(nv12));
+  EXPECT_EQ(rig.encoders.encodes.size(), 3u);
 }
 
 TEST(EncoderThread, ReturnsEveryBufferAndEndsWhenTheSenderIsDropped) {

@@ -9,6 +9,7 @@
 
 #include "fakes/session_rig.h"
 #include "pixels/bgra_to_nv12.h"
+#include "pixels/box_downscale.h"
 #include "pixels_support.h"
 
 namespace nimbra {
@@ -223,14 +224,18 @@ TEST(CaptureSession, FeedsTheLowLayerWhileItIsOnFromEitherPath) {
     rig.source.low_nv12.assign(nv12_size({32, 18}), 70);
     rig.make_every_frame_new();
     std::vector<LowFrame> handed;
+    Bytes first_image;  // the source image behind the first frame handed over
     const Instant start = rig.clock.now();
     rig.source.script = [&, base = rig.source.script](std::size_t index) {
       const bool stalled = rig.clock.now() >= start + 1500ms && rig.clock.now() < start + 2s;
       while (auto frame = stalled ? std::nullopt : rig.low_frames->try_receive()) {
+        if (handed.empty()) first_image = rig.source.image;
         handed.push_back(*frame);
         (void)rig.low_returns->try_send(std::move(frame->pixels));
       }
-      return base(index);
+      Result<bool> grabbed = base(index);
+      std::iota(rig.source.image.begin(), rig.source.image.end(), static_cast<std::uint8_t>(index * 7));
+      return grabbed;
     };
     rig.clock.at(start + 1s, [&] { rig.flags.low_enabled = rig.flags.low_key_request = true; });  // command 11
     rig.clock.at(start + 1600ms, [&] { rig.flags.low_key_request = true; });  // waits out the stall
@@ -239,10 +244,15 @@ TEST(CaptureSession, FeedsTheLowLayerWhileItIsOnFromEitherPath) {
     ASSERT_EQ(handed.size(), 23u);  // two seconds of a 15 fps layer but for the stall
     EXPECT_EQ(std::ranges::count(handed, true, &LowFrame::key_request), 2);
     EXPECT_EQ(rig.source.gpu_second, gpu ? std::optional<Size>(Size{32, 18}) : std::nullopt);
-    // The CPU path hands over the main-size BGRA frame (the thread scales it), the GPU path its second output.
+    // The CPU path hands over the main picture box-scaled to the low size, the GPU path its second output.
+    Bytes expected = rig.source.low_nv12;
+    if (!gpu) {
+      for (std::size_t i = 3; i < first_image.size(); i += 4) first_image[i] = 255;
+      expected.resize(32 * 18 * 4);
+      box_downscale_reference(first_image, 64, 36, expected, 32, 18);
+    }
     const LowFrame& first = handed.front();
-    EXPECT_EQ((Size{first.width, first.height}), (gpu ? Size{32, 18} : rig.source.size));
-    EXPECT_EQ(first.pixels.size(), gpu ? nv12_size({32, 18}) : 64u * 36 * 4);
+    EXPECT_EQ(std::tuple(first.width, first.height, first.pixels), std::tuple(32u, 18u, expected));
     for (const auto& grab : rig.source.grabs) EXPECT_EQ(grab.second, gpu && grab.at >= start + 1s && grab.at < start + 3s);
   }
 }
