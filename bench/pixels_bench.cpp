@@ -180,13 +180,15 @@ class TableReporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
   using namespace nimbra;
-  // --ssse3 or --sse2: as on a processor without AVX (SSE4.2 at most), our
-  // rows of that level against libyuv's SSSE3 and SSE4.1 ones.
+  // --ssse3: as on a processor without AVX (SSE4.2 at most), our SSSE3
+  // rows against libyuv's SSSE3 and SSE4.1 ones. --sse2: as on one without
+  // SSSE3, both sides at SSE2.
   const std::string level = argc > 1 ? argv[1] : "";
   if (level == "--ssse3" || level == "--sse2") {
-    force_simd_level(level == "--ssse3" ? SimdLevel::ssse3 : SimdLevel::sse2);
-    libyuv::MaskCpuFlags(libyuv::kCpuHasX86 | libyuv::kCpuHasSSE2 | libyuv::kCpuHasSSSE3 | libyuv::kCpuHasSSE41 |
-                         libyuv::kCpuHasSSE42);
+    const bool ssse3 = level == "--ssse3";
+    force_simd_level(ssse3 ? SimdLevel::ssse3 : SimdLevel::sse2);
+    libyuv::MaskCpuFlags(libyuv::kCpuHasX86 | libyuv::kCpuHasSSE2 |
+                         (ssse3 ? libyuv::kCpuHasSSSE3 | libyuv::kCpuHasSSE41 | libyuv::kCpuHasSSE42 : 0));
     argv[1] = argv[0];
     ++argv, --argc;
   }
