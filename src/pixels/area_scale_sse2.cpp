@@ -11,28 +11,43 @@ inline void store(std::uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cas
 
 const __m128i kOpaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
 
-// [P0 P1] and [P2 P3] (16-bit B G R A) to [P0 + P1, P2 + P3].
-inline __m128i pair_sums(__m128i lo, __m128i hi) {
-  return _mm_add_epi16(_mm_unpacklo_epi64(lo, hi), _mm_unpackhi_epi64(lo, hi));
+}  // namespace
+
+namespace {
+
+// In bytes: with averages that round up, v = avg(p, q) of each column and
+// then avg(v, w) of the two columns, each average adding the bit e it
+// rounded away. (sum + 2) / 4 is avg(v, w) less 1 where an e is set and
+// v + w is odd; sum / 4 is avg(v, w) less 1 unless no e is set and v + w is
+// even.
+template <bool kRoundHalfUp>
+std::size_t halve_row(const std::uint8_t* upper, const std::uint8_t* lower, std::uint8_t* out, std::size_t dst_width) {
+  const __m128i one = _mm_set1_epi8(1);
+  auto even = [](__m128i x, __m128i y) {
+    return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(x), _mm_castsi128_ps(y), _MM_SHUFFLE(2, 0, 2, 0)));
+  };
+  auto odd = [](__m128i x, __m128i y) {
+    return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(x), _mm_castsi128_ps(y), _MM_SHUFFLE(3, 1, 3, 1)));
+  };
+  std::size_t x = 0;
+  for (; x + 4 <= dst_width; x += 4) {
+    const __m128i u0 = load(upper + x * 8), u1 = load(upper + x * 8 + 16);
+    const __m128i l0 = load(lower + x * 8), l1 = load(lower + x * 8 + 16);
+    const __m128i c0 = _mm_avg_epu8(u0, l0), c1 = _mm_avg_epu8(u1, l1);
+    const __m128i r0 = _mm_xor_si128(u0, l0), r1 = _mm_xor_si128(u1, l1);
+    const __m128i v = even(c0, c1), w = odd(c0, c1);
+    const __m128i rounded = _mm_or_si128(even(r0, r1), odd(r0, r1)), parity = _mm_xor_si128(v, w);
+    const __m128i less = kRoundHalfUp ? _mm_and_si128(rounded, parity) : _mm_or_si128(rounded, parity);
+    store(out + x * 4, _mm_or_si128(_mm_sub_epi8(_mm_avg_epu8(v, w), _mm_and_si128(less, one)), kOpaque));
+  }
+  return x;
 }
 
 }  // namespace
 
 std::size_t halve_row_sse2(const std::uint8_t* upper, const std::uint8_t* lower, std::uint8_t* out,
                            std::size_t dst_width, int bias) {
-  const __m128i zero = _mm_setzero_si128(), rounding = _mm_set1_epi16(static_cast<short>(bias));
-  std::size_t x = 0;
-  for (; x + 4 <= dst_width; x += 4) {
-    __m128i half[2];
-    for (int i = 0; i < 2; ++i) {
-      const __m128i a = load(upper + x * 8 + i * 16), b = load(lower + x * 8 + i * 16);
-      const __m128i lo = _mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero));
-      const __m128i hi = _mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero));
-      half[i] = _mm_srli_epi16(_mm_add_epi16(pair_sums(lo, hi), rounding), 2);
-    }
-    store(out + x * 4, _mm_or_si128(_mm_packus_epi16(half[0], half[1]), kOpaque));
-  }
-  return x;
+  return bias == 2 ? halve_row<true>(upper, lower, out, dst_width) : halve_row<false>(upper, lower, out, dst_width);
 }
 
 namespace {
