@@ -83,7 +83,7 @@ TEST(LowEncoder, BgraFramesAreConvertedAndOthersRepeatThePreviousPicture) {
   bgra_to_nv12_reference(bgra, 16, 8, nv12);
   EXPECT_EQ(rig.encoders.encodes.back().digest, frame_digest(nv12));
   // A frame of another size or length repeats the picture.
-  rig.low.on_frame({Bytes(8 * 4 * 4, 1), 8, 4, false});
+  rig.low.on_frame({Bytes(16 * 8 * 4, 1), 32, 4, false});
   rig.low.on_frame({Bytes(16 * 8 * 2, 1), 16, 8, false});
   EXPECT_EQ(rig.encoders.encodes.back().digest, frame_digest(nv12));
   EXPECT_EQ(rig.encoders.encodes.size(), 3u);
