@@ -61,13 +61,11 @@ Bytes LowEncoder::on_frame(LowFrame frame) {
 
 Result<Chunks> LowEncoder::encode(const LowFrame& frame, bool force_key) {
   const std::uint32_t w = settings_.width, h = settings_.height;
-  const std::size_t pixels = std::size_t{w} * h;
-  if (frame.width == w && frame.height == h && frame.pixels.size() == pixels * 3 / 2) {
-    return encoder_->encode_nv12(frame.pixels, force_key);
-  }
-  // A BGRA picture; any other frame repeats the previous picture.
-  if (frame.width == w && frame.height == h && frame.pixels.size() == pixels * 4) {
-    bgra_to_nv12(frame.pixels, w, h, encoder_->staging());
+  const std::size_t area = std::size_t{w} * h;
+  // NV12 or BGRA of the low size; any other frame repeats the previous picture.
+  if (frame.width == w && frame.height == h) {
+    if (frame.pixels.size() == area * 3 / 2) return encoder_->encode_nv12(frame.pixels, force_key);
+    if (frame.pixels.size() == area * 4) bgra_to_nv12(frame.pixels, w, h, encoder_->staging());
   }
   return encoder_->encode_staged(force_key);
 }

@@ -126,13 +126,9 @@ namespace {
 
 template <bool kBox>
 std::size_t four_thirds_rows(const std::uint8_t* const rows[4], std::uint8_t* const out[3], std::size_t dst_width) {
-  const std::uint8_t* const a = rows[0];
-  const std::uint8_t* const b = rows[1];
-  const std::uint8_t* const c = rows[2];
-  const std::uint8_t* const d = rows[3];
-  std::uint8_t* const top = out[0];
-  std::uint8_t* const middle = out[1];
-  std::uint8_t* const bottom = out[2];
+  // The row addresses in locals: the stores could otherwise alias them.
+  const std::uint8_t *const a = rows[0], *const b = rows[1], *const c = rows[2], *const d = rows[3];
+  std::uint8_t *const top = out[0], *const middle = out[1], *const bottom = out[2];
   // Twelve targets from source pixels 0..15, read as windows of four
   // pixels: 0..3 and 4..7 in one register, 8..11 and 12..15 in the next,
   // 2..5 and 10..13 in the third. Each window holds the pixel pairs of two

@@ -32,13 +32,9 @@ std::size_t halve_row(const std::uint8_t* upper, const std::uint8_t* lower, std:
 
 template <bool kBox>
 std::size_t four_thirds_rows(const std::uint8_t* const rows[4], std::uint8_t* const out[3], std::size_t dst_width) {
-  const std::uint8_t* const a = rows[0];
-  const std::uint8_t* const b = rows[1];
-  const std::uint8_t* const c = rows[2];
-  const std::uint8_t* const d = rows[3];
-  std::uint8_t* const top = out[0];
-  std::uint8_t* const middle = out[1];
-  std::uint8_t* const bottom = out[2];
+  // The row addresses in locals: the stores could otherwise alias them.
+  const std::uint8_t *const a = rows[0], *const b = rows[1], *const c = rows[2], *const d = rows[3];
+  std::uint8_t *const top = out[0], *const middle = out[1], *const bottom = out[2];
   // Six targets from source pixels 0..7, read as pixels 0..3, 2..5 and
   // 4..7: each window holds the pixel pairs of two targets, channel k of
   // the pair side by side.
