@@ -4,6 +4,9 @@
 
 #include <array>
 
+#include "cli/number_syntax.h"
+#include "cli/utf16.h"
+
 namespace nimbra {
 namespace {
 
@@ -115,6 +118,22 @@ TEST(CommandLine, DerivationClampsWhatValidationWouldNotLetThrough) {
     const CaptureSettings e = effective_settings(s);
     EXPECT_EQ((std::array{e.fps, e.width, e.height}), c.want);
     EXPECT_EQ(e.low, c.want_low) << c.low.width << "x" << c.low.height;
+  }
+}
+
+// The grammar tables of the command line go through every number rule; trimming is what they cannot show.
+TEST(NumberSyntax, TrimsUnicodeWhiteSpaceOnly) {
+  EXPECT_EQ(trim_white_space("\u2003\u00A0 6 4 \u3000\r\n"), "6 4");
+  EXPECT_EQ(trim_white_space("   "), "");
+  EXPECT_EQ(trim_white_space("\u200B640"), "\u200B640");  // zero width space is not white space
+}
+
+TEST(Utf16, ConvertsEveryLengthOfSequenceAtItsEdgesAndRefusesUnpairedSurrogates) {
+  EXPECT_EQ(utf16_to_utf8(u"-\u0080\u07FF\u0800\uFFFF\U00010000\U0010FFFF"),
+            "-\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF");
+  const char16_t bad[] = {u'a', 0xD800, u'b', 0xDFFF, u'1', 0xDBFF};  // a lone high, a lone low, a high at the end
+  for (auto [at, n] : {std::pair{0, 3}, {3, 1}, {4, 2}}) {
+    EXPECT_FALSE(utf16_to_utf8(std::u16string_view(bad + at, n))) << at;
   }
 }
 
