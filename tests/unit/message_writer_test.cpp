@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "memory_streams.h"
+#include "wire/handshake.h"
 
 namespace nimbra {
 namespace {
@@ -68,6 +69,14 @@ TEST(MessageWriter, ConcurrentWritersNeverInterleave) {
     ASSERT_EQ(m.payload, pattern(m.payload.size(), static_cast<std::uint8_t>(i))) << int{m.kind} << " " << i;
   }
   EXPECT_EQ(next, (std::map<int, int>{{1, 2500}, {2, 2500}, {3, 2500}, {4, 2500}}));
+}
+
+// The handshake itself is held to its bytes by the session process test.
+TEST(Handshake, ErrorTextIsEscapedAndBrokenUtf8Replaced) {
+  EXPECT_EQ(error_json(R"(MFTEnumEx: "quoted" C:\path)"), R"({"error":"MFTEnumEx: \"quoted\" C:\\path"})");
+  EXPECT_EQ(error_json("line\nnext\t\x01 энкодер"), "{\"error\":\"line\\nnext\\t\\u0001 энкодер\"}");
+  EXPECT_EQ(error_json("bad \xFF\xC3 byte \xE2\x82"), "{\"error\":\"bad \xEF\xBF\xBD\xEF\xBF\xBD byte \xEF\xBF\xBD\"}");
+  EXPECT_EQ(low_error_json("x"), R"({"low_err":"x"})");
 }
 
 }  // namespace

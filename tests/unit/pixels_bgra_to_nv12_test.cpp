@@ -32,8 +32,7 @@ TEST(PixelsBgraToNv12, MatchesReferenceOnRandomSizesOnEveryInstructionSet) {
 }
 
 TEST(PixelsBgraToNv12, KnownColours) {
-  // With every instruction set held to the reference above, these worked
-  // values pin the reference itself.
+  // With every instruction set held to the reference above, these worked values pin the reference itself.
   for (auto [b, g, r, y, u, v] : {std::array<std::uint8_t, 6>{0, 0, 0, 16, 128, 128}, {255, 255, 255, 235, 128, 128},
                                   {0, 0, 255, 82, 90, 240}}) {
     Bytes want(4 * 2, y);

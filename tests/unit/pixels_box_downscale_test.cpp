@@ -19,10 +19,9 @@ TEST(PixelsBoxDownscale, MatchesReferenceInEveryShapeOnEveryInstructionSet) {
 }
 
 TEST(PixelsBoxDownscale, AveragesSpansAndTruncates) {
-  // With every instruction set held to the reference above, these worked
-  // values pin the reference itself. 2 x 2 to 1: blue averages 0.75 and
-  // truncates to 0, red 1.5 to 1; 3 to 2: spans [0] and [1, 2], means of 10.5,
-  // 20 and 30.5 truncated; 1 to 3 repeats the pixel.
+  // With every instruction set held to the reference above, these worked values pin the reference itself. 2 x 2 to 1:
+  // blue averages 0.75 and truncates to 0, red 1.5 to 1; 3 to 2: spans [0] and [1, 2], means of 10.5, 20 and 30.5
+  // truncated; 1 to 3 repeats the pixel.
   struct Case {
     Bytes src;
     Sizes sizes;

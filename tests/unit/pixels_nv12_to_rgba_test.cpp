@@ -7,12 +7,10 @@ namespace nimbra {
 namespace {
 
 TEST(PixelsNv12ToRgba, MatchesReferenceOnRandomLayoutsOnEveryInstructionSet) {
-  // Decoder-style buffers: `rows` luma rows of `stride` bytes and half as many
-  // chroma bytes; the last layout is 1920 x 1080 decoded into 1088 coded rows.
-  // The vector rows' 16-bit range arguments are linear in Y, U and V, so their
-  // limits lie at bytes of 0 and 255 (every tenth buffer); a rounding step
-  // off by one leaves the formula in tens of thousands of (Y, U, V), which the
-  // random bytes meet.
+  // Decoder-style buffers: `rows` luma rows of `stride` bytes and half as many chroma bytes; the last layout is 1920
+  // x 1080 decoded into 1088 coded rows. The vector rows' 16-bit range arguments are linear in Y, U and V, so their
+  // limits lie at bytes of 0 and 255 (every tenth buffer); a rounding step off by one leaves the formula in tens of
+  // thousands of (Y, U, V), which the random bytes meet.
   std::mt19937 rng(21);
   for (SimdLevel level : testing::available_levels()) {
     testing::ForcedSimdLevel forced(level);
@@ -31,9 +29,8 @@ TEST(PixelsNv12ToRgba, MatchesReferenceOnRandomLayoutsOnEveryInstructionSet) {
 }
 
 TEST(PixelsNv12ToRgba, BlackWhiteAndLumaBelowSixteen) {
-  // With every instruction set held to the reference above, these worked
-  // values pin the reference itself. Luma under 16 is read as 16, so 0 and 16
-  // are both black.
+  // With every instruction set held to the reference above, these worked values pin the reference itself. Luma under
+  // 16 is read as 16, so 0 and 16 are both black.
   for (auto [y, grey] : {std::pair<std::uint8_t, std::uint8_t>{16, 0}, {0, 0}, {235, 255}, {255, 255}, {126, 128}}) {
     Bytes nv12(4 * 2, y), rgba;
     nv12.resize(4 * 3, 128);

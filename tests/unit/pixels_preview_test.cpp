@@ -22,8 +22,7 @@ TEST(PixelsPreview, MatchesReferenceOnRandomSizes) {
   }
 }
 
-// With both samplers held to their references above, the next two pin the
-// references themselves.
+// With both samplers held to their references above, the next two pin the references themselves.
 TEST(PixelsPreview, GreyNv12GivesGrey130) {
   Bytes out(kPreviewBytes);
   preview_from_nv12(Bytes(1280 * 720 * 3 / 2, 128), 1280, 720, out);

@@ -1,11 +1,8 @@
-// A lossless H.264 encoder transform for test prefixes of Wine, which has
-// none: every picture is an IDR of I_PCM macroblocks, so any decoder gives back
-// exactly the NV12 that went in. It behaves as the documented Windows encoder
-// where the capture program depends on it (output type before input type,
-// samples from the caller, NEED_MORE_INPUT when nothing is pending, ICodecAPI
-// with the documented VARIANT types, clean points on the first and the forced
-// pictures only: no key-frame interval, so a key after a request is the
-// request's) and leaves the rest unimplemented.
+// A lossless H.264 encoder transform for test prefixes of Wine, which has none: every picture is an IDR of I_PCM
+// macroblocks, so any decoder gives back exactly the NV12 that went in. It behaves as the documented Windows encoder
+// where the capture program depends on it (output type before input type, samples from the caller, NEED_MORE_INPUT
+// when nothing is pending, ICodecAPI with the documented VARIANT types, clean points on the first and the forced
+// pictures only: no key-frame interval, so a key after a request is the request's) and leaves the rest unimplemented.
 //
 // NIMBRA_TEST_MFT, a comma list, bends it the ways the program must cope with:
 // bool (force-key also takes VT_BOOL), nocodecapi, refuse (ICodecAPI takes no

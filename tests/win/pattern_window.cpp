@@ -1,6 +1,5 @@
-// Shows a file of raw BGRA pixels in a topmost borderless window, for process
-// tests that capture the screen or a window under Wine: Wine's screen is what
-// its own windows paint, not what other X clients draw.
+// Shows a file of raw BGRA pixels in a topmost borderless window, for process tests that capture the screen or a
+// window under Wine: Wine's screen is what its own windows paint, not what other X clients draw.
 //   pattern_window X Y WIDTH HEIGHT FILE
 // Prints the window's handle in decimal and lives until it is killed.
 #include <windows.h>

@@ -1,6 +1,5 @@
 #pragma once
-// Virtual time: sleeping advances it at once, and actions scheduled for an
-// instant run when time passes that instant.
+// Virtual time: sleeping advances it at once, and actions scheduled for an instant run when time passes that instant.
 #include <functional>
 #include <map>
 #include <vector>

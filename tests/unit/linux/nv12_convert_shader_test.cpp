@@ -28,9 +28,8 @@ struct Image {
   vk::DeviceSize pitch;
 };
 
-// The pipeline with constants, a B8G8R8A8 source and R8 / R8G8 targets at the
-// largest sizes used (each case takes their top-left corner); bindings are the
-// registers as the build shifts them. Failures throw.
+// The pipeline with constants, a B8G8R8A8 source and R8 / R8G8 targets at the largest sizes used (each case takes
+// their top-left corner); bindings are the registers as the build shifts them. Failures throw.
 class Lavapipe {
  public:
   Lavapipe() {

@@ -8,6 +8,7 @@
 #include <future>
 #include <thread>
 
+#include "platform/linux/proc_process_table.h"
 #include "platform/linux/process_wait.h"
 #include "platform/process.h"
 
@@ -16,8 +17,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Runs `wait` on a detached thread, so that a wait that never returns fails
-// the test instead of hanging it.
+// Runs `wait` on a detached thread, so that a wait that never returns fails the test instead of hanging it.
 std::future<void> start_waiting(std::function<void()> wait) {
   std::promise<void> done;
   std::future<void> ended = done.get_future();
@@ -55,6 +55,17 @@ TEST(ParentWatchdog, ProcessThatCannotBeWatchedCountsAsEnded) {
   EXPECT_EQ(start_waiting([pid] { wait_for_process_end(pid); }).wait_for(500ms), std::future_status::ready);
   EXPECT_TRUE(process_ended(child));
   EXPECT_FALSE(process_ended(getpid()));
+}
+
+// Process names and parents as the audio scan sees them.
+TEST(ProcProcessTable, HoldsThisProcessByLowerCasedExecutableNameAndParent) {
+  EXPECT_EQ(lower_case_utf8("ПЛЕЕР.EXE"), "плеер.exe");
+  EXPECT_EQ(lower_case_utf8("Ab\xff\xc3"), "ab\xEF\xBF\xBD\xEF\xBF\xBD");  // bad bytes replaced
+  const audio::ProcessTable table = read_proc_process_table();
+  const auto self = table.find(static_cast<std::uint32_t>(::getpid()));
+  ASSERT_NE(self, table.end());
+  EXPECT_EQ(self->second.name, "nimbra_unit_tests");
+  EXPECT_EQ(self->second.parent_pid, static_cast<std::uint32_t>(::getppid()));
 }
 
 }  // namespace

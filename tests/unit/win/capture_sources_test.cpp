@@ -1,8 +1,6 @@
-// The GDI sources under Wine, whose GDI draws on the test's X server: what a
-// window paints is what the window source delivers. Wine's PrintWindow draws
-// nothing of another process's window, so the window is this process's own. The
-// screen's pixels and the missing desktop duplication's text are the encoder
-// process test's.
+// The GDI sources under Wine, whose GDI draws on the test's X server: what a window paints is what the window source
+// delivers. Wine's PrintWindow draws nothing of another process's window, so the window is this process's own. The
+// screen's pixels and the missing desktop duplication's text are the encoder process test's.
 #include <windows.h>
 
 #include <gtest/gtest.h>

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "platform/win/hresult.h"
+
 namespace nimbra::platform {
 namespace {
 
@@ -35,6 +37,13 @@ TEST(MfCodecApi, AKeyFrameRequestFallsBackToTheDocumentedTypeThenGivesUp) {
     EXPECT_EQ(got, c.want);
     EXPECT_EQ(tried, c.tried);
   }
+}
+
+// hresult_text's two forms are held to Wine's texts, which end in a line break, by the encoder's process test.
+TEST(Hresult, SystemMessagesBecomeOneLine) {
+  EXPECT_EQ(one_line("The parameter is incorrect.\r\n  See the log.\r\n"), "The parameter is incorrect. See the log.");
+  EXPECT_EQ(one_line("a\nb\r\rc  d\t"), "a b c  d");
+  EXPECT_EQ(one_line(""), "");
 }
 
 }  // namespace

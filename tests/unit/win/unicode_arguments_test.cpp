@@ -1,6 +1,5 @@
-// A lone surrogate cannot travel through a Unix command line (Wine turns it
-// into U+FFFD), so the program under test (NIMBRA_TEST_PROGRAM) is started
-// from inside Windows. It must refuse before it reads or writes anything.
+// A lone surrogate cannot travel through a Unix command line (Wine turns it into U+FFFD), so the program under test
+// (NIMBRA_TEST_PROGRAM) is started from inside Windows. It must refuse before it reads or writes anything.
 #include <windows.h>
 
 #include <gtest/gtest.h>
