@@ -46,8 +46,7 @@ TEST(Nv12ShaderModel, WorkedValues) {
 
 TEST(Nv12ShaderModel, StaysWithinOneCodeOfTheCpuPipeline) {
   // The CPU path rounds the scaled channels and truncates the chroma means, the shader keeps both exact: at most one
-  // code apart at any ratio, and the same luma where nothing is scaled. This is what the GPU check reads on a sound
-  // GPU.
+  // code apart at any ratio (what the GPU check reads on a sound GPU), and the same luma where nothing is scaled.
   std::mt19937 rng(3);
   const std::pair<Size, Size> ratios[] = {
       {{64, 36}, {64, 36}}, {{96, 54}, {64, 36}}, {{128, 72}, {64, 36}}, {{71, 41}, {64, 36}}, {{50, 30}, {64, 36}}};

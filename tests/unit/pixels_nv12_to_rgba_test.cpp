@@ -7,8 +7,8 @@ namespace nimbra {
 namespace {
 
 TEST(PixelsNv12ToRgba, MatchesReferenceOnRandomLayoutsOnEveryInstructionSet) {
-  // Decoder-style buffers: `rows` luma rows of `stride` bytes and half as many chroma bytes; the last layout is 1920
-  // x 1080 decoded into 1088 coded rows. The vector rows' 16-bit range arguments are linear in Y, U and V, so their
+  // Decoder-style buffers: `rows` luma rows of `stride` bytes and half as many chroma bytes; the last layout is
+  // 1920x1080 decoded into 1088 coded rows. The vector rows' 16-bit range arguments are linear in Y, U and V, so their
   // limits lie at bytes of 0 and 255 (every tenth buffer); a rounding step off by one leaves the formula in tens of
   // thousands of (Y, U, V), which the random bytes meet.
   std::mt19937 rng(21);

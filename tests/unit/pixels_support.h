@@ -73,13 +73,13 @@ inline std::string where(SimdLevel level, const Sizes& s) {
          std::to_string(s.dst_height);
 }
 
-// Sizes of every shape a scaler picks, reaching each vector tail: any ratio either way, 2:1, 3:2, 4:3, k:1 for k =
-// 1..17 (past the 16-bit sums at 16), whole ratios that differ per axis, extreme ratios, capture sizes, and ratios
-// whose area sums need floats (1920 -> 1366; 541 -> 100 in windows of four pixels), 32 bits (257 -> 250 by 261 ->
-// 254), whose box sums pass 2^15 (2570 -> 10) or whose box spans pass 257 pixels (300 x 20 -> 1). Sources of 131 rows
-// keep the column pass first: 32-bit sums of 16-bit lines, floats and 32-bit lines in windows of four pixels; so does
-// a source too narrow for windows (130 -> 1, float quotients). Scaled up, their rows weigh too much for byte weights
-// (131 -> 200).
+// Sizes of every shape a scaler picks, reaching each vector tail: any ratio either way, 2:1, 3:2, 4:3, k:1 for
+// k = 1..17 (past the 16-bit sums at 16), whole ratios that differ per axis, extreme ratios, capture sizes, and ratios
+// whose area sums need floats (1920 -> 1366; 541 -> 100 in windows of four pixels), 32 bits (257 -> 250 by
+// 261 -> 254), whose box sums pass 2^15 (2570 -> 10) or whose box spans pass 257 pixels (300 x 20 -> 1). Sources of
+// 131 rows keep the column pass first: 32-bit sums of 16-bit lines, floats and 32-bit lines in windows of four pixels;
+// so does a source too narrow for windows (130 -> 1, float quotients). Scaled up, their rows weigh too much for byte
+// weights (131 -> 200).
 inline std::vector<Sizes> scaling_sizes(std::mt19937& rng) {
   std::vector<Sizes> sizes;
   for (int i = 0; i < 400; ++i) {
