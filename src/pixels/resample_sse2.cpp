@@ -132,17 +132,19 @@ struct FloatDivide {
   __m128i operator()(__m128 n) const { return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(n, reciprocal), lift)); }
 };
 
-// 32-bit lines weighed in integer lanes; SSE2 multiplies 32-bit lanes only
-// in pairs, to 64 bits.
+// 32-bit lines weighed in integer lanes. SSE2 has no 32-bit low product,
+// but with a weight w below 2^16 in both halves of each lane, v * w modulo
+// 2^32 is the 16-bit low products of both halves of v plus the high product
+// of the low half moved up 16 bits (every sum stays below 2^30).
 struct IntegerLanes {
   using Sum = std::uint32_t;
   using Register = __m128i;
+  static bool fits(std::uint64_t weight) { return weight < 0x10000; }
   static Register splat(std::uint64_t v) { return _mm_set1_epi32(static_cast<int>(v)); }
+  static Register weight(std::uint64_t w) { return _mm_set1_epi16(static_cast<short>(w)); }
   static Register weigh(Register sum, const Sum* line, Register weight) {
     const __m128i v = load(line);
-    const __m128i even = _mm_mul_epu32(v, weight), odd = _mm_mul_epu32(_mm_srli_epi64(v, 32), weight);
-    const __m128i product = _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
-                                               _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
+    const __m128i product = _mm_add_epi32(_mm_mullo_epi16(v, weight), _mm_slli_epi32(_mm_mulhi_epu16(v, weight), 16));
     return _mm_add_epi32(sum, product);
   }
 };
@@ -151,7 +153,9 @@ struct IntegerLanes {
 struct FloatLanes {
   using Sum = float;
   using Register = __m128;
+  static bool fits(std::uint64_t) { return true; }
   static Register splat(std::uint64_t v) { return _mm_set1_ps(static_cast<float>(v)); }
+  static Register weight(std::uint64_t w) { return splat(w); }
   static Register weigh(Register sum, const Sum* line, Register weight) {
     return _mm_add_ps(sum, _mm_mul_ps(_mm_loadu_ps(line), weight));
   }
@@ -162,11 +166,14 @@ std::size_t weigh_lines(const WeighedLines<typename Lanes::Sum>& lines, const Ro
                         std::size_t dst_width, std::uint8_t* out, std::size_t begin, Quotient quotient) {
   const auto bias = Lanes::splat(divide.bias);
   const WeighedLines<typename Lanes::Sum> l = lines;
+  for (std::size_t j = 0; j < l.count; ++j) {
+    if (!Lanes::fits(l.weights[j])) return begin;
+  }
   std::size_t i = begin * 4;
   for (; i + 16 <= dst_width * 4; i += 16) {
     auto s0 = bias, s1 = bias, s2 = bias, s3 = bias;
     for (std::size_t j = 0; j < l.count; ++j) {
-      const auto w = Lanes::splat(l.weights[j]);
+      const auto w = Lanes::weight(l.weights[j]);
       const typename Lanes::Sum* at = l.lines[j] + i;
       s0 = Lanes::weigh(s0, at, w);
       s1 = Lanes::weigh(s1, at + 4, w);
