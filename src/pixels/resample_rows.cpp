@@ -227,12 +227,12 @@ Horizontal16 horizontal16_for(SimdLevel level) {
 }
 
 Horizontal32 horizontal32_for(SimdLevel level) {
-  return row_for<horizontal32_avx2, horizontal32_sse2, horizontal32_sse2, horizontal32_c,
+  return row_for<horizontal32_avx2, horizontal32_ssse3, horizontal32_sse2, horizontal32_c,
                  const SourceRows<std::uint32_t>&, const ColumnTaps&>(level);
 }
 
 HorizontalFloat horizontal_float_for(SimdLevel level) {
-  return row_for<horizontal_float_avx2, horizontal_float_sse2, horizontal_float_sse2, horizontal_float_c,
+  return row_for<horizontal_float_avx2, horizontal_float_ssse3, horizontal_float_sse2, horizontal_float_c,
                  const SourceRows<float>&, const ColumnTaps&>(level);
 }
 

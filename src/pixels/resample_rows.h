@@ -87,9 +87,11 @@ std::size_t horizontal16_ssse3(const SourceRows<std::int16_t>& rows, const Colum
 std::size_t horizontal32_c(const SourceRows<std::uint32_t>& rows, const ColumnTaps& columns, std::size_t begin);
 std::size_t horizontal32_avx2(const SourceRows<std::uint32_t>& rows, const ColumnTaps& columns, std::size_t begin);
 std::size_t horizontal32_sse2(const SourceRows<std::uint32_t>& rows, const ColumnTaps& columns, std::size_t begin);
+std::size_t horizontal32_ssse3(const SourceRows<std::uint32_t>& rows, const ColumnTaps& columns, std::size_t begin);
 std::size_t horizontal_float_c(const SourceRows<float>& rows, const ColumnTaps& columns, std::size_t begin);
 std::size_t horizontal_float_avx2(const SourceRows<float>& rows, const ColumnTaps& columns, std::size_t begin);
 std::size_t horizontal_float_sse2(const SourceRows<float>& rows, const ColumnTaps& columns, std::size_t begin);
+std::size_t horizontal_float_ssse3(const SourceRows<float>& rows, const ColumnTaps& columns, std::size_t begin);
 Horizontal16 horizontal16_for(SimdLevel level);
 Horizontal32 horizontal32_for(SimdLevel level);
 HorizontalFloat horizontal_float_for(SimdLevel level);

@@ -1,7 +1,8 @@
-// SSSE3 rows of the 16-bit horizontal pass and of the rows-first row
-// weighing: the AVX2 rows' byte shuffles and byte multiply-adds, one 128-bit
-// lane at a time.
+// SSSE3 rows of the horizontal pass and of the rows-first row weighing: the
+// AVX2 rows' byte shuffles and multiply-adds, one 128-bit lane at a time.
 #include <tmmintrin.h>
+
+#include <type_traits>
 
 #include "pixels/resample_rows.h"
 
@@ -55,7 +56,62 @@ std::size_t quads_row(const std::uint8_t* row, std::int16_t* sums, const ColumnT
   return g * 4;
 }
 
+// The 32-bit rows' pair steps, one target per half step: a byte shuffle
+// widens pixels 0 and 1 of each window (then 2 and 3) to 16 bits paired per
+// channel, and one multiply-add weighs each pair.
+template <bool kTwoPixels, class Sum>
+std::size_t pairs_row(const std::uint8_t* row, Sum* sums, const ColumnTaps& columns) {
+  const __m128i low = _mm_setr_epi8(0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1);
+  const __m128i high = _mm_setr_epi8(8, -1, 12, -1, 9, -1, 13, -1, 10, -1, 14, -1, 11, -1, 15, -1);
+  const std::size_t windows = kTwoPixels ? 1 : columns.axis.taps / 4, count = columns.pairs.size() / windows;
+  const PairStep* step = columns.pairs.data();
+  for (std::size_t t = 0; t < count * 2; t += 2, step += windows) {
+    for (std::size_t h = 0; h < 2; ++h) {
+      __m128i s;
+      if constexpr (kTwoPixels) {
+        const __m128i pixels = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + step->offset[h]));
+        s = _mm_madd_epi16(_mm_shuffle_epi8(pixels, low), load(step->weights[0] + h * 8));
+      } else {
+        s = _mm_setzero_si128();
+        for (std::size_t w = 0; w < windows; ++w) {
+          const __m128i pixels = load(row + step[w].offset[h]);
+          s = _mm_add_epi32(s, _mm_madd_epi16(_mm_shuffle_epi8(pixels, low), load(step[w].weights[0] + h * 8)));
+          s = _mm_add_epi32(s, _mm_madd_epi16(_mm_shuffle_epi8(pixels, high), load(step[w].weights[1] + h * 8)));
+        }
+      }
+      if constexpr (std::is_same_v<Sum, float>) {
+        _mm_storeu_ps(sums + (t + h) * 4, _mm_cvtepi32_ps(s));
+      } else {
+        store(sums + (t + h) * 4, s);
+      }
+    }
+  }
+  for (const ColumnTaps::ExtraTap& extra : columns.extra_taps) {
+    if (extra.target >= count * 2) break;
+    for (std::size_t c = 0; c < 4; ++c) {
+      sums[extra.target * 4 + c] += static_cast<Sum>(extra.weight * row[extra.offset + c]);
+    }
+  }
+  return count * 2;
+}
+
+template <class Sum>
+std::size_t pairs_rows(const SourceRows<Sum>& rows, const ColumnTaps& columns, std::size_t begin) {
+  if (columns.pairs.empty() || begin != 0) return begin;
+  const auto row = columns.two_pixel_pairs ? pairs_row<true, Sum> : pairs_row<false, Sum>;
+  if (rows.second != nullptr) row(rows.second, rows.second_sums, columns);
+  return row(rows.first, rows.first_sums, columns);
+}
+
 }  // namespace
+
+std::size_t horizontal32_ssse3(const SourceRows<std::uint32_t>& rows, const ColumnTaps& columns, std::size_t begin) {
+  return pairs_rows(rows, columns, begin);
+}
+
+std::size_t horizontal_float_ssse3(const SourceRows<float>& rows, const ColumnTaps& columns, std::size_t begin) {
+  return pairs_rows(rows, columns, begin);
+}
 
 std::size_t horizontal16_ssse3(const SourceRows<std::int16_t>& rows, const ColumnTaps& columns, std::size_t begin) {
   if (begin % 4 != 0 || (columns.shared.empty() && columns.quads.empty())) return begin;
