@@ -146,13 +146,8 @@ std::size_t horizontal32(const SourceRows<Sum>& rows, const ColumnTaps& columns,
     put(sums_a + p * 8, sa);
     if constexpr (kTwo) put(sums_b + p * 8, sb);
   }
-  for (const ColumnTaps::ExtraTap& extra : columns.extra_taps) {
-    if (extra.target >= p * 2) break;
-    for (std::size_t c = 0; c < 4; ++c) {
-      sums_a[extra.target * 4 + c] += static_cast<Sum>(extra.weight * a[extra.offset + c]);
-      if constexpr (kTwo) sums_b[extra.target * 4 + c] += static_cast<Sum>(extra.weight * b[extra.offset + c]);
-    }
-  }
+  add_extra_taps(a, sums_a, columns, p * 2);
+  if constexpr (kTwo) add_extra_taps(b, sums_b, columns, p * 2);
   return p * 2;
 }
 

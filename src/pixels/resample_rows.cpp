@@ -144,6 +144,20 @@ ColumnTaps column_taps(AxisTaps axis) {
   return columns;
 }
 
+template <class Sum>
+void add_extra_taps(const std::uint8_t* row, Sum* sums, const ColumnTaps& columns, std::size_t end) {
+  for (const ColumnTaps::ExtraTap& extra : columns.extra_taps) {
+    if (extra.target >= end) break;
+    for (std::size_t c = 0; c < 4; ++c) {
+      sums[extra.target * 4 + c] += static_cast<Sum>(extra.weight * row[extra.offset + c]);
+    }
+  }
+}
+
+template void add_extra_taps(const std::uint8_t*, std::int16_t*, const ColumnTaps&, std::size_t);
+template void add_extra_taps(const std::uint8_t*, std::uint32_t*, const ColumnTaps&, std::size_t);
+template void add_extra_taps(const std::uint8_t*, float*, const ColumnTaps&, std::size_t);
+
 std::size_t horizontal16_c(const SourceRows<std::int16_t>& rows, const ColumnTaps& columns, std::size_t begin) {
   return horizontal_c(rows, columns.axis, begin);
 }

@@ -63,6 +63,12 @@ struct ColumnTaps {
 // Builds the layouts the taps allow.
 ColumnTaps column_taps(AxisTaps axis);
 
+// Adds the extra taps of the targets before `end` to their sums, for the
+// horizontal rows that take third pixels as extra taps. Kept out of line,
+// in a file built for every processor.
+template <class Sum>
+void add_extra_taps(const std::uint8_t* row, Sum* sums, const ColumnTaps& columns, std::size_t end);
+
 // One source row, or two that share the column tables (`second` null for
 // one), and where their sums go.
 template <class Sum>

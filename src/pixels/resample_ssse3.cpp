@@ -86,12 +86,7 @@ std::size_t pairs_row(const std::uint8_t* row, Sum* sums, const ColumnTaps& colu
       }
     }
   }
-  for (const ColumnTaps::ExtraTap& extra : columns.extra_taps) {
-    if (extra.target >= count * 2) break;
-    for (std::size_t c = 0; c < 4; ++c) {
-      sums[extra.target * 4 + c] += static_cast<Sum>(extra.weight * row[extra.offset + c]);
-    }
-  }
+  add_extra_taps(row, sums, columns, count * 2);
   return count * 2;
 }
 
