@@ -31,7 +31,10 @@ std::size_t halve_row(const std::uint8_t* upper, const std::uint8_t* lower, std:
                                          0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
   const __m256i ones = _mm256_set1_epi8(1), quarter = _mm256_set1_epi16(1 << 13);
   const __m256i opaque = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+  const std::ptrdiff_t ahead = 2 * (lower - upper);
   auto eight = [&](std::size_t x) {
+    prefetch_ahead(upper + x * 8, ahead);
+    prefetch_ahead(lower + x * 8, ahead);
     __m256i half[2];
     for (int i = 0; i < 2; ++i) {
       const __m256i a = _mm256_maddubs_epi16(_mm256_shuffle_epi8(load(upper + x * 8 + i * 32), pairs), ones);
@@ -78,8 +81,10 @@ std::size_t three_halves_rows(const std::uint8_t* a, const std::uint8_t* b, cons
   std::size_t x = 0;
   // The last 16-byte load reads one pixel past the 12, so that pixel must exist.
   const std::size_t src_width = dst_width / 2 * 3;
+  const std::ptrdiff_t ahead = 3 * (b - a);
   for (; x + 8 <= dst_width && x / 2 * 3 + 13 <= src_width; x += 8) {
     const std::size_t s = x / 2 * 3 * 4;
+    for (const std::uint8_t* row : {a, b, c}) prefetch_ahead(row + s, ahead);
     __m256i up0, down0, up1, down1;
     weigh(pairs_at(a + s), pairs_at(b + s), pairs_at(c + s), up0, down0);
     weigh(pairs_at(a + s + 24), pairs_at(b + s + 24), pairs_at(c + s + 24), up1, down1);
@@ -155,9 +160,11 @@ std::size_t four_thirds_rows(const std::uint8_t* const rows[4], std::uint8_t* co
     store(row, _mm256_blend_epi32(p, _mm256_permute4x64_epi64(q, _MM_SHUFFLE(0, 0, 0, 0)), 0xC0));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 32), _mm256_extracti128_si256(_mm256_unpackhi_epi64(p, q), 1));
   };
+  const std::ptrdiff_t ahead = 4 * (b - a);
   std::size_t x = 0;
   for (; x + 12 <= dst_width; x += 12) {
     const std::size_t s = x / 3 * 16;
+    for (const std::uint8_t* row : {a, b, c, d}) prefetch_ahead(row + s, ahead);
     __m256i t[3][3];  // target row, then registers as above
     for (int r = 0; r < 3; ++r) {
       auto across = [&](const std::uint8_t* row) {

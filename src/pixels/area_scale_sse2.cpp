@@ -29,8 +29,11 @@ std::size_t halve_row(const std::uint8_t* upper, const std::uint8_t* lower, std:
   auto odd = [](__m128i x, __m128i y) {
     return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(x), _mm_castsi128_ps(y), _MM_SHUFFLE(3, 1, 3, 1)));
   };
+  const std::ptrdiff_t ahead = 2 * (lower - upper);
   std::size_t x = 0;
   for (; x + 4 <= dst_width; x += 4) {
+    prefetch_ahead(upper + x * 8, ahead);
+    prefetch_ahead(lower + x * 8, ahead);
     const __m128i u0 = load(upper + x * 8), u1 = load(upper + x * 8 + 16);
     const __m128i l0 = load(lower + x * 8), l1 = load(lower + x * 8 + 16);
     const __m128i c0 = _mm_avg_epu8(u0, l0), c1 = _mm_avg_epu8(u1, l1);
@@ -74,10 +77,12 @@ inline void three_to_two(const __m128i* p, std::uint8_t* out) {
 std::size_t three_halves_rows_sse2(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c,
                                    std::uint8_t* top, std::uint8_t* bottom, std::size_t dst_width) {
   const __m128i zero = _mm_setzero_si128();
+  const std::ptrdiff_t ahead = 3 * (b - a);
   std::size_t x = 0;
   // 12 source pixels, 8 target pixels per row and step.
   for (; x + 8 <= dst_width; x += 8) {
     const std::size_t s = x / 2 * 3 * 4;
+    for (const std::uint8_t* row : {a, b, c}) prefetch_ahead(row + s, ahead);
     __m128i upper[6], lower[6];
     for (int i = 0; i < 3; ++i) {
       const __m128i va = load(a + s + i * 16), vb = load(b + s + i * 16), vc = load(c + s + i * 16);
@@ -114,9 +119,11 @@ std::size_t box_three_halves_rows_sse2(const std::uint8_t* a, const std::uint8_t
     const __m128i t23 = _mm_srli_epi16(_mm_unpackhi_epi64(twice, pair), shift);
     store(out, _mm_or_si128(_mm_packus_epi16(t01, t23), kOpaque));
   };
+  const std::ptrdiff_t ahead = 3 * (b - a);
   std::size_t x = 0;
   for (; x + 4 <= dst_width; x += 4) {
     const std::size_t s = x / 2 * 12;
+    for (const std::uint8_t* row : {a, b, c}) prefetch_ahead(row + s, ahead);
     __m128i sa, pa, sb, pb, sc, pc;
     parts(a + s, sa, pa), parts(b + s, sb, pb), parts(c + s, sc, pc);
     put(top + x * 4, sa, pa, 1);
@@ -155,10 +162,12 @@ std::size_t four_thirds_rows_sse2(const std::uint8_t* const source_rows[4], std:
     store(row, _mm_or_si128(_mm_packus_epi16(t01, t23), kOpaque));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(row + 16), _mm_or_si128(_mm_packus_epi16(t45, t45), kOpaque));
   };
+  const std::ptrdiff_t ahead = 4 * (rows[1] - rows[0]);
   std::size_t x = 0;
   // Eight source pixels, six targets per row and step.
   for (; x + 6 <= dst_width; x += 6) {
     const std::size_t s = x / 3 * 16;
+    for (const std::uint8_t* row : rows) prefetch_ahead(row + s, ahead);
     __m128i p[4][4];  // source row, then pixels [0 1] [2 3] [4 5] [6 7] in 16 bits
     for (int r = 0; r < 4; ++r) {
       const __m128i lo = load(rows[r] + s), hi = load(rows[r] + s + 16);

@@ -15,8 +15,11 @@ std::size_t halve_row(const std::uint8_t* upper, const std::uint8_t* lower, std:
   const __m128i ones = _mm_set1_epi8(1), quarter = _mm_set1_epi16(1 << 13);
   const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
   auto load = [](const std::uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+  const std::ptrdiff_t ahead = 2 * (lower - upper);
   std::size_t x = 0;
   for (; x + 4 <= dst_width; x += 4) {
+    prefetch_ahead(upper + x * 8, ahead);
+    prefetch_ahead(lower + x * 8, ahead);
     __m128i half[2];
     for (int i = 0; i < 2; ++i) {
       const __m128i a = _mm_maddubs_epi16(_mm_shuffle_epi8(load(upper + x * 8 + i * 16), pairs), ones);
@@ -57,8 +60,10 @@ std::size_t four_thirds_rows(const std::uint8_t* const rows[4], std::uint8_t* co
     _mm_storeu_si128(reinterpret_cast<__m128i*>(row), _mm_or_si128(_mm_packus_epi16(t[0], t[1]), opaque));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(row + 16), _mm_or_si128(_mm_packus_epi16(t[2], t[2]), opaque));
   };
+  const std::ptrdiff_t ahead = 4 * (b - a);
   std::size_t x = 0;
   for (; x + 6 <= dst_width; x += 6) {
+    for (const std::uint8_t* row : {a, b, c, d}) prefetch_ahead(row + x / 3 * 16, ahead);
     __m128i t0[3], t1[3], t2[3];
     for (int w = 0; w < 3; ++w) {
       const std::size_t s = x / 3 * 16 + static_cast<std::size_t>(w) * 8;

@@ -55,8 +55,13 @@ std::size_t three_row(const std::uint8_t* rows, std::size_t row_bytes, std::uint
   block_row_c(rows, row_bytes, 3, out, 1, bias, nullptr);
   std::size_t x = 1;
   // Targets x .. x + 7 read up to byte 12 (x + 6) + 28 of each row.
+  const std::ptrdiff_t ahead = 3 * static_cast<std::ptrdiff_t>(row_bytes);
   for (; x + 8 <= dst_width && 12 * (x + 6) + 28 <= row_bytes; x += 8) {
     const std::uint8_t* p = rows + 12 * x - 4;
+    for (std::size_t r = 0; r < 3; ++r) {
+      prefetch_ahead(p + r * row_bytes, ahead);
+      prefetch_ahead(p + r * row_bytes + 64, ahead);
+    }
     store_eight(block_sums<3>(p, row_bytes, gather), block_sums<3>(p + 24, row_bytes, gather),
                 block_sums<3>(p + 48, row_bytes, gather), block_sums<3>(p + 72, row_bytes, gather), rounding, ninth,
                 false, out + x * 4);
@@ -71,8 +76,13 @@ std::size_t four_row(const std::uint8_t* rows, std::size_t row_bytes, std::uint8
                                           0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
   const __m256i rounding = _mm256_set1_epi16(static_cast<short>(bias));
   std::size_t x = 0;
+  const std::ptrdiff_t ahead = 4 * static_cast<std::ptrdiff_t>(row_bytes);
   for (; x + 8 <= dst_width; x += 8) {
     const std::uint8_t* p = rows + 16 * x;
+    for (std::size_t r = 0; r < 4; ++r) {
+      prefetch_ahead(p + r * row_bytes, ahead);
+      prefetch_ahead(p + r * row_bytes + 64, ahead);
+    }
     store_eight(block_sums<4>(p, row_bytes, gather), block_sums<4>(p + 32, row_bytes, gather),
                 block_sums<4>(p + 64, row_bytes, gather), block_sums<4>(p + 96, row_bytes, gather), rounding,
                 rounding, true, out + x * 4);

@@ -2,6 +2,7 @@
 // registers, then the column sums of each target pixel added up.
 #include <emmintrin.h>
 
+#include "pixels/area_scale_rows.h"
 #include "pixels/block_average.h"
 #include "pixels/exact_divider.h"
 
@@ -12,10 +13,12 @@ namespace {
 // across the rows.
 void sum_rows(const std::uint8_t* rows, std::size_t row_bytes, std::uint32_t k, std::uint16_t* sums) {
   const __m128i zero = _mm_setzero_si128();
+  const std::ptrdiff_t ahead = k * static_cast<std::ptrdiff_t>(row_bytes);
   std::size_t i = 0;
   for (; i + 16 <= row_bytes; i += 16) {
     __m128i lo = zero, hi = zero;
     for (std::size_t r = 0; r < k; ++r) {
+      prefetch_ahead(rows + r * row_bytes + i, ahead);
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows + r * row_bytes + i));
       lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(v, zero));
       hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(v, zero));

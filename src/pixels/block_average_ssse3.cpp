@@ -36,10 +36,12 @@ std::size_t blocks_row(const std::uint8_t* rows, std::size_t row_bytes, std::uin
   const __m128i ninth = _mm_set1_epi16(static_cast<short>(kNinthMagic));
   const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
   const std::size_t step = kBlock * 4;
+  const std::ptrdiff_t ahead = kBlock * static_cast<std::ptrdiff_t>(row_bytes);
   std::size_t x = 0;
   // Each target loads 16 bytes from its first pixel: for 3:1 four past its block.
   for (; x + 4 <= dst_width && step * (x + 3) + 16 <= row_bytes; x += 4) {
     const std::uint8_t* p = rows + step * x;
+    for (std::size_t r = 0; r < kBlock; ++r) prefetch_ahead(p + r * row_bytes, ahead);
     __m128i w0 =
         _mm_packs_epi32(block_sums<kBlock>(p, row_bytes, gather), block_sums<kBlock>(p + step, row_bytes, gather));
     __m128i w1 = _mm_packs_epi32(block_sums<kBlock>(p + 2 * step, row_bytes, gather),
