@@ -5,25 +5,15 @@
 // whole vector steps as fit and return how many target pixels that was.
 // `*_for(level)` gives the row of an instruction set: its SIMD row, then the
 // C row for the tail.
-//
-// A captured frame is fresh from memory. As they go, the SIMD rows ask the
-// cache for the same columns of the next group of source rows (the groups
-// are evenly spaced, so that is a fixed distance on), and those rows stream
-// in while this group is worked on; alone, the processor's own prefetching
-// keeps a whole-screen scale waiting on memory for a quarter of its time.
+// The SIMD rows prefetch the same columns of the next group of source rows:
+// the groups are evenly spaced, so that is a fixed distance on.
 #include <cstddef>
 #include <cstdint>
 
+#include "pixels/prefetch.h"
 #include "pixels/simd_level.h"
 
 namespace nimbra::detail {
-
-// Asks for the cache line `ahead` bytes past p to come into the second-level
-// cache: into the first, it would push out the lines in use. A prefetch
-// never faults, so past the last group of rows it costs only the request.
-inline void prefetch_ahead(const std::uint8_t* p, std::ptrdiff_t ahead) {
-  __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(p) + ahead), 0, 1);
-}
 
 // 2:1 on both axes: (sum + bias) / 4 of each 2 x 2 block; bias is 2, which
 // rounds half up (area_scale), or 0, which truncates (box_downscale).

@@ -2,9 +2,9 @@
 // registers, then the column sums of each target pixel added up.
 #include <emmintrin.h>
 
-#include "pixels/area_scale_rows.h"
 #include "pixels/block_average.h"
 #include "pixels/exact_divider.h"
+#include "pixels/prefetch.h"
 
 namespace nimbra::detail {
 namespace {

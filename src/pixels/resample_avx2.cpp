@@ -119,8 +119,10 @@ std::size_t horizontal32(const SourceRows<Sum>& rows, const ColumnTaps& columns,
   const bool two_pixels = columns.two_pixel_pairs;
   const std::size_t windows = two_pixels ? 1 : columns.axis.taps / 4, count = columns.pairs.size() / windows;
   const PairStep* step = columns.pairs.data() + begin / 2 * windows;
+  PrefetchCursor prefetch(a, b, rows.ahead());
   std::size_t p = begin / 2;
   for (; p < count; ++p) {
+    prefetch.reach(step->offset[1]);
     if (two_pixels) {
       const __m256i w = load(step->weights[0]);
       auto sums = [&](const std::uint8_t* row) {
@@ -168,10 +170,12 @@ std::size_t horizontal16(const SourceRows<std::int16_t>& rows, const ColumnTaps&
     // which could otherwise alias them.
     const SharedStep* shared = columns.shared.data();
     const std::size_t groups = columns.shared.size();
+    PrefetchCursor prefetch(a, b, rows.ahead());
     std::size_t g = begin / 4;
     for (; g < groups; ++g) {
       const SharedStep& step = shared[g];
       const std::uint32_t first = step.offset[0], second = step.offset[1];
+      prefetch.reach(second);
       const __m256i shuffle = load(step.shuffle), weights = load(step.weights);
       const __m256i pa = _mm256_shuffle_epi8(windows16(a, first, second), shuffle);
       const __m256i pb = kTwo ? _mm256_shuffle_epi8(windows16(b, first, second), shuffle) : pa;
@@ -185,8 +189,10 @@ std::size_t horizontal16(const SourceRows<std::int16_t>& rows, const ColumnTaps&
                                          0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
   const std::size_t windows = columns.axis.taps / 4, groups = columns.quads.size() / windows;
   const QuadStep* step = columns.quads.data() + begin / 4 * windows;
+  PrefetchCursor prefetch(a, b, rows.ahead());
   std::size_t g = begin / 4;
   for (; g < groups; ++g) {
+    prefetch.reach(step->offset[3]);
     // Lanes of x: targets 0 and 2 of the group; of y: 1 and 3.
     __m256i xa = _mm256_setzero_si256(), ya = xa, xb = xa, yb = xa;
     for (std::size_t w = 0; w < windows; ++w, ++step) {
@@ -411,6 +417,7 @@ std::size_t vertical8_avx2(const WeighedLines<std::uint8_t>& rows, const RowDivi
 std::size_t weigh_rows_avx2(const WeighedLines<std::uint8_t>& rows, std::size_t width, std::int16_t* line,
                             std::size_t begin) {
   const std::size_t end = begin * 4 + (width - begin) / 8 * 32;
+  const std::ptrdiff_t ahead = rows_ahead(rows, width);
   // Rows two at a time, their bytes interleaved for one byte multiply-add
   // (each pair's weights add up to less than 128), each pair over the whole
   // line: lo holds values 0-7 | 16-23, hi 8-15 | 24-31.
@@ -419,6 +426,10 @@ std::size_t weigh_rows_avx2(const WeighedLines<std::uint8_t>& rows, std::size_t 
     const std::uint8_t* b = rows.lines[j + 1 < rows.count ? j + 1 : j];
     const __m256i w = byte_pair_weights(rows, j);
     for (std::size_t i = begin * 4; i < end; i += 32) {
+      if (i % 64 == 0) {
+        prefetch_ahead(a + i, ahead);
+        prefetch_ahead(b + i, ahead);
+      }
       const __m256i x = load(a + i), y = load(b + i);
       __m256i lo = _mm256_maddubs_epi16(_mm256_unpacklo_epi8(x, y), w);
       __m256i hi = _mm256_maddubs_epi16(_mm256_unpackhi_epi8(x, y), w);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "pixels/exact_divider.h"
+#include "pixels/prefetch.h"
 #include "pixels/resample_plan.h"
 #include "pixels/simd_level.h"
 
@@ -77,6 +78,9 @@ struct SourceRows {
   const std::uint8_t* second;
   Sum* first_sums;
   Sum* second_sums;
+
+  // A pair is followed by the next two rows, which the rows prefetch.
+  std::ptrdiff_t ahead() const { return second != nullptr ? 2 * (second - first) : 0; }
 };
 
 using Horizontal16 = std::size_t (*)(const SourceRows<std::int16_t>& rows, const ColumnTaps& columns,
@@ -190,6 +194,13 @@ std::size_t weigh_rows_sse2(const WeighedLines<std::uint8_t>& rows, std::size_t 
 std::size_t weigh_rows_ssse3(const WeighedLines<std::uint8_t>& rows, std::size_t width, std::int16_t* line,
                              std::size_t begin);
 WeighRows weigh_rows_for(SimdLevel level);
+
+// What the weigh rows prefetch: from each of a target row's source rows, as
+// many rows on as it has, which covers the next target row's new ones. The
+// source rows are `width` pixels, one after another.
+inline std::ptrdiff_t rows_ahead(const WeighedLines<std::uint8_t>& rows, std::size_t width) {
+  return static_cast<std::ptrdiff_t>(rows.count * width * 4);
+}
 
 // ...then the columns weighed from that line by the pair steps and extra
 // taps (the SIMD rows need `pairs`), divided and written. Every sum plus

@@ -37,11 +37,13 @@ inline void put(Sum* sums, __m128i s) {
 // each window (its only two with two_pixel_pairs) weighed by weights[0], 2
 // and 3 by weights[1]. Returns the targets done.
 template <bool kTwoPixels, class Sum>
-std::size_t horizontal_row(const std::uint8_t* row, Sum* sums, const ColumnTaps& columns) {
+std::size_t horizontal_row(const std::uint8_t* row, Sum* sums, const ColumnTaps& columns, std::ptrdiff_t ahead) {
   const __m128i zero = _mm_setzero_si128();
   const std::size_t windows = kTwoPixels ? 1 : columns.axis.taps / 4, count = columns.pairs.size() / windows;
   const PairStep* step = columns.pairs.data();
+  PrefetchCursor prefetch(row, nullptr, ahead);
   for (std::size_t t = 0; t < count * 2; t += 2, step += windows) {
+    prefetch.reach(step->offset[1]);
     for (std::size_t h = 0; h < 2; ++h) {
       __m128i s;
       if constexpr (kTwoPixels) {
@@ -69,8 +71,8 @@ template <class Sum>
 std::size_t horizontal(const SourceRows<Sum>& rows, const ColumnTaps& columns, std::size_t begin) {
   if (columns.pairs.empty() || begin != 0) return begin;
   const auto row = columns.two_pixel_pairs ? horizontal_row<true, Sum> : horizontal_row<false, Sum>;
-  if (rows.second != nullptr) row(rows.second, rows.second_sums, columns);
-  return row(rows.first, rows.first_sums, columns);
+  if (rows.second != nullptr) row(rows.second, rows.second_sums, columns, rows.ahead());
+  return row(rows.first, rows.first_sums, columns, rows.ahead());
 }
 
 const __m128i kOpaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
@@ -307,6 +309,7 @@ std::size_t vertical8_sse2(const WeighedLines<std::uint8_t>& rows, const RowDivi
 std::size_t weigh_rows_sse2(const WeighedLines<std::uint8_t>& rows, std::size_t width, std::int16_t* line,
                             std::size_t begin) {
   const std::size_t end = begin * 4 + (width - begin) / 4 * 16;
+  const std::ptrdiff_t ahead = rows_ahead(rows, width);
   const __m128i zero = _mm_setzero_si128();
   // Rows two at a time, each pair over the whole line, into the sums of the rows before it.
   for (std::size_t j = 0; j < rows.count; j += 2) {
@@ -316,6 +319,10 @@ std::size_t weigh_rows_sse2(const WeighedLines<std::uint8_t>& rows, std::size_t 
     const __m128i wb = _mm_set1_epi16(static_cast<short>(j + 1 < rows.count ? rows.weights[j + 1] : 0));
     auto weigh = [&](__m128i x, __m128i y) { return _mm_add_epi16(_mm_mullo_epi16(x, wa), _mm_mullo_epi16(y, wb)); };
     for (std::size_t i = begin * 4; i < end; i += 16) {
+      if (i % 64 == 0) {
+        prefetch_ahead(a + i, ahead);
+        prefetch_ahead(b + i, ahead);
+      }
       const __m128i x = load(a + i), y = load(b + i);
       __m128i lo = weigh(_mm_unpacklo_epi8(x, zero), _mm_unpacklo_epi8(y, zero));
       __m128i hi = weigh(_mm_unpackhi_epi8(x, zero), _mm_unpackhi_epi8(y, zero));
