@@ -2,6 +2,7 @@
 #include <immintrin.h>
 
 #include "pixels/bgra_to_nv12_rows.h"
+#include "pixels/prefetch.h"
 
 namespace nimbra::detail {
 namespace {
@@ -68,7 +69,12 @@ std::size_t bgra_to_nv12_rows_avx2(const std::uint8_t* row0, const std::uint8_t*
                                    std::uint8_t* luma1, std::uint8_t* chroma, std::size_t width) {
   const Constants k;
   std::size_t x = 0;
+  const std::ptrdiff_t ahead = 2 * (row1 - row0);
   for (; x + 32 <= width; x += 32) {
+    for (std::size_t i = 0; i < 128; i += 64) {
+      prefetch_ahead(row0 + x * 4 + i, ahead);
+      prefetch_ahead(row1 + x * 4 + i, ahead);
+    }
     const auto* p0 = reinterpret_cast<const __m256i*>(row0 + x * 4);
     const auto* p1 = reinterpret_cast<const __m256i*>(row1 + x * 4);
     const __m256i a0 = _mm256_loadu_si256(p0), a1 = _mm256_loadu_si256(p0 + 1);

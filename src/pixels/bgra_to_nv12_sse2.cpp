@@ -3,6 +3,7 @@
 #include <emmintrin.h>
 
 #include "pixels/bgra_to_nv12_rows.h"
+#include "pixels/prefetch.h"
 
 namespace nimbra::detail {
 namespace {
@@ -52,7 +53,10 @@ std::size_t bgra_to_nv12_rows_sse2(const std::uint8_t* row0, const std::uint8_t*
                                    std::uint8_t* luma1, std::uint8_t* chroma, std::size_t width) {
   const Constants k;
   std::size_t x = 0;
+  const std::ptrdiff_t ahead = 2 * (row1 - row0);
   for (; x + 16 <= width; x += 16) {
+    prefetch_ahead(row0 + x * 4, ahead);
+    prefetch_ahead(row1 + x * 4, ahead);
     __m128i a[4], b[4];
     for (int i = 0; i < 4; ++i) {
       a[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row0 + x * 4) + i);

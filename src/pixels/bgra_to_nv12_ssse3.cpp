@@ -3,6 +3,7 @@
 #include <tmmintrin.h>
 
 #include "pixels/bgra_to_nv12_rows.h"
+#include "pixels/prefetch.h"
 
 namespace nimbra::detail {
 namespace {
@@ -51,7 +52,10 @@ std::size_t bgra_to_nv12_rows_ssse3(const std::uint8_t* row0, const std::uint8_t
                                     std::uint8_t* luma1, std::uint8_t* chroma, std::size_t width) {
   const Constants k;
   std::size_t x = 0;
+  const std::ptrdiff_t ahead = 2 * (row1 - row0);
   for (; x + 16 <= width; x += 16) {
+    prefetch_ahead(row0 + x * 4, ahead);
+    prefetch_ahead(row1 + x * 4, ahead);
     const auto* p0 = reinterpret_cast<const __m128i*>(row0 + x * 4);
     const auto* p1 = reinterpret_cast<const __m128i*>(row1 + x * 4);
     const __m128i a0 = _mm_loadu_si128(p0), a1 = _mm_loadu_si128(p0 + 1);

@@ -1,9 +1,9 @@
 #pragma once
-// A captured frame is fresh from memory. As they go, the scaling rows ask
-// the cache for the same columns of the source rows they will read next, so
-// that those rows stream in while the current ones are worked on; on its
-// own, the processor's prefetching left whole-frame scales waiting on memory
-// for a quarter to a half of their time.
+// A captured frame is fresh from memory. As they go, the scaling and
+// conversion rows ask the cache for the same columns of the source rows they
+// will read next, so that those rows stream in while the current ones are
+// worked on; on its own, the processor's prefetching left them waiting on
+// memory for a quarter to a half of their time.
 #include <cstddef>
 #include <cstdint>
 
