@@ -3,6 +3,7 @@
 #include <immintrin.h>
 
 #include "pixels/nv12_to_rgba_rows.h"
+#include "pixels/prefetch.h"
 
 namespace nimbra::detail {
 namespace {
@@ -56,8 +57,15 @@ inline void row32(const std::uint8_t* luma, const Chroma& lo, const Chroma& hi, 
 std::size_t nv12_to_rgba_rows_avx2(const std::uint8_t* luma0, const std::uint8_t* luma1,
                                    const std::uint8_t* chroma, std::uint8_t* rgba0, std::uint8_t* rgba1,
                                    std::size_t width) {
+  // The next pair of rows and their chroma row.
+  const std::ptrdiff_t stride = luma1 - luma0;
   std::size_t x = 0;
   for (; x + 32 <= width; x += 32) {
+    if (x % 64 == 0) {
+      prefetch_ahead(luma0 + x, 2 * stride);
+      prefetch_ahead(luma1 + x, 2 * stride);
+      prefetch_ahead(chroma + x, stride);
+    }
     const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(chroma + x));
     const __m256i uv = _mm256_permutevar8x32_epi32(raw, kQuadOrder);
     // Chroma terms once per sample, then widened to the two pixels of each.

@@ -3,6 +3,7 @@
 #include <emmintrin.h>
 
 #include "pixels/nv12_to_rgba_rows.h"
+#include "pixels/prefetch.h"
 
 namespace nimbra::detail {
 namespace {
@@ -46,8 +47,15 @@ inline void row16(const std::uint8_t* luma, const Chroma& lo, const Chroma& hi, 
 
 std::size_t nv12_to_rgba_rows_sse2(const std::uint8_t* luma0, const std::uint8_t* luma1, const std::uint8_t* chroma,
                                    std::uint8_t* rgba0, std::uint8_t* rgba1, std::size_t width) {
+  // The next pair of rows and their chroma row.
+  const std::ptrdiff_t stride = luma1 - luma0;
   std::size_t x = 0;
   for (; x + 16 <= width; x += 16) {
+    if (x % 64 == 0) {
+      prefetch_ahead(luma0 + x, 2 * stride);
+      prefetch_ahead(luma1 + x, 2 * stride);
+      prefetch_ahead(chroma + x, stride);
+    }
     const __m128i uv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chroma + x));
     const __m128i u = _mm_and_si128(uv, splat(0xFF)), v = _mm_srli_epi16(uv, 8);
     const __m128i n_r =
