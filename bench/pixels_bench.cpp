@@ -5,6 +5,10 @@
 // the time merely to read the source once ("read ms"): an exact average
 // reads every source byte, while libyuv's ARGB box filter at some ratios
 // reads only some rows, and can then come in below that floor.
+//
+// With --fresh every run reads a source that is not in the cache, as each
+// captured frame is: the runs take turns over sources that together exceed
+// the processor's last-level cache.
 #include <benchmark/benchmark.h>
 #include <libyuv.h>
 
@@ -32,6 +36,19 @@ Bytes noise(std::size_t n) {
   return b;
 }
 
+bool g_fresh = false;
+
+// One source, or with --fresh enough of them to pass 96 MB, taken in turn.
+class Sources {
+ public:
+  explicit Sources(std::size_t bytes) : list_(g_fresh ? 96 * (std::size_t{1} << 20) / bytes + 2 : 1, noise(bytes)) {}
+  const Bytes& next() { return list_[turn_++ % list_.size()]; }
+
+ private:
+  std::vector<Bytes> list_;
+  std::size_t turn_ = 0;
+};
+
 struct Dims {
   int sw, sh, tw, th;
 };
@@ -43,19 +60,19 @@ std::string size_label(const Dims& d) {
 }
 
 void bgra_to_nv12_ours(benchmark::State& state, Dims d) {
-  const Bytes src = noise(std::size_t(d.sw) * d.sh * 4);
+  Sources sources(std::size_t(d.sw) * d.sh * 4);
   Bytes dst(nv12_size(d.sw, d.sh));
   for (auto _ : state) {
-    bgra_to_nv12(src, d.sw, d.sh, dst);
+    bgra_to_nv12(sources.next(), d.sw, d.sh, dst);
     benchmark::DoNotOptimize(dst.data());
   }
 }
 
 void bgra_to_nv12_libyuv(benchmark::State& state, Dims d) {
-  const Bytes src = noise(std::size_t(d.sw) * d.sh * 4);
+  Sources sources(std::size_t(d.sw) * d.sh * 4);
   Bytes dst(nv12_size(d.sw, d.sh));
   for (auto _ : state) {
-    libyuv::ARGBToNV12(src.data(), d.sw * 4, dst.data(), d.sw, dst.data() + std::size_t(d.sw) * d.sh, d.sw, d.sw,
+    libyuv::ARGBToNV12(sources.next().data(), d.sw * 4, dst.data(), d.sw, dst.data() + std::size_t(d.sw) * d.sh, d.sw, d.sw,
                        d.sh);
     benchmark::DoNotOptimize(dst.data());
   }
@@ -65,28 +82,29 @@ void bgra_to_nv12_libyuv(benchmark::State& state, Dims d) {
 // while the sizes stay the same.
 template <class Scaler>
 void scale_ours(benchmark::State& state, Dims d) {
-  const Bytes src = noise(std::size_t(d.sw) * d.sh * 4);
+  Sources sources(std::size_t(d.sw) * d.sh * 4);
   Bytes dst(std::size_t(d.tw) * d.th * 4);
   Scaler scaler(d.sw, d.sh, d.tw, d.th);
   for (auto _ : state) {
-    scaler.scale(src, dst);
+    scaler.scale(sources.next(), dst);
     benchmark::DoNotOptimize(dst.data());
   }
 }
 
 void scale_libyuv(benchmark::State& state, Dims d) {
-  const Bytes src = noise(std::size_t(d.sw) * d.sh * 4);
+  Sources sources(std::size_t(d.sw) * d.sh * 4);
   Bytes dst(std::size_t(d.tw) * d.th * 4);
   for (auto _ : state) {
-    libyuv::ARGBScale(src.data(), d.sw * 4, d.sw, d.sh, dst.data(), d.tw * 4, d.tw, d.th, libyuv::kFilterBox);
+    libyuv::ARGBScale(sources.next().data(), d.sw * 4, d.sw, d.sh, dst.data(), d.tw * 4, d.tw, d.th, libyuv::kFilterBox);
     benchmark::DoNotOptimize(dst.data());
   }
 }
 
 // Every byte of the source read once, summed so that it cannot be skipped.
 void read_source(benchmark::State& state, Dims d) {
-  const Bytes src = noise(std::size_t(d.sw) * d.sh * 4);
+  Sources sources(std::size_t(d.sw) * d.sh * 4);
   for (auto _ : state) {
+    const Bytes& src = sources.next();
     std::uint64_t sum[4] = {0, 0, 0, 0};
     for (std::size_t i = 0; i + 32 <= src.size(); i += 32) {
       for (int k = 0; k < 4; ++k) {
@@ -103,18 +121,19 @@ void read_source(benchmark::State& state, Dims d) {
 std::uint32_t coded_rows(int h) { return static_cast<std::uint32_t>((h + 15) / 16 * 16); }
 
 void nv12_to_rgba_ours(benchmark::State& state, Dims d) {
-  const Bytes src = noise(std::size_t(d.sw) * coded_rows(d.sh) * 3 / 2);
+  Sources sources(std::size_t(d.sw) * coded_rows(d.sh) * 3 / 2);
   Bytes dst;
   for (auto _ : state) {
-    if (!nv12_to_rgba(src, d.sw, d.sh, d.sw, dst)) state.SkipWithError("layout refused");
+    if (!nv12_to_rgba(sources.next(), d.sw, d.sh, d.sw, dst)) state.SkipWithError("layout refused");
     benchmark::DoNotOptimize(dst.data());
   }
 }
 
 void nv12_to_rgba_libyuv(benchmark::State& state, Dims d) {
-  const Bytes src = noise(std::size_t(d.sw) * coded_rows(d.sh) * 3 / 2);
+  Sources sources(std::size_t(d.sw) * coded_rows(d.sh) * 3 / 2);
   Bytes dst(std::size_t(d.sw) * d.sh * 4);
   for (auto _ : state) {
+    const Bytes& src = sources.next();
     libyuv::NV12ToABGR(src.data(), d.sw, src.data() + std::size_t(d.sw) * coded_rows(d.sh), d.sw, dst.data(),
                        d.sw * 4, d.sw, d.sh);
     benchmark::DoNotOptimize(dst.data());
@@ -182,15 +201,19 @@ int main(int argc, char** argv) {
   using namespace nimbra;
   // --ssse3: as on a processor without AVX (SSE4.2 at most), our SSSE3
   // rows against libyuv's SSSE3 and SSE4.1 ones. --sse2: as on one without
-  // SSSE3, both sides at SSE2.
-  const std::string level = argc > 1 ? argv[1] : "";
-  if (level == "--ssse3" || level == "--sse2") {
-    const bool ssse3 = level == "--ssse3";
-    force_simd_level(ssse3 ? SimdLevel::ssse3 : SimdLevel::sse2);
-    libyuv::MaskCpuFlags(libyuv::kCpuHasX86 | libyuv::kCpuHasSSE2 |
-                         (ssse3 ? libyuv::kCpuHasSSSE3 | libyuv::kCpuHasSSE41 | libyuv::kCpuHasSSE42 : 0));
-    argv[1] = argv[0];
-    ++argv, --argc;
+  // SSSE3, both sides at SSE2. --fresh: sources out of the cache.
+  for (; argc > 1; argv[1] = argv[0], ++argv, --argc) {
+    const std::string flag = argv[1];
+    if (flag == "--fresh") {
+      g_fresh = true;
+    } else if (flag == "--ssse3" || flag == "--sse2") {
+      const bool ssse3 = flag == "--ssse3";
+      force_simd_level(ssse3 ? SimdLevel::ssse3 : SimdLevel::sse2);
+      libyuv::MaskCpuFlags(libyuv::kCpuHasX86 | libyuv::kCpuHasSSE2 |
+                           (ssse3 ? libyuv::kCpuHasSSSE3 | libyuv::kCpuHasSSE41 | libyuv::kCpuHasSSE42 : 0));
+    } else {
+      break;
+    }
   }
   for (const Pair& p : pairs()) {
     const std::string label = p.kernel + "/" + size_label(p.dims);
@@ -214,7 +237,8 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   TableReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  std::printf("\nkernels: %s\n", std::string(simd_level_name(simd_level())).c_str());
+  std::printf("\nkernels: %s%s\n", std::string(simd_level_name(simd_level())).c_str(),
+              g_fresh ? ", sources out of the cache" : "");
   std::printf("%-14s %-22s %10s %10s %11s %10s\n", "kernel", "size", "ours ms", "libyuv ms", "libyuv/ours",
               "read ms");
   for (const Pair& p : pairs()) {
