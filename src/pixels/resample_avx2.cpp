@@ -401,9 +401,13 @@ std::size_t vertical8_avx2(const WeighedLines<std::uint8_t>& rows, const RowDivi
   }
   const __m256i bias = _mm256_set1_epi16(static_cast<short>(divide.bias));
   const WordDivide quotient(divide.words);
+  const std::ptrdiff_t ahead = rows_ahead(rows, dst_width);
   std::size_t i = begin * 4;
   for (; i + 32 <= dst_width * 4; i += 32) {
     __m256i lo = bias, hi = bias;
+    if (i % 64 == 0) {
+      for (std::size_t j = 0; j < rows.count; ++j) prefetch_ahead(row[j] + i, ahead);
+    }
     for (std::size_t k = 0; k < pairs; ++k) {
       const __m256i a = load(row[2 * k] + i), b = load(row[2 * k + 1] + i);
       lo = _mm256_add_epi16(lo, _mm256_maddubs_epi16(_mm256_unpacklo_epi8(a, b), weights[k]));

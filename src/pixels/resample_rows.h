@@ -194,8 +194,8 @@ std::size_t weigh_rows_sse2(const WeighedLines<std::uint8_t>& rows, std::size_t 
 std::size_t weigh_rows_ssse3(const WeighedLines<std::uint8_t>& rows, std::size_t width, std::int16_t* line,
                              std::size_t begin);
 WeighRows weigh_rows_for(SimdLevel level);
-// They prefetch, from each of a target row's source rows, as many rows on as
-// it has, which covers the next target row's new ones.
+// They and the vertical8 rows prefetch, from each of a target row's source
+// rows, as many rows on as it has, which covers the next target row's new ones.
 inline std::ptrdiff_t rows_ahead(const WeighedLines<std::uint8_t>& rows, std::size_t width) {
   return static_cast<std::ptrdiff_t>(rows.count * width * 4);
 }

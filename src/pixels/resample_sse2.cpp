@@ -293,10 +293,12 @@ std::size_t vertical8_sse2(const WeighedLines<std::uint8_t>& rows, const RowDivi
   const WeighedLines<std::uint8_t> r = rows;
   const __m128i bias = _mm_set1_epi16(static_cast<short>(divide.bias)), zero = _mm_setzero_si128();
   const WordDivide quotient(divide.words);
+  const std::ptrdiff_t ahead = rows_ahead(r, dst_width);
   std::size_t i = begin * 4;
   for (; i + 16 <= dst_width * 4; i += 16) {
     __m128i lo = bias, hi = bias;
     for (std::size_t j = 0; j < r.count; ++j) {
+      if (i % 64 == 0) prefetch_ahead(r.lines[j] + i, ahead);
       const __m128i v = load(r.lines[j] + i), w = _mm_set1_epi16(static_cast<short>(r.weights[j]));
       lo = _mm_add_epi16(lo, _mm_mullo_epi16(_mm_unpacklo_epi8(v, zero), w));
       hi = _mm_add_epi16(hi, _mm_mullo_epi16(_mm_unpackhi_epi8(v, zero), w));
